@@ -403,6 +403,11 @@ void Machine::StartRootDevices()
 std::optional<DeviceInfo> Machine::Device(std::u16string_view instanceId) const { return state_->Device(instanceId); }
 std::vector<DeviceInfo> Machine::Devices() const { return state_->Devices(); }
 bool Machine::DriverLoaded(std::u16string_view service) const { return state_->DriverLoaded(service); }
+void *Machine::DriverSymbol(std::u16string_view service, const std::string &name) const
+{
+    return state_->DriverSymbol(service, name);
+}
+void Machine::RequirePoolTag(std::u16string_view service, uint32_t tag) { state_->RequirePoolTag(service, tag); }
 
 ComPort &Machine::AddComPort(unsigned number) { return state_->AddComPort(number); }
 void Machine::UnplugComPort(unsigned number) { state_->UnplugComPort(number); }

@@ -100,6 +100,7 @@ public:
     std::optional<DeviceInfo> Device(std::u16string_view instanceId);
     std::vector<DeviceInfo> Devices();
     bool DriverLoaded(std::u16string_view service);
+    void *DriverSymbol(std::u16string_view service, const std::string &name);
     // Finishes the removals that waited for a port's last handle; true when one ran.
     bool FinishReadyRemovals();
     void RemoveAllDevices();

@@ -189,6 +189,12 @@ public:
     std::optional<DeviceInfo> Device(std::u16string_view instanceId) const;
     std::vector<DeviceInfo> Devices() const;
     bool DriverLoaded(std::u16string_view service) const;
+    // An exported symbol of a loaded driver's image (for tests that look inside a driver), or
+    // null when the driver is not loaded or exports no such name.
+    void *DriverSymbol(std::u16string_view service, const std::string &name) const;
+    // Makes the kernel's verifier require this pool tag of every allocation of the service's
+    // driver, from its next load on ('vdtP' reads "Ptdv" in a pool dump).
+    void RequirePoolTag(std::u16string_view service, uint32_t tag);
 
     // ---- COM ports ----
     // Plugs a port in: its node starts, \Device\Serial<n-1> and \DosDevices\COM<n> appear and

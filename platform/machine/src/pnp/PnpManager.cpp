@@ -293,6 +293,12 @@ bool MachineState::DriverLoaded(std::u16string_view service)
     return drivers_.count(UpperCase(service)) != 0;
 }
 
+void *MachineState::DriverSymbol(std::u16string_view service, const std::string &name)
+{
+    auto found = drivers_.find(UpperCase(service));
+    return found == drivers_.end() ? nullptr : found->second->image->Symbol(name);
+}
+
 void MachineState::SetBeepDriverPresent(bool present)
 {
     bool loaded = DriverLoaded(u"Beep");
