@@ -6,9 +6,14 @@
 //   FailAddDevice   AddDevice fails with STATUS_INSUFFICIENT_RESOURCES
 //   VetoRemove      IRP_MN_QUERY_REMOVE_DEVICE is answered with STATUS_DEVICE_BUSY
 //   LeakAtRemove    IRP_MN_REMOVE_DEVICE leaves a pool block behind
+// It also registers for COM port interface changes and logs each arrival and removal.
 #include <ntddk.h>
 #include <kbdmou.h>
 #include <ntddmou.h>
+
+#include <initguid.h>
+#include <ntddser.h>
+#include <wdmguid.h>
 
 #include <cstdarg>
 #include <cstdio>
@@ -27,15 +32,19 @@ typedef struct _TEST_EXTENSION {
     ULONG VetoRemove;
     ULONG LeakAtRemove;
     PVOID Buffer;  // a pool block held while the device exists
+    PVOID Notification;  // COM port interface changes
 } TEST_EXTENSION, *PTEST_EXTENSION;
 
 char Log[4096];
+KSPIN_LOCK LogLock;  // notifications arrive on a worker thread
 PDEVICE_OBJECT LastDevice;
 PVOID Leaked;
 
 void Note(const char *format, ...) __attribute__((format(printf, 1, 2)));
 void Note(const char *format, ...)
 {
+    KIRQL irql;
+    KeAcquireSpinLock(&LogLock, &irql);
     size_t used = std::strlen(Log);
     va_list args;
     va_start(args, format);
@@ -46,6 +55,7 @@ void Note(const char *format, ...)
         Log[used] = '\n';
         Log[used + 1] = 0;
     }
+    KeReleaseSpinLock(&LogLock, irql);
 }
 
 void NoteName(const char *what, PCUNICODE_STRING name)
@@ -111,6 +121,20 @@ NTSTATUS PassDown(PTEST_EXTENSION extension, PIRP irp)
     return IoCallDriver(extension->LowerDevice, irp);
 }
 
+DRIVER_NOTIFICATION_CALLBACK_ROUTINE ComPortChange;
+
+// System worker thread, PASSIVE_LEVEL.
+NTSTATUS NTAPI ComPortChange(PVOID notification, PVOID)
+{
+    PDEVICE_INTERFACE_CHANGE_NOTIFICATION change = static_cast<PDEVICE_INTERFACE_CHANGE_NOTIFICATION>(notification);
+    if (IsEqualGUID(change->Event, GUID_DEVICE_INTERFACE_ARRIVAL)) {
+        NoteName("arrival", change->SymbolicLinkName);
+    } else if (IsEqualGUID(change->Event, GUID_DEVICE_INTERFACE_REMOVAL)) {
+        NoteName("removal", change->SymbolicLinkName);
+    }
+    return STATUS_SUCCESS;
+}
+
 DRIVER_DISPATCH DispatchInternal;
 DRIVER_DISPATCH DispatchPnp;
 DRIVER_DISPATCH DispatchPower;
@@ -169,6 +193,7 @@ NTSTATUS NTAPI DispatchPnp(PDEVICE_OBJECT device, PIRP irp)
     case IRP_MN_REMOVE_DEVICE: {
         irp->IoStatus.Status = STATUS_SUCCESS;
         NTSTATUS status = PassDown(extension, irp);
+        IoUnregisterPlugPlayNotification(extension->Notification);
         if (extension->LeakAtRemove) {
             Leaked = extension->Buffer;  // kept on purpose: the leak check must notice
         } else {
@@ -226,7 +251,10 @@ NTSTATUS NTAPI AddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT physicalDevice)
     device->Flags |= DO_BUFFERED_IO | DO_POWER_PAGABLE;
     device->Flags &= ~DO_DEVICE_INITIALIZING;
     LastDevice = device;
-    return STATUS_SUCCESS;
+    return IoRegisterPlugPlayNotification(EventCategoryDeviceInterfaceChange,
+                                          PNPNOTIFY_DEVICE_INTERFACE_INCLUDE_EXISTING_INTERFACES,
+                                          const_cast<GUID *>(&GUID_DEVINTERFACE_COMPORT), driver, ComPortChange,
+                                          extension, &extension->Notification);
 }
 
 VOID NTAPI Unload(PDRIVER_OBJECT)
@@ -240,6 +268,7 @@ extern "C" {
 
 NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath)
 {
+    KeInitializeSpinLock(&LogLock);
     NoteName("entry", registryPath);
     RtlCopyUnicodeString(&RegistryPath, registryPath);
     for (ULONG major = 0; major <= IRP_MJ_MAXIMUM_FUNCTION; ++major) {
@@ -255,10 +284,13 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath)
     return STATUS_SUCCESS;
 }
 
-// What reached the driver since it was loaded, one event per line.
-const char *TestDriverLog()
+// Copies what reached the driver since it was loaded, one event per line.
+void TestDriverCopyLog(char *buffer, size_t size)
 {
-    return Log;
+    KIRQL irql;
+    KeAcquireSpinLock(&LogLock, &irql);
+    std::snprintf(buffer, size, "%s", Log);
+    KeReleaseSpinLock(&LogLock, irql);
 }
 
 // Sends one report to the class service of the last device, at DISPATCH_LEVEL unless told
