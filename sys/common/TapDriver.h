@@ -109,6 +109,9 @@ VOID SignalBeep(PMOUSE_DEVICE_EXTENSION Extension);
 
 /* ---- Line hooks: implemented in each line's folder ------------------------------------------ */
 
+/* Sets the line's touch state of a new, zero-filled mouse device extension. PASSIVE_LEVEL. */
+VOID TapLineInitialize(PMOUSE_DEVICE_EXTENSION Extension);
+
 /* Feeds one received byte to the line's packet decoder. TRUE when it completed a packet that the
  * report step is to handle. IRQL <= DISPATCH_LEVEL. */
 BOOLEAN TapLineDecodeByte(PMOUSE_DEVICE_EXTENSION Extension, UCHAR Byte);
