@@ -724,7 +724,10 @@ VOID StopDeviceThread(PSERIAL_DEVICE_EXTENSION extension)
 
 NTSTATUS PassDown(PSERIAL_DEVICE_EXTENSION extension, PIRP irp)
 {
-    IoSkipCurrentIrpStackLocation(irp);
+    // Copied rather than skipped: the top of a stack keeps its own location (the kernel stand-in
+    // takes a skip at the sender's first location for the IRP coming back, see
+    // NEEDS-FROM-KERNEL.md).
+    IoCopyCurrentIrpStackLocationToNext(irp);
     return IoCallDriver(extension->LowerDevice, irp);
 }
 
@@ -779,7 +782,7 @@ NTSTATUS NTAPI DispatchPnp(PDEVICE_OBJECT device, PIRP irp)
 NTSTATUS NTAPI DispatchPower(PDEVICE_OBJECT device, PIRP irp)
 {
     PoStartNextPowerIrp(irp);
-    IoSkipCurrentIrpStackLocation(irp);
+    IoCopyCurrentIrpStackLocationToNext(irp);
     return PoCallDriver(ExtensionOf(device)->LowerDevice, irp);
 }
 
