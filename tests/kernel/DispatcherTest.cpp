@@ -5,6 +5,7 @@
 #include <wdmguid.h>
 
 #include <atomic>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -126,16 +127,22 @@ TEST_F(DispatcherTest, SignalledThreadCountsAsBusyUntilItWaitsAgain)
     KeInitializeEvent(&wake, SynchronizationEvent, FALSE);
     std::atomic<int> rounds{0};
     std::atomic<bool> stop{false};
+    std::mutex gate; // held by the test: a woken thread cannot get back into its wait meanwhile
     PKTHREAD worker = kernel->StartThread("worker", [&] {
         while (!stop) {
             KeWaitForSingleObject(&wake, Executive, KernelMode, FALSE, nullptr);
+            std::lock_guard<std::mutex> pass(gate);
             ++rounds;
         }
     });
     kernel->WaitUntilIdle();
     EXPECT_TRUE(kernel->IsIdle());
-    KeSetEvent(&wake, IO_NO_INCREMENT, FALSE);
-    EXPECT_FALSE(kernel->IsIdle()); // busy from the moment it is signalled
+    {
+        std::lock_guard<std::mutex> hold(gate);
+        KeSetEvent(&wake, IO_NO_INCREMENT, FALSE);
+        EXPECT_FALSE(kernel->IsIdle()); // busy from the moment it is signalled
+        EXPECT_EQ(std::vector<std::string>{"worker"}, kernel->BusyThreads());
+    }
     kernel->WaitUntilIdle();
     EXPECT_EQ(1, rounds.load());
     EXPECT_TRUE(kernel->BusyThreads().empty());
@@ -149,10 +156,13 @@ TEST_F(DispatcherTest, RegisteredHostThreadTakesPartInTheIdleTest)
     KEVENT release;
     KeInitializeEvent(&release, NotificationEvent, FALSE);
     std::atomic<bool> registered{false};
+    std::mutex gate;
+    std::unique_lock<std::mutex> hold(gate);
     std::thread device([&] {
         tapkernel::ThreadRegistration registration("serial line");
         registered = true;
         KeWaitForSingleObject(&release, Executive, KernelMode, FALSE, nullptr);
+        std::lock_guard<std::mutex> pass(gate);
     });
     while (!registered) {
         std::this_thread::yield();
@@ -161,6 +171,7 @@ TEST_F(DispatcherTest, RegisteredHostThreadTakesPartInTheIdleTest)
     KeSetEvent(&release, IO_NO_INCREMENT, FALSE);
     EXPECT_FALSE(kernel->IsIdle());
     EXPECT_EQ(std::vector<std::string>{"serial line"}, kernel->BusyThreads());
+    hold.unlock();
     device.join();
     EXPECT_TRUE(kernel->IsIdle());
 }
