@@ -4,6 +4,8 @@
 #include "ReplayOutput.h"
 
 #include <cstring>
+
+#include <tapkernel/Kernel.h>
 #include <memory>
 
 namespace tapbench {
@@ -97,6 +99,7 @@ public:
     }
 
 private:
+    tapkernel::Kernel kernel_; // events and IRQL of the kernel stand-in
     LineSink sink_;
     std::unique_ptr<MOUSE_DEVICE_EXTENSION> extension_;
     bool reading_ = false;
