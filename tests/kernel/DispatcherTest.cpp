@@ -272,3 +272,18 @@ TEST_F(DispatcherTest, InterfaceNotificationsIncludeExistingOnesAndRunOnTheWorke
 }
 
 } // namespace
+
+namespace {
+
+// Driver logic exercised on its own (no machine) signals events that nobody can wait on.
+TEST(EventWithoutKernelTest, SignalAndClearChangeOnlyTheState)
+{
+    KEVENT event;
+    KeInitializeEvent(&event, NotificationEvent, FALSE);
+    EXPECT_EQ(0, KeSetEvent(&event, IO_NO_INCREMENT, FALSE));
+    EXPECT_EQ(1, KeReadStateEvent(&event));
+    KeClearEvent(&event);
+    EXPECT_EQ(0, KeReadStateEvent(&event));
+}
+
+} // namespace

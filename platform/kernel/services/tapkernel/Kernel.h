@@ -153,9 +153,10 @@ public:
     // CheckReleasedAll) and deletes the driver object. The image may be unloaded afterwards.
     void UnloadDriver(PDRIVER_OBJECT driver);
 
-    // Leak checks (they wait until idle first). After IRP_MN_REMOVE_DEVICE of the module's last
-    // device: everything the module acquired after DriverEntry must be released. While the
-    // module still has devices, only the removed stack's devices are checked.
+    // Leak checks (they wait until idle first). Call after IRP_MN_REMOVE_DEVICE: once the module
+    // has no undeleted device left, everything it acquired after DriverEntry must be released
+    // (pool, IRPs, references, handles, links, notification registrations, threads). While it
+    // still has devices (other device stacks), nothing can be told apart and nothing is checked.
     void CheckDeviceRemoval(DriverModule *module);
     // At unload: nothing may be left at all.
     void CheckReleasedAll(DriverModule *module);
