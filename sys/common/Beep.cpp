@@ -14,14 +14,12 @@ static PCONTROL_DEVICE_EXTENSION ControlOf(PMOUSE_DEVICE_EXTENSION Extension)
 
 static VOID AcquireBeepLock(PCONTROL_DEVICE_EXTENSION Control)
 {
-    KeEnterCriticalRegion();
     KeWaitForSingleObject(&Control->BeepLock, Executive, KernelMode, FALSE, NULL);
 }
 
 static VOID ReleaseBeepLock(PCONTROL_DEVICE_EXTENSION Control)
 {
-    KeSetEvent(&Control->BeepLock, IO_NO_INCREMENT, FALSE);
-    KeLeaveCriticalRegion();
+    KeReleaseMutex(&Control->BeepLock, FALSE);
 }
 
 /* PASSIVE_LEVEL, from AddDevice. The thread runs until StopBeepThread. */

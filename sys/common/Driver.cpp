@@ -28,18 +28,16 @@ NTSTATUS CompleteRequest(PIRP Irp, NTSTATUS Status, ULONG_PTR Information)
     return Status;
 }
 
-/* The port lock is a synchronization event: a wait takes it, KeSetEvent gives it back. Normal
- * kernel APCs stay off while it is held, so the holder cannot be suspended with it. */
+/* The port lock is a kernel mutex: while it is held normal kernel APCs stay off, so its holder
+ * cannot be suspended with it. */
 VOID AcquirePortLock(VOID)
 {
-    KeEnterCriticalRegion();
     KeWaitForSingleObject(&Globals.PortLock, Executive, KernelMode, FALSE, NULL);
 }
 
 VOID ReleasePortLock(VOID)
 {
-    KeSetEvent(&Globals.PortLock, IO_NO_INCREMENT, FALSE);
-    KeLeaveCriticalRegion();
+    KeReleaseMutex(&Globals.PortLock, FALSE);
 }
 
 /* PASSIVE_LEVEL. Keeps a copy of the service key path for ReadParameters and fills the dispatch
@@ -60,7 +58,7 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRI
     Globals.ServiceRegistryPath.Length = RegistryPath->Length;
     Globals.ServiceRegistryPath.MaximumLength = (USHORT)(RegistryPath->Length + sizeof(WCHAR));
 
-    KeInitializeEvent(&Globals.PortLock, SynchronizationEvent, TRUE);
+    KeInitializeMutex(&Globals.PortLock, 0);
     Globals.LiveDevices = NULL;
 
     for (i = 0; i <= IRP_MJ_MAXIMUM_FUNCTION; i++) {
@@ -142,7 +140,7 @@ NTSTATUS NTAPI AddDevice(PDRIVER_OBJECT DriverObject, PDEVICE_OBJECT PhysicalDev
     control->Self = controlDevice;
     control->BeepDevice = NULL;
     control->BeepThreadStop = FALSE;
-    KeInitializeEvent(&control->BeepLock, SynchronizationEvent, TRUE);
+    KeInitializeMutex(&control->BeepLock, 0);
     control->BeepClosed = FALSE;
     controlDevice->Flags |= DO_BUFFERED_IO;
     controlDevice->Flags &= ~DO_DEVICE_INITIALIZING;

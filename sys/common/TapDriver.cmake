@@ -71,9 +71,8 @@ function(tap_driver_module target logic_library)
     target_link_libraries(${target} PRIVATE ntoskrnl hal gcc)
   else()
     set_target_properties(${target} PROPERTIES SUFFIX ".so")
-    target_link_options(${target} PRIVATE
-      -Wl,--version-script=${TAP_SYS_COMMON_DIR}/DriverModule.map
-      -Wl,--no-undefined)
+    # Kernel imports resolve against libtap_kernel when the image is loaded, as on Windows.
+    target_link_options(${target} PRIVATE -Wl,--version-script=${TAP_SYS_COMMON_DIR}/DriverModule.map)
     set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${TAP_SYS_COMMON_DIR}/DriverModule.map)
   endif()
 endfunction()

@@ -8,11 +8,11 @@
  * IRQL, locks and IRP ownership are stated with every routine.
  *
  * Locks, from outermost to innermost:
- *   Globals.PortLock   synchronization event used as a lock, PASSIVE_LEVEL, driver-wide. Serialises
+ *   Globals.PortLock   kernel mutex, PASSIVE_LEVEL, driver-wide. Serialises
  *                      everything that opens, closes, starts or stops a reader (COM-port arrival,
  *                      the port control codes, PnP stop, surprise removal and removal) and guards
  *                      the list of live mouse devices and each control device's MouseExtension.
- *   BeepLock           synchronization event used as a lock, PASSIVE_LEVEL, per control device.
+ *   BeepLock           kernel mutex, PASSIVE_LEVEL, per control device.
  *                      Guards BeepDevice and BeepClosed; held across one beep request.
  *   ReadLock           spin lock, per mouse device. Guards Reading, StopRequested, Removing and the
  *                      reuse of ReadIrp; the only lock the per-byte path takes.
@@ -97,7 +97,7 @@ typedef struct _CONTROL_DEVICE_EXTENSION {
     BOOLEAN BeepThreadStop;
 
     /* Bookkeeping of the framework. */
-    KEVENT BeepLock;                     /* synchronization event used as a lock, see above */
+    KMUTEX BeepLock;                     /* see the lock order above */
     BOOLEAN BeepClosed;                  /* removal released BeepDevice: no beep opens it again */
 } CONTROL_DEVICE_EXTENSION, *PCONTROL_DEVICE_EXTENSION;
 
@@ -118,7 +118,7 @@ typedef struct _TAP_DRIVER_DATA {
     ULONG StillCount;                    /* consecutive still packets in MODE_INTERACTIVE_TOUCH */
 
     /* Bookkeeping of the framework. */
-    KEVENT PortLock;                     /* see the lock order above; initialised in DriverEntry */
+    KMUTEX PortLock;                     /* see the lock order above; initialised in DriverEntry */
     PMOUSE_DEVICE_EXTENSION LiveDevices; /* mouse devices the arrival handler may act on */
 } TAP_DRIVER_DATA;
 
