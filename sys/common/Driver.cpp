@@ -142,9 +142,10 @@ NTSTATUS NTAPI AddDevice(PDRIVER_OBJECT DriverObject, PDEVICE_OBJECT PhysicalDev
     control->BeepThreadStop = FALSE;
     KeInitializeMutex(&control->BeepLock, 0);
     control->BeepClosed = FALSE;
+    /* Linked to its mouse device before it can be opened. */
+    control->MouseExtension = extension;
     controlDevice->Flags |= DO_BUFFERED_IO;
     controlDevice->Flags &= ~DO_DEVICE_INITIALIZING;
-    control->MouseExtension = extension;
 
     extension->Attributes.MouseIdentifier = MOUSE_SERIAL_HARDWARE;
     extension->Attributes.NumberOfButtons = TAP_LINE_NUMBER_OF_BUTTONS;
