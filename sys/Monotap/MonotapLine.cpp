@@ -4,6 +4,12 @@
 #include "TapDriver.h"
 #include "Monotap.h"
 
+VOID TapLineInitialize(PMOUSE_DEVICE_EXTENSION Extension)
+{
+    /* The single-touch decoder starts from the zero-filled extension. */
+    UNREFERENCED_PARAMETER(Extension);
+}
+
 BOOLEAN TapLineDecodeByte(PMOUSE_DEVICE_EXTENSION Extension, UCHAR Byte)
 {
     return DecodeByte(Extension, &Extension->InputData, &Extension->Touch.Decoder, Byte);

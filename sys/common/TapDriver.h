@@ -307,6 +307,9 @@ VOID SignalBeep(PMOUSE_DEVICE_EXTENSION Extension);
 
 /* ---- Line hooks: implemented in each line's folder ------------------------------------------ */
 
+/* Sets the line's touch state of a new, zero-filled mouse device extension. PASSIVE_LEVEL. */
+VOID TapLineInitialize(PMOUSE_DEVICE_EXTENSION Extension);
+
 /* Feeds one received byte to the line's packet decoder. TRUE when it completed a packet that the
  * report step is to handle. IRQL <= DISPATCH_LEVEL. */
 BOOLEAN TapLineDecodeByte(PMOUSE_DEVICE_EXTENSION Extension, UCHAR Byte);
@@ -318,10 +321,6 @@ VOID TapLineAfterByte(PMOUSE_DEVICE_EXTENSION Extension);
 /* TRUE when the pointer contact moved less than the line's still tolerance on both axes since the
  * previous packet (the interactive hold counts such packets). */
 BOOLEAN TapLineIsStillStep(PMOUSE_DEVICE_EXTENSION Extension);
-
-/* Sets the line's own fields of a new mouse device extension (zero-filled before). AddDevice,
- * PASSIVE_LEVEL. */
-VOID TapLineInitializeDevice(PMOUSE_DEVICE_EXTENSION Extension);
 
 /* The baud rate the port is configured with. PASSIVE_LEVEL. */
 ULONG TapLineBaudRate(VOID);

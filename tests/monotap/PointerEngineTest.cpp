@@ -1,5 +1,5 @@
 // Calibration mapping, mouse modes, interactive hold, one-shot right click and beep requests.
-#include "TouchLogicHarness.h"
+#include "MonoHarness.h"
 
 #include <gtest/gtest.h>
 
@@ -100,7 +100,7 @@ protected:
         harness.Lift(3000, 3000);
         return harness.TakeReports();
     }
-    TouchLogicHarness harness;
+    MonoHarness harness;
 };
 
 TEST_F(PointerEngineTest, PointAndClickClicksWhereTheTouchWentDown)

@@ -1,5 +1,5 @@
 // Packet assembly, check byte and resynchronisation of the single-touch decoder.
-#include "TouchLogicHarness.h"
+#include "MonoHarness.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@ class SingleTouchDecoderTest : public ::testing::Test {
 protected:
     void SetUp() override { harness.Calibrate(0, 6553500, 0, 6553500, 0); }
     const SINGLE_TOUCH_DECODER &Decoder() { return harness.Extension().Touch.Decoder; }
-    TouchLogicHarness harness;
+    MonoHarness harness;
 };
 
 TEST_F(SingleTouchDecoderTest, ValidPacketGivesRawSampleAndLeftDown)
@@ -95,7 +95,7 @@ TEST_F(SingleTouchDecoderTest, OnlyStatus81And82AreTouching)
     } cases[] = {{0x81, MOUSE_LEFT_BUTTON_DOWN}, {0x82, MOUSE_LEFT_BUTTON_DOWN}, {0x80, MOUSE_LEFT_BUTTON_UP},
                  {0x83, MOUSE_LEFT_BUTTON_UP},   {0x84, MOUSE_LEFT_BUTTON_UP},   {0x00, MOUSE_LEFT_BUTTON_UP}};
     for (const Case &c : cases) {
-        TouchLogicHarness fresh;
+        MonoHarness fresh;
         // The first packet after creation always carries a transition.
         ASSERT_EQ(fresh.Feed(SingleTouchPacket(c.status, 100, 100)), 1);
         auto reports = fresh.TakeReports();

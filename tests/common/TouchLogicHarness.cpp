@@ -32,25 +32,6 @@ std::ostream &operator<<(std::ostream &out, const Report &report)
                << " y=" << report.y << "}";
 }
 
-std::vector<UCHAR> SingleTouchPacket(UCHAR status, USHORT rawX, USHORT rawY, UCHAR rawZ)
-{
-    std::vector<UCHAR> packet = {0x55,
-                                 0x00,
-                                 status,
-                                 static_cast<UCHAR>(rawX & 0xFF),
-                                 static_cast<UCHAR>(rawX >> 8),
-                                 static_cast<UCHAR>(rawY & 0xFF),
-                                 static_cast<UCHAR>(rawY >> 8),
-                                 rawZ,
-                                 0x00};
-    UCHAR check = 0xAA;
-    for (UCHAR byte : packet) {
-        check = static_cast<UCHAR>(check + byte);
-    }
-    packet.push_back(check);
-    return packet;
-}
-
 TouchLogicHarness::TouchLogicHarness()
     : extension_(static_cast<MOUSE_DEVICE_EXTENSION *>(std::calloc(1, sizeof(MOUSE_DEVICE_EXTENSION))))
 {
@@ -62,6 +43,7 @@ TouchLogicHarness::TouchLogicHarness()
     extension_->AttributesQueried = TRUE;
     extension_->BeepThread = reinterpret_cast<PKTHREAD>(&beepThreadObject);
     KeInitializeEvent(&extension_->BeepEvent, NotificationEvent, FALSE);
+    TapLineInitialize(extension_);
 }
 
 TouchLogicHarness::~TouchLogicHarness()
@@ -84,7 +66,8 @@ int TouchLogicHarness::Feed(const std::vector<UCHAR> &bytes)
 
 void TouchLogicHarness::Calibrate(LONG xStart, LONG xEnd, LONG yStart, LONG yEnd, LONG orientation)
 {
-    Globals.ActiveCalibration = {xStart, xEnd, yStart, yEnd, orientation, 1024, 768};
+    Globals.ActiveCalibration = {xStart, xEnd, yStart, yEnd, orientation, CALIBRATION_DEFAULT_SCREEN_WIDTH,
+                                 CALIBRATION_DEFAULT_SCREEN_HEIGHT};
 }
 
 std::vector<Report> TouchLogicHarness::TakeReports()

@@ -1,8 +1,9 @@
-// A mouse device extension of the single-touch driver with a recording mouse class service and a
-// recording beep request, for driving the touch logic byte by byte.
+// A mouse device extension of one driver line with a recording mouse class service and a
+// recording beep request, for driving the line's touch logic byte by byte. Compiled into each
+// line's tests with that line's include path.
 #pragma once
 
-#include "Monotap.h"
+#include "TapDriver.h"
 
 #include <cstdint>
 #include <initializer_list>
@@ -22,19 +23,13 @@ struct Report {
 
 std::ostream &operator<<(std::ostream &out, const Report &report);
 
-// One packet of the single-touch controller, with its check byte.
-std::vector<UCHAR> SingleTouchPacket(UCHAR status, USHORT rawX, USHORT rawY, UCHAR rawZ = 0);
-
 class TouchLogicHarness {
 public:
     TouchLogicHarness();
     ~TouchLogicHarness();
 
-    // Feeds bytes as the read completion does; returns how many packets completed.
+    // Feeds bytes as the read completion does; returns how many packets reached the report step.
     int Feed(const std::vector<UCHAR> &bytes);
-    // Feeds one packet; true when it was decoded.
-    bool Touch(USHORT rawX, USHORT rawY) { return Feed(SingleTouchPacket(0x81, rawX, rawY)) == 1; }
-    bool Lift(USHORT rawX, USHORT rawY) { return Feed(SingleTouchPacket(0x84, rawX, rawY)) == 1; }
 
     void Calibrate(LONG xStart, LONG xEnd, LONG yStart, LONG yEnd, LONG orientation);
 
