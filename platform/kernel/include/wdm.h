@@ -7,6 +7,7 @@
 
 #include <ntdef.h>
 #include <ntstatus.h>
+#include <string.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -73,6 +74,11 @@ struct _KTHREAD;
 typedef struct _KTHREAD *PKTHREAD, *PETHREAD;
 
 typedef ULONG_PTR KSPIN_LOCK, *PKSPIN_LOCK;
+
+/* ---- Memory ---------------------------------------------------------------------------------- */
+#define RtlZeroMemory(Destination, Length) memset((Destination), 0, (Length))
+#define RtlCopyMemory(Destination, Source, Length) memcpy((Destination), (Source), (Length))
+#define RtlMoveMemory(Destination, Source, Length) memmove((Destination), (Source), (Length))
 
 #ifdef __cplusplus
 }

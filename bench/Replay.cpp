@@ -1,0 +1,69 @@
+#include "Replay.h"
+
+#include <fstream>
+#include <iostream>
+
+#include "ByteStream.h"
+#include "DirectMonotapPath.h"
+#include "ReplayOptions.h"
+
+namespace tapbench {
+namespace {
+
+constexpr int kUsageError = 2;
+
+std::optional<std::vector<uint8_t>> ReadStream(const ReplayOptions &options, std::istream &standardInput,
+                                               std::string &error)
+{
+    std::ifstream file;
+    std::istream *in = &standardInput;
+    if (options.input != "-") {
+        file.open(options.input, std::ios::binary);
+        if (!file) {
+            error = "cannot open '" + options.input + "'";
+            return std::nullopt;
+        }
+        in = &file;
+    }
+    if (options.binary) {
+        return ReadBinaryStream(*in);
+    }
+    auto bytes = ParseHexStream(*in, error);
+    if (!bytes) {
+        error = options.input + ": " + error;
+    }
+    return bytes;
+}
+
+} // namespace
+
+int RunReplay(const std::vector<std::string> &args, std::istream &standardInput, std::ostream &out,
+              std::ostream &err)
+{
+    std::string error;
+    auto options = ParseReplayOptions(args, error);
+    if (!options) {
+        err << "tapbench replay: " << error << '\n' << ReplayUsage();
+        return kUsageError;
+    }
+    auto bytes = ReadStream(*options, standardInput, error);
+    if (!bytes) {
+        err << "tapbench replay: " << error << '\n';
+        return kUsageError;
+    }
+    if (options->driver != DriverLine::Monotap) {
+        err << "tapbench replay: the multi-touch driver is not part of this build\n";
+        return kUsageError;
+    }
+
+    auto print = [&out](const std::string &line) { out << line << '\n'; };
+    auto path = MakeDirectMonotapPath(*options, print);
+    for (uint8_t byte : *bytes) {
+        path->FeedByte(byte);
+    }
+    path->Finish();
+    out.flush();
+    return 0;
+}
+
+} // namespace tapbench

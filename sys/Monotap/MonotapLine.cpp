@@ -1,0 +1,36 @@
+/*
+ * MonotapLine.cpp - the single-touch line's hooks into the driver framework.
+ */
+#include "TapDriver.h"
+#include "Monotap.h"
+
+VOID TapLineInitialize(PMOUSE_DEVICE_EXTENSION Extension)
+{
+    /* The single-touch decoder starts from the zero-filled extension. */
+    UNREFERENCED_PARAMETER(Extension);
+}
+
+BOOLEAN TapLineDecodeByte(PMOUSE_DEVICE_EXTENSION Extension, UCHAR Byte)
+{
+    return DecodeByte(Extension, &Extension->InputData, &Extension->Touch.Decoder, Byte);
+}
+
+VOID TapLineAfterByte(PMOUSE_DEVICE_EXTENSION Extension)
+{
+    Extension->Touch.PreviousRawX = Extension->Touch.Decoder.RawX;
+    Extension->Touch.PreviousRawY = Extension->Touch.Decoder.RawY;
+}
+
+static ULONG RawDistance(ULONG Current, ULONG Previous)
+{
+    LONG difference = (LONG)(Current - Previous);
+    return (ULONG)(difference < 0 ? -difference : difference);
+}
+
+BOOLEAN TapLineIsStillStep(PMOUSE_DEVICE_EXTENSION Extension)
+{
+    const TAP_TOUCH_STATE *touch = &Extension->Touch;
+
+    return RawDistance(touch->Decoder.RawX, touch->PreviousRawX) < TAP_LINE_STILL_TOLERANCE &&
+           RawDistance(touch->Decoder.RawY, touch->PreviousRawY) < TAP_LINE_STILL_TOLERANCE;
+}

@@ -1,0 +1,33 @@
+/*
+ * TapLine.h - what sets the single-touch line apart in the driver framework: its names, its
+ * constants and its touch state. The framework (sys/common) includes this file.
+ */
+#ifndef TAP_LINE_H
+#define TAP_LINE_H
+
+#include "SingleTouchDecoder.h"
+
+#define TAP_LINE_SERVICE_NAME_W   MONOTAP_SERVICE_NAME_W
+#define TAP_LINE_DEVICE_NAME_W    MONOTAP_DEVICE_NAME_W
+#define TAP_LINE_LINK_NAME_W      MONOTAP_LINK_NAME_W
+
+/* Mouse attributes: buttons the mouse class is told about. */
+#define TAP_LINE_NUMBER_OF_BUTTONS 2
+
+/* A difference of this many raw units or more on either axis is movement (interactive hold). */
+#define TAP_LINE_STILL_TOLERANCE 10
+
+/* The records delivered in place of an armed packet's own: left up, right down, right up. */
+#define TAP_LINE_RIGHT_CLICK_SEQUENCE \
+    { MOUSE_LEFT_BUTTON_UP, MOUSE_RIGHT_BUTTON_DOWN, MOUSE_RIGHT_BUTTON_UP }
+
+typedef MONO_POINTER_SETTINGS TAP_POINTER_SETTINGS;
+
+/* The single-touch part of the mouse device extension. */
+typedef struct _TAP_TOUCH_STATE {
+    SINGLE_TOUCH_DECODER Decoder;
+    ULONG PreviousRawX;    /* clamped position of the previous valid packet */
+    ULONG PreviousRawY;
+} TAP_TOUCH_STATE;
+
+#endif /* TAP_LINE_H */

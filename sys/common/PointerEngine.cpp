@@ -1,0 +1,220 @@
+/*
+ * PointerEngine.cpp - turns each valid touch packet into mouse reports.
+ *
+ * The raw position is mapped through the calibration in force to 0..65535 on both axes, the
+ * user's mouse mode decides which packets become reports and with which left-button flags, a
+ * held-still touch or the button switch tool turns a report into a right click, and the beep
+ * thread is asked for a click sound. Everything here runs inside the read completion, one packet
+ * at a time, at IRQL <= DISPATCH_LEVEL; nothing allocates, waits or takes a lock.
+ */
+#include "TapDriver.h"
+
+TAP_DRIVER_DATA Globals;
+
+VOID SetDefaultParameters(VOID)
+{
+    Globals.Settings.MouseMode = MODE_CLICK_AND_DRAG;
+    Globals.Settings.DblClickRegion = 30;
+    Globals.Settings.InterActTime = 0;
+    Globals.Settings.BeepMode = BEEP_OFF;
+    Globals.Settings.BeepFreq = 0;
+    Globals.Settings.BeepTime = 0;
+    Globals.Settings.Port = 1;
+    RtlZeroMemory(&Globals.ActiveCalibration, sizeof(Globals.ActiveCalibration));
+    Globals.ActiveCalibration.ScreenWidth = CALIBRATION_DEFAULT_SCREEN_WIDTH;
+    Globals.ActiveCalibration.ScreenHeight = CALIBRATION_DEFAULT_SCREEN_HEIGHT;
+}
+
+/* Lower and upper bound of one calibrated raw axis; the bounds are ordered as unsigned numbers,
+ * as the controller's raw values are. */
+static VOID AxisBounds(LONG Start, LONG End, PULONG Low, PULONG High)
+{
+    ULONG first = (ULONG)(Start / TAP_CALIBRATION_DIVISOR);
+    ULONG second = (ULONG)(End / TAP_CALIBRATION_DIVISOR);
+    *Low = first < second ? first : second;
+    *High = first < second ? second : first;
+}
+
+static VOID ClampAxis(PULONG Raw, ULONG Low, ULONG High)
+{
+    if (*Raw > High) {
+        *Raw = High;
+    }
+    if (*Raw < Low) {
+        *Raw = Low;
+    }
+}
+
+VOID ClampToCalibration(const CALIBRATION_DATA *Calibration, PULONG RawX, PULONG RawY)
+{
+    ULONG low;
+    ULONG high;
+
+    AxisBounds(Calibration->RawXStart, Calibration->RawXEnd, &low, &high);
+    ClampAxis(RawX, low, high);
+    AxisBounds(Calibration->RawYStart, Calibration->RawYEnd, &low, &high);
+    ClampAxis(RawY, low, high);
+}
+
+static LONGLONG AbsoluteValue(LONGLONG Value)
+{
+    return Value < 0 ? -Value : Value;
+}
+
+/* |(To - From) * Scale| / |End - Start|. The product is formed in 64 bits, so a calibrated span
+ * wider than 32768 raw units maps exactly. Start and End must differ. */
+static LONG ScaleAxis(LONG From, LONG To, LONG Start, LONG End, LONG Scale)
+{
+    LONGLONG product = AbsoluteValue(((LONGLONG)To - From) * Scale);
+    return (LONG)(product / AbsoluteValue((LONGLONG)End - Start));
+}
+
+VOID MapToAbsolute(const CALIBRATION_DATA *Calibration, ULONG RawX, ULONG RawY, PMOUSE_INPUT_DATA InputData)
+{
+    LONG a = Calibration->RawXStart / TAP_CALIBRATION_DIVISOR;
+    LONG b = Calibration->RawXEnd / TAP_CALIBRATION_DIVISOR;
+    LONG c = Calibration->RawYStart / TAP_CALIBRATION_DIVISOR;
+    LONG d = Calibration->RawYEnd / TAP_CALIBRATION_DIVISOR;
+    LONG x = (LONG)RawX;
+    LONG y = (LONG)RawY;
+
+    if (Calibration->Orientation == 1 || Calibration->Orientation == 3) {
+        /* Axes swapped: raw X runs along the screen's vertical, from RawXEnd at the top. */
+        if (a != b) {
+            InputData->LastY = ScaleAxis(x, b, a, b, TAP_ABSOLUTE_SCALE);
+        }
+        if (c != d) {
+            InputData->LastX = ScaleAxis(c, y, c, d, TAP_ABSOLUTE_SCALE);
+        }
+    } else {
+        if (a != b) {
+            InputData->LastX = ScaleAxis(a, x, a, b, TAP_ABSOLUTE_SCALE);
+        }
+        if (c != d) {
+            InputData->LastY = ScaleAxis(c, y, c, d, TAP_ABSOLUTE_SCALE);
+        }
+    }
+}
+
+/* Interactive hold: counts consecutive still packets and arms the right click when the user's
+ * count is reached. A touch held still goes on producing a right click every InterActTime
+ * packets. */
+static VOID HoldTest(PMOUSE_DEVICE_EXTENSION Extension)
+{
+    if (Globals.Settings.InterActTime == 0 || Globals.RightClickArmed) {
+        return;
+    }
+    if (TapLineIsStillStep(Extension)) {
+        Globals.StillCount++;
+    } else {
+        Globals.StillCount = 0;
+    }
+    if (Globals.StillCount >= Globals.Settings.InterActTime) {
+        Globals.StillCount = 0;
+        Globals.RightClickArmed = TRUE;
+    }
+}
+
+BOOLEAN ModeFilter(PMOUSE_DEVICE_EXTENSION Extension, PMOUSE_INPUT_DATA InputData,
+                   const MOUSE_INPUT_DATA *LastReport)
+{
+    BOOLEAN down = (InputData->ButtonFlags & MOUSE_LEFT_BUTTON_DOWN) != 0;
+    BOOLEAN up = (InputData->ButtonFlags & MOUSE_LEFT_BUTTON_UP) != 0;
+
+    switch (Globals.Settings.MouseMode) {
+    case MODE_POINT_AND_CLICK:
+        /* Only the touch-down and the lift; the lift clicks where the touch went down. */
+        if (up) {
+            InputData->LastX = LastReport->LastX;
+            InputData->LastY = LastReport->LastY;
+            return TRUE;
+        }
+        return down;
+    case MODE_DRAG_THEN_CLICK:
+        /* The cursor follows the finger; the lift becomes a click (the report step adds the
+         * release). */
+        if (down) {
+            return FALSE;
+        }
+        if (up) {
+            InputData->ButtonFlags = MOUSE_LEFT_BUTTON_DOWN;
+        }
+        return TRUE;
+    case MODE_CLICK_AND_DRAG:
+        return TRUE;
+    case MODE_INTERACTIVE_TOUCH:
+        HoldTest(Extension);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+VOID DeliverReport(PMOUSE_DEVICE_EXTENSION Extension)
+{
+    KIRQL oldIrql;
+    ULONG consumed = 0;
+
+    /* A class driver that queried the attributes without connecting has nothing to call. */
+    if (Extension->ClassService == NULL) {
+        return;
+    }
+    KeRaiseIrql(DISPATCH_LEVEL, &oldIrql);
+    ((PSERVICE_CALLBACK_ROUTINE)Extension->ClassService)(Extension->ClassDevice, &Extension->InputData,
+                                                         &Extension->InputData + 1, &consumed);
+    KeLowerIrql(oldIrql);
+}
+
+VOID SignalBeep(PMOUSE_DEVICE_EXTENSION Extension)
+{
+    /* Without a beep thread nobody would ever answer the event. */
+    if (Extension->BeepThread != NULL) {
+        KeSetEvent(&Extension->BeepEvent, IO_NO_INCREMENT, FALSE);
+    }
+}
+
+static BOOLEAN BeepModeWants(ULONG ButtonFlags)
+{
+    return (Globals.Settings.BeepMode == BEEP_ON_TOUCH && (ButtonFlags & MOUSE_LEFT_BUTTON_DOWN)) ||
+           (Globals.Settings.BeepMode == BEEP_ON_RELEASE && (ButtonFlags & MOUSE_LEFT_BUTTON_UP));
+}
+
+static VOID DeliverRightClick(PMOUSE_DEVICE_EXTENSION Extension)
+{
+    static const USHORT sequence[] = TAP_LINE_RIGHT_CLICK_SEQUENCE;
+    ULONG i;
+
+    for (i = 0; i < sizeof(sequence) / sizeof(sequence[0]); i++) {
+        Extension->InputData.ButtonFlags = sequence[i];
+        DeliverReport(Extension);
+    }
+    Globals.RightClickArmed = FALSE;
+}
+
+VOID ReportPacket(PMOUSE_DEVICE_EXTENSION Extension)
+{
+    PMOUSE_INPUT_DATA input = &Extension->InputData;
+    BOOLEAN dragThenClick = Globals.Settings.MouseMode == MODE_DRAG_THEN_CLICK;
+
+    if (Extension->AttributesQueried && ModeFilter(Extension, input, &Extension->LastReport)) {
+        if (Globals.RightClickArmed) {
+            /* No beep follows a right click: the flags now hold right up. */
+            DeliverRightClick(Extension);
+        } else {
+            DeliverReport(Extension);
+            if (dragThenClick && (input->ButtonFlags & MOUSE_LEFT_BUTTON_DOWN)) {
+                input->ButtonFlags = MOUSE_LEFT_BUTTON_UP;
+                DeliverReport(Extension);
+                if (Globals.Settings.BeepMode == BEEP_ON_TOUCH || Globals.Settings.BeepMode == BEEP_ON_RELEASE) {
+                    SignalBeep(Extension);
+                }
+            }
+        }
+        Extension->LastReport = *input;
+        if (!dragThenClick && BeepModeWants(input->ButtonFlags)) {
+            SignalBeep(Extension);
+        }
+    }
+    /* A packet without a transition carries no button flag. */
+    input->Buttons = 0;
+}
