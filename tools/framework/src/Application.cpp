@@ -42,7 +42,7 @@ std::string Application::LoadStringResource(ResourceId id) const
 
 int Application::ShowMessageBox(std::string_view text, uint32_t style) const
 {
-    return ui::ShowMessageBox(mainWindow_.Exists() ? mainWindow_.Handle() : nullptr, text, name_, style);
+    return ui::ShowMessageBox(mainWindow_ && mainWindow_->Exists() ? mainWindow_->Handle() : nullptr, text, name_, style);
 }
 
 bool Application::InitInstance()

@@ -25,8 +25,9 @@ public:
     ModuleHandle Module() const { return module_; }
     // The program's name: its module's file name without the extension.
     const std::string& Name() const { return name_; }
-    WindowRef MainWindow() const { return mainWindow_; }
-    void SetMainWindow(WindowHandle window) { mainWindow_ = WindowRef(window); }
+    // The main window object (it may not have a window yet, as a dialog before it runs).
+    WindowRef* MainWindow() const { return mainWindow_; }
+    void SetMainWindow(WindowRef* window) { mainWindow_ = window; }
 
     // The module's resources (LoadIcon, LoadImage for the small size, LoadString). Icons stay
     // valid for the life of the program.
@@ -50,7 +51,7 @@ private:
 
     ModuleHandle module_ = nullptr;
     std::string name_;
-    WindowRef mainWindow_;
+    WindowRef* mainWindow_ = nullptr;
     int exitCode_ = 0;
 };
 
