@@ -69,6 +69,7 @@ TEST_F(SideSwitchOnDesktop, SitsTopmostNearTheLowerRightCorner)
     EXPECT_TRUE(desktop.IsShown(id));
     EXPECT_EQ(ui::WindowRef(window).Icon(true), ui::WindowRef(window).Icon(false));
     EXPECT_NE(ui::WindowRef(window).Icon(true), nullptr);
+    EXPECT_TRUE(desktop.SavePng(testing::TempDir() + "/sideswitch.png"));
 }
 
 TEST_F(SideSwitchOnDesktop, StartsWithTheLeftButtonInTheTopThird)
