@@ -192,3 +192,33 @@ TEST_F(DesktopWindows, KeysGoToTheFocusOrElseTheActiveWindow)
 
 } // namespace
 } // namespace tap::desktop
+
+namespace tap::desktop {
+namespace {
+
+int Area(const Region& region)
+{
+    int area = 0;
+    for (const Rect& r : region.Rects()) {
+        area += r.Width() * r.Height();
+    }
+    return area;
+}
+
+TEST(Regions, AddSubtractAndIntersectKeepDisjointRectangles)
+{
+    Region region(Rect{0, 0, 10, 10});
+    region.Add(Rect{5, 5, 15, 15});
+    EXPECT_EQ(Area(region), 100 + 100 - 25);
+    region.Subtract(Rect{2, 2, 8, 8});
+    EXPECT_EQ(Area(region), 175 - 36);
+    EXPECT_FALSE(region.Contains({5, 5}));
+    EXPECT_TRUE(region.Contains({9, 9}));
+    region.Intersect(Rect{0, 0, 10, 10});
+    EXPECT_EQ(Area(region), 100 - 36);
+    EXPECT_EQ(region.Bounds(), (Rect{0, 0, 10, 10}));
+    EXPECT_EQ(Area(region.Offset(3, 4)), 64);
+}
+
+} // namespace
+} // namespace tap::desktop

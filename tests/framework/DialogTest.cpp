@@ -266,3 +266,57 @@ TEST_F(Dialogs, StringsAndIconsComeFromTheProgramsModule)
 
 } // namespace
 } // namespace tap::ui
+
+namespace tap::ui {
+namespace {
+
+class MessageBoxes : public FrameworkTest {
+protected:
+    host::ProgramId Show(uint32_t style)
+    {
+        return Run([this, style] { answerGiven = ShowMessageBox(nullptr, "Open com port fail!", "MonoPanel", style); });
+    }
+    std::atomic<int> answerGiven{0};
+};
+
+TEST_F(MessageBoxes, EscapeAnswersCancelOrTheOnlyOkButNotYesNo)
+{
+    host::ProgramId program = Show(box::YesNo);
+    Key(desktop::kKeyEscape);
+    EXPECT_FALSE(session.HasExited(program)); // Yes/No has no way out but its buttons
+    Key(desktop::kKeyEnter);                 // the first button has the focus
+    EXPECT_EQ(answerGiven, answer::Yes);
+
+    Show(box::Ok);
+    Key(desktop::kKeyEscape);
+    EXPECT_EQ(answerGiven, answer::Ok);
+
+    Show(box::OkCancel);
+    Key(desktop::kKeyEscape);
+    EXPECT_EQ(answerGiven, answer::Cancel);
+}
+
+TEST_F(MessageBoxes, AnswerByClickingItsButton)
+{
+    Show(box::YesNoCancel);
+    WindowHandle box = TopWindow();
+    Button no(WindowRef(box), answer::No);
+    Rect r = no.WindowRect();
+    desktop.Click({r.left + 5, r.top + 5});
+    session.WaitUntilIdle();
+    EXPECT_EQ(answerGiven, answer::No);
+    EXPECT_EQ(session.MessageBoxes().at(0).text, "Open com port fail!");
+}
+
+TEST_F(MessageBoxes, TopmostIsKeptUntilNoTopmost)
+{
+    Show(box::Ok);
+    WindowRef box(TopWindow());
+    box.SetPosition(ZOrder::Topmost, 0, 0, 0, 0, position::NoMove | position::NoSize);
+    EXPECT_TRUE(session.IsTopmost(box.Handle()));
+    box.SetPosition(ZOrder::NoTopmost, 0, 0, 0, 0, position::NoMove | position::NoSize);
+    EXPECT_FALSE(session.IsTopmost(box.Handle()));
+}
+
+} // namespace
+} // namespace tap::ui
