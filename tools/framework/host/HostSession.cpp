@@ -99,11 +99,18 @@ Session::State& CurrentState()
 
 UiThread& ThisThread()
 {
+    {
+        std::lock_guard<std::mutex> lock(g_threadsMutex);
+        auto it = g_threads.find(std::this_thread::get_id());
+        if (it != g_threads.end()) {
+            return *it->second;
+        }
+    }
+    // Made without the lock: registering with the scheduler takes the scheduler's locks.
+    auto thread = std::make_unique<UiThread>(CurrentState(), t_simulated);
     std::lock_guard<std::mutex> lock(g_threadsMutex);
     auto& slot = g_threads[std::this_thread::get_id()];
-    if (!slot) {
-        slot = std::make_unique<UiThread>(CurrentState(), t_simulated);
-    }
+    slot = std::move(thread);
     return *slot;
 }
 
@@ -309,6 +316,7 @@ Session::Session(desktop::Desktop& desktop) : state_(std::make_unique<State>(des
 Session::~Session()
 {
     {
+        // The big lock before the threads' lock: nothing takes them the other way round.
         Lock lock(state_->mutex);
         std::lock_guard<std::mutex> threadsLock(g_threadsMutex);
         for (auto& [id, thread] : g_threads) {
@@ -327,10 +335,12 @@ Session::~Session()
             state_->desktop.Destroy(w->id);
         }
     }
+    std::map<std::thread::id, std::unique_ptr<UiThread>> remaining;
     {
         std::lock_guard<std::mutex> lock(g_threadsMutex);
-        g_threads.clear();
+        remaining.swap(g_threads);
     }
+    remaining.clear();
     for (HostGdiObject* object : state_->gdiObjects) {
         delete object;
     }
