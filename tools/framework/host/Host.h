@@ -252,12 +252,6 @@ constexpr desktop::Rgb kHighlight = desktop::MakeRgb(0x0A, 0x24, 0x6A);
 std::u16string WithoutMnemonics(const std::u16string& text);
 void Notify(WindowHandle control, int code);
 
-// The messages and metrics the host backend uses beyond Messages.h.
-namespace wm {
-constexpr uint32_t SetFont = 0x0030;
-constexpr uint32_t NcDestroy = 0x0082;
-constexpr uintptr_t SizeRestored = 0;
-} // namespace wm
 
 constexpr uint32_t kChild = 0x40000000, kVisible = 0x10000000, kDisabled = 0x08000000, kPopup = 0x80000000;
 constexpr uint32_t kCaption = 0x00C00000, kBorder = 0x00800000, kDlgFrame = 0x00400000, kSysMenu = 0x00080000;

@@ -437,7 +437,7 @@ bool DestroyWindowHandle(WindowHandle window)
     }
     state.desktop.Destroy(id);
     for (auto it = order.rbegin(); it != order.rend(); ++it) {
-        CallProcedure(*it, wm::NcDestroy, 0, 0); // the children first
+        CallProcedure(*it, msg::NcDestroy, 0, 0); // the children first
     }
     Lock lock(state.mutex);
     for (WindowHandle w : order) {
