@@ -216,6 +216,16 @@ public:
     void AdvanceClockMs(uint64_t milliseconds) { AdvanceClock(static_cast<LONGLONG>(milliseconds) * 10000); }
     // The earliest deadline of a pending timed wait (absolute system time), if any.
     std::optional<LONGLONG> NextDeadline();
+    // Moves the clock to systemTime (not backwards) and releases every wait whose deadline has
+    // been reached, without waiting for idle: for a machine that steps through its own events.
+    void SetTime(LONGLONG systemTime);
+
+    // A source of activity outside kernel waits (bytes handed to a device thread, a read the
+    // machine will complete): WaitUntilIdle also waits until every probe returns false. Probes run
+    // without kernel locks held and must not block.
+    using IdleProbeId = uint64_t;
+    IdleProbeId AddIdleProbe(std::function<bool()> isBusy);
+    void RemoveIdleProbe(IdleProbeId id);
 
     // ---- Counters for tests ---------------------------------------------------------------------
     uint64_t PowerIrpsStarted(); // PoStartNextPowerIrp calls
