@@ -14,6 +14,10 @@ typedef struct _CONNECT_DATA {
     PVOID ClassService;
 } CONNECT_DATA, *PCONNECT_DATA;
 
+#ifdef __cplusplus
+static_assert(sizeof(CONNECT_DATA) == 2 * sizeof(PVOID), "CONNECT_DATA is two pointers");
+#endif
+
 /* The class service: takes the records from SystemArgument1 up to (not including)
  * SystemArgument2 and stores the number it consumed at SystemArgument3. */
 typedef VOID (STDAPICALLTYPE *PSERVICE_CALLBACK_ROUTINE)(PVOID NormalContext, PVOID SystemArgument1,

@@ -4,7 +4,17 @@
 
 #include <wdm.h>
 
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define DD_MOUSE_DEVICE_NAME "\\Device\\PointerClass"
+#define DD_MOUSE_DEVICE_NAME_U L"\\Device\\PointerClass"
+
 #define IOCTL_MOUSE_QUERY_ATTRIBUTES CTL_CODE(FILE_DEVICE_MOUSE, 0, METHOD_BUFFERED, FILE_ANY_ACCESS)
+#define IOCTL_MOUSE_INSERT_DATA CTL_CODE(FILE_DEVICE_MOUSE, 1, METHOD_BUFFERED, FILE_ANY_ACCESS)
+
+DEFINE_GUID(GUID_DEVINTERFACE_MOUSE, 0x378de44c, 0x56ef, 0x11d1, 0xbc, 0x8c, 0x00, 0xa0, 0xc9, 0x14, 0x05, 0xdd);
 
 /* MOUSE_INPUT_DATA.Flags */
 #define MOUSE_MOVE_RELATIVE 0x0000
@@ -46,7 +56,10 @@ typedef struct _MOUSE_ATTRIBUTES {
     ULONG InputDataQueueLength;
 } MOUSE_ATTRIBUTES, *PMOUSE_ATTRIBUTES;
 
+#ifdef __cplusplus
 static_assert(sizeof(MOUSE_INPUT_DATA) == 24, "MOUSE_INPUT_DATA layout");
 static_assert(sizeof(MOUSE_ATTRIBUTES) == 12, "MOUSE_ATTRIBUTES layout");
+}
+#endif
 
 #endif /* _NTDDMOU_ */

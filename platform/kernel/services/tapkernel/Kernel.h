@@ -1,0 +1,228 @@
+// Services of the kernel stand-in for the simulated PC (platform/machine), the user-mode stand-in
+// and the tests: what the real system does outside the DDK surface - loading drivers, the PnP
+// manager's interface list, opening files for user mode, the verifier's leak checks - plus the
+// determinism services of the simulation (virtual clock, wait until idle).
+//
+// One Kernel exists at a time; the DDK routines (IoCallDriver, KeWaitForSingleObject, ...) act
+// on it. Destroying it ends every kernel thread that is still waiting (their waits throw
+// KernelShutdown) and releases everything.
+#pragma once
+
+#include <wdm.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <tapkernel/Registry.h>
+
+namespace tapkernel {
+
+class KernelState; // the implementation
+
+// Stops the run with "*** BUGCHECK in <routine>: <message>", the way a bugcheck stops Windows.
+[[noreturn]] void BugCheck(const char *routine, const char *format, ...) __attribute__((format(printf, 2, 3)));
+
+// Bugchecks naming routine unless the caller's IRQL is within [minimum, maximum]. The mouse
+// class service uses RequireIrql("MouseClassServiceCallback", DISPATCH_LEVEL, DISPATCH_LEVEL).
+void RequireIrql(const char *routine, KIRQL minimum, KIRQL maximum);
+
+// ---- Modules ------------------------------------------------------------------------------------
+// A module is one loaded driver image (or one system driver of the machine). Pool blocks, IRPs,
+// object references, handles, devices, links, notification registrations and threads are charged
+// to the module whose code asked for them, so that the leak checks can tell what a driver still
+// owns at device removal and at unload.
+class DriverModule;
+
+struct ModuleOptions {
+    // The pool tag every allocation of the module must carry (the touch drivers: 'vdtP', which
+    // reads "Ptdv" in a pool dump). Empty: any tag.
+    std::optional<ULONG> requiredPoolTag;
+};
+
+// What a module still owns.
+struct ModuleUsage {
+    size_t poolBlocks = 0;
+    size_t poolBytes = 0;
+    size_t irps = 0;
+    size_t objectReferences = 0;
+    size_t handles = 0;
+    size_t devices = 0; // not deleted
+    size_t symbolicLinks = 0;
+    size_t notifications = 0;
+    size_t threads = 0; // still running
+};
+
+// Runs the enclosed code as module's code (for machine code that calls kernel routines outside a
+// dispatch routine, for example from a device thread). Scopes nest.
+class ModuleScope {
+public:
+    explicit ModuleScope(DriverModule *module);
+    ~ModuleScope();
+    ModuleScope(const ModuleScope &) = delete;
+    ModuleScope &operator=(const ModuleScope &) = delete;
+
+private:
+    DriverModule *previous_;
+};
+
+// A driver image: a shared object loaded with dlopen (RTLD_NOW | RTLD_LOCAL), so that every
+// driver keeps its own driver-wide records. Its kernel imports resolve against libtap_kernel.
+class DriverImage {
+public:
+    // nullptr (and *error) when the file does not load or has no DriverEntry.
+    static std::unique_ptr<DriverImage> Load(const std::string &path, std::string *error = nullptr);
+    ~DriverImage(); // dlclose
+    DriverImage(const DriverImage &) = delete;
+    DriverImage &operator=(const DriverImage &) = delete;
+
+    PDRIVER_INITIALIZE EntryPoint() const { return entry_; }
+    void *Symbol(const char *name) const;
+    const std::string &Path() const { return path_; }
+
+private:
+    DriverImage(void *handle, std::string path, PDRIVER_INITIALIZE entry);
+    void *handle_;
+    std::string path_;
+    PDRIVER_INITIALIZE entry_;
+};
+
+// ---- Threads ------------------------------------------------------------------------------------
+// Thrown out of a kernel wait when the Kernel is being destroyed. Thread bodies started with
+// Kernel::StartThread let it pass; a registered thread of its own catches it and returns.
+struct KernelShutdown {};
+
+// Counts the calling host thread in the idle test while it lives (device threads of the machine
+// that are not started with Kernel::StartThread, user-mode UI threads). Such a thread must block
+// only in kernel waits (KeWaitForSingleObject, KeWaitForMultipleObjects, KeDelayExecutionThread).
+class ThreadRegistration {
+public:
+    explicit ThreadRegistration(const std::string &name);
+    ~ThreadRegistration();
+    ThreadRegistration(const ThreadRegistration &) = delete;
+    ThreadRegistration &operator=(const ThreadRegistration &) = delete;
+
+private:
+    void *thread_;
+};
+
+using InterfaceId = uint64_t;
+
+struct KernelOptions {
+    // The registry; empty: the kernel makes an empty one.
+    std::shared_ptr<RegistryStore> registry;
+    // System time at boot, 100 ns since 1601: 2005-01-01 00:00 UTC.
+    LONGLONG bootSystemTime = 126490752000000000LL;
+    // Real time WaitUntilIdle waits before it bugchecks, naming the threads that stayed busy.
+    std::chrono::milliseconds idleLimit{20000};
+};
+
+class Kernel {
+public:
+    explicit Kernel(KernelOptions options = {});
+    ~Kernel();
+    Kernel(const Kernel &) = delete;
+    Kernel &operator=(const Kernel &) = delete;
+
+    // The live kernel; bugchecks if there is none.
+    static Kernel &Current();
+    static Kernel *TryCurrent();
+
+    RegistryStore &Registry();
+
+    // ---- Drivers -------------------------------------------------------------------------------
+    DriverModule *CreateModule(const std::string &name, ModuleOptions options = {});
+    DriverModule *ModuleOf(PDRIVER_OBJECT driver);
+    const std::string &ModuleName(DriverModule *module);
+
+    // Creates the driver object (named driverName, e.g. u"\\Driver\\Monotap") for module and calls
+    // entry(driverObject, registryPath) at PASSIVE_LEVEL as the module's code. What DriverEntry
+    // allocates counts as driver-wide. On failure the driver object is deleted again (and the
+    // module must own nothing). Devices created in DriverEntry lose DO_DEVICE_INITIALIZING.
+    NTSTATUS LoadDriver(DriverModule *module, std::u16string_view driverName, PDRIVER_INITIALIZE entry,
+                        std::u16string_view registryPath, PDRIVER_OBJECT *driverObject);
+    // Calls DriverExtension->AddDevice(driver, pdo) as the PnP manager does. After success every
+    // device of the driver must have cleared DO_DEVICE_INITIALIZING.
+    NTSTATUS AddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT pdo);
+    // Waits until idle, calls DriverUnload, checks that the module owns nothing any more (see
+    // CheckReleasedAll) and deletes the driver object. The image may be unloaded afterwards.
+    void UnloadDriver(PDRIVER_OBJECT driver);
+
+    // Leak checks (they wait until idle first). After IRP_MN_REMOVE_DEVICE of the module's last
+    // device: everything the module acquired after DriverEntry must be released. While the
+    // module still has devices, only the removed stack's devices are checked.
+    void CheckDeviceRemoval(DriverModule *module);
+    // At unload: nothing may be left at all.
+    void CheckReleasedAll(DriverModule *module);
+    ModuleUsage Usage(DriverModule *module);
+
+    // Fault injection: after `skip` successful ones, the next `count` pool allocations (or IRP
+    // allocations) of the module fail.
+    void FailPoolAllocations(DriverModule *module, unsigned skip, unsigned count);
+    void FailIrpAllocations(DriverModule *module, unsigned skip, unsigned count);
+
+    // ---- Object namespace -----------------------------------------------------------------------
+    // The device a name leads to after symbolic links (no reference taken), or nullptr.
+    PDEVICE_OBJECT FindDevice(std::u16string_view name);
+    // The target of a symbolic link (\??\X and \DosDevices\X are the same), or empty.
+    std::optional<std::u16string> LinkTarget(std::u16string_view linkName);
+    bool IsDeviceDeleted(PDEVICE_OBJECT device);
+
+    // ---- Files for user mode --------------------------------------------------------------------
+    // Opens name (kernel form: \??\COM1, \Device\Beep) like a handle open: IRP_MJ_CREATE goes to
+    // the top of the device's stack; exclusive devices admit one open. *file holds one reference.
+    NTSTATUS OpenFile(std::u16string_view name, ACCESS_MASK access, PFILE_OBJECT *file);
+    // Synchronous requests on an open file, as NtDeviceIoControlFile/NtReadFile/NtWriteFile with
+    // a synchronous handle: buffers are handled by the control code's method (or the device's
+    // DO_BUFFERED_IO), and the call returns when the request has completed.
+    NTSTATUS DeviceIoControl(PFILE_OBJECT file, ULONG code, const void *input, ULONG inputLength, void *output,
+                             ULONG outputLength, ULONG_PTR *information);
+    NTSTATUS Read(PFILE_OBJECT file, void *buffer, ULONG length, ULONG_PTR *information);
+    NTSTATUS Write(PFILE_OBJECT file, const void *buffer, ULONG length, ULONG_PTR *information);
+    // Closes the handle: IRP_MJ_CLEANUP, then the reference is dropped (IRP_MJ_CLOSE when last).
+    void CloseFile(PFILE_OBJECT file);
+
+    // ---- Device interfaces (the PnP manager's list) ----------------------------------------------
+    // Adds an enabled interface of class interfaceClass under symbolicLinkName and queues
+    // GUID_DEVICE_INTERFACE_ARRIVAL to every registration for that class (system worker thread).
+    InterfaceId RegisterDeviceInterface(const GUID &interfaceClass, std::u16string_view symbolicLinkName);
+    // Removes it and queues GUID_DEVICE_INTERFACE_REMOVAL.
+    void RemoveDeviceInterface(InterfaceId id);
+
+    // ---- Threads --------------------------------------------------------------------------------
+    // Starts a kernel thread (counted in the idle test) running body at PASSIVE_LEVEL as the
+    // current module's code. Returns the thread object, referenced: wait on it with
+    // KeWaitForSingleObject and drop it with ObDereferenceObject.
+    PKTHREAD StartThread(const std::string &name, std::function<void()> body);
+
+    // ---- Determinism ----------------------------------------------------------------------------
+    // Blocks (the caller must not be at raised IRQL) until every counted thread is blocked in a
+    // kernel wait with nothing signalled for it and no work queued for the system worker.
+    void WaitUntilIdle();
+    bool IsIdle();
+    std::vector<std::string> BusyThreads();
+
+    // The virtual clock. Time moves only when AdvanceClock is called: it steps to each pending
+    // wait deadline on the way, expiring those waits and waiting until idle after each step.
+    LONGLONG SystemTime();   // 100 ns since 1601
+    LONGLONG TimeSinceBoot(); // 100 ns
+    void AdvanceClock(LONGLONG duration100ns);
+    void AdvanceClockMs(uint64_t milliseconds) { AdvanceClock(static_cast<LONGLONG>(milliseconds) * 10000); }
+    // The earliest deadline of a pending timed wait (absolute system time), if any.
+    std::optional<LONGLONG> NextDeadline();
+
+    // ---- Counters for tests ---------------------------------------------------------------------
+    uint64_t PowerIrpsStarted(); // PoStartNextPowerIrp calls
+
+    KernelState &State() { return *state_; }
+
+private:
+    std::unique_ptr<KernelState> state_;
+};
+
+} // namespace tapkernel
