@@ -1,0 +1,77 @@
+// One COM port's hardware as its driver sees it: the line from the controller, the receiver with
+// the line settings the driver programmed, the receive buffer, and the "interrupt" that tells the
+// driver characters came in. Also what tests look at: the settings the driver holds, the record of
+// every request, and the switches.
+//
+// Thread-safe: the line side runs on the thread that advances the clock, the driver side on
+// whatever thread the driver runs in.
+#pragma once
+
+#include <machine/ComPortState.h>
+#include <machine/TouchController.h>
+
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <optional>
+
+namespace tapmachine {
+
+class ComPortModel : public ByteSink {
+public:
+    using Clock = std::function<Ticks()>;
+
+    ComPortModel(unsigned number, Clock clock);
+
+    unsigned number() const { return number_; }
+
+    // ---- Line side: the controller, the raw byte feed, the clock ----
+    void Transmit(const uint8_t *bytes, size_t count, const LineFormat &format) override;
+    std::optional<Ticks> NextArrival() const;
+    // Receives every character that has arrived by `now`, with the settings in force now, and
+    // raises the interrupt when any went into the receive buffer.
+    void DeliverArrived(Ticks now);
+    bool LineQuiet() const;
+    void CutLine();  // characters in flight are lost
+
+    // ---- Driver side ----
+    // The receiver listens only while the port is open; opening empties the receive buffer.
+    void SetReceiving(bool receiving);
+    size_t TakeReceived(uint8_t *buffer, size_t max);
+    size_t BytesWaiting() const;
+    void ConnectInterrupt(std::function<void()> interrupt);
+
+    SerialSettings settings() const;
+    void SetLineFormat(const LineFormat &line);
+    void SetTimeouts(const SerialTimeouts &timeouts);
+    void SetHandflow(const SerialHandflow &handflow);
+    void SetFifos(uint32_t rxFifo, uint32_t txFifo);
+
+    void Record(SerialRequest request);
+    std::vector<SerialRequest> requests() const;
+    void ClearRequests();
+
+    // ---- Switches ----
+    bool refusesInternalSettings() const;
+    void SetRefuseInternalSettings(bool refuse);
+
+    bool open() const;
+    void SetOpen(bool open);
+
+    Ticks Now() const { return clock_(); }
+
+private:
+    const unsigned number_;
+    Clock clock_;
+    mutable std::mutex mutex_;
+    SerialLine line_;
+    std::deque<uint8_t> received_;
+    bool receiving_ = false;
+    bool open_ = false;
+    bool refuseInternalSettings_ = false;
+    SerialSettings settings_;
+    std::vector<SerialRequest> requests_;
+    std::function<void()> interrupt_;
+};
+
+}  // namespace tapmachine
