@@ -947,11 +947,6 @@ NTSYSAPI NTSTATUS NTAPI ZwSetValueKey(HANDLE KeyHandle, PUNICODE_STRING ValueNam
                                       ULONG Type, PVOID Data, ULONG DataSize);
 NTSYSAPI NTSTATUS NTAPI ZwDeleteValueKey(HANDLE KeyHandle, PUNICODE_STRING ValueName);
 
-/* ---- Memory ---------------------------------------------------------------------------------- */
-#define RtlZeroMemory(Destination, Length) memset((Destination), 0, (Length))
-#define RtlCopyMemory(Destination, Source, Length) memcpy((Destination), (Source), (Length))
-#define RtlMoveMemory(Destination, Source, Length) memmove((Destination), (Source), (Length))
-
 #ifdef __cplusplus
 }
 #endif

@@ -1,27 +1,41 @@
 // IRQL of the current (host) thread. Each thread starts at PASSIVE_LEVEL; raising and lowering
 // follow the kernel's rules, and a breach stops the run with a message naming the routine.
-#include <wdm.h>
-
-#include "Verifier.h"
+#include "KernelState.h"
 
 namespace {
 thread_local KIRQL currentIrql = PASSIVE_LEVEL;
 }
 
-extern "C" KIRQL NTAPI KfRaiseIrql(KIRQL newIrql)
+namespace tapkernel {
+
+KIRQL CurrentIrql()
+{
+    return currentIrql;
+}
+
+void SetIrqlForNewThread(KIRQL irql)
+{
+    currentIrql = irql;
+}
+
+} // namespace tapkernel
+
+using tapkernel::BugCheck;
+
+extern "C" KIRQL FASTCALL KfRaiseIrql(KIRQL newIrql)
 {
     KIRQL old = currentIrql;
     if (newIrql < old) {
-        tapkernel::BugCheck("KfRaiseIrql", "new IRQL %u is below the current IRQL %u", newIrql, old);
+        BugCheck("KeRaiseIrql", "new IRQL %u is below the current IRQL %u", newIrql, old);
     }
     currentIrql = newIrql;
     return old;
 }
 
-extern "C" VOID NTAPI KfLowerIrql(KIRQL newIrql)
+extern "C" VOID FASTCALL KfLowerIrql(KIRQL newIrql)
 {
     if (newIrql > currentIrql) {
-        tapkernel::BugCheck("KfLowerIrql", "new IRQL %u is above the current IRQL %u", newIrql, currentIrql);
+        BugCheck("KeLowerIrql", "new IRQL %u is above the current IRQL %u", newIrql, currentIrql);
     }
     currentIrql = newIrql;
 }
@@ -29,4 +43,9 @@ extern "C" VOID NTAPI KfLowerIrql(KIRQL newIrql)
 extern "C" KIRQL NTAPI KeGetCurrentIrql(VOID)
 {
     return currentIrql;
+}
+
+extern "C" KIRQL NTAPI KeRaiseIrqlToDpcLevel(VOID)
+{
+    return KfRaiseIrql(DISPATCH_LEVEL);
 }

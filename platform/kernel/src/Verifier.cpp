@@ -1,8 +1,10 @@
-#include "Verifier.h"
-
+// The verifier's way out: a breach of a kernel rule prints one line naming the routine (and the
+// driver module whose code was running), then stops the process like a bugcheck stops Windows.
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+
+#include "KernelState.h"
 
 namespace tapkernel {
 
@@ -13,9 +15,20 @@ void BugCheck(const char *routine, const char *format, ...)
     va_start(args, format);
     std::vfprintf(stderr, format, args);
     va_end(args);
+    if (DriverModule *module = CurrentModule()) {
+        std::fprintf(stderr, " [running as module %s]", module->name.c_str());
+    }
     std::fputc('\n', stderr);
     std::fflush(stderr);
     std::abort();
+}
+
+void RequireIrql(const char *routine, KIRQL minimum, KIRQL maximum)
+{
+    KIRQL irql = CurrentIrql();
+    if (irql < minimum || irql > maximum) {
+        BugCheck(routine, "called at IRQL %u; it must be called at IRQL %u..%u", irql, minimum, maximum);
+    }
 }
 
 } // namespace tapkernel

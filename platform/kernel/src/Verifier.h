@@ -1,10 +1,6 @@
 // The stand-in's verifier: a breach of a kernel rule stops the run with a message naming the
-// routine, the way a bugcheck stops Windows.
+// routine, the way a bugcheck stops Windows (BugCheck and RequireIrql are declared in
+// tapkernel/Kernel.h). The leak checks live in Kernel.cpp.
 #pragma once
 
-namespace tapkernel {
-
-[[noreturn]] void BugCheck(const char *routine, const char *format, ...)
-    __attribute__((format(printf, 2, 3)));
-
-} // namespace tapkernel
+#include <tapkernel/Kernel.h>

@@ -1,0 +1,370 @@
+// The kernel stand-in's private state: one KernelState per tapkernel::Kernel, reached by the DDK
+// routines through Kernel::Current(). Everything here is guarded by KernelState::lock; no driver
+// code is ever called with it held.
+#pragma once
+
+#include <wdm.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include <tapkernel/Kernel.h>
+
+#include "Verifier.h"
+
+namespace tapkernel {
+
+struct ThreadRecord;
+
+// DISPATCHER_HEADER.Type of the objects a thread can wait on.
+enum : UCHAR {
+    kEventNotificationObject = 0,
+    kEventSynchronizationObject = 1,
+    kMutantObject = 2,
+    kThreadObject = 6,
+};
+
+} // namespace tapkernel
+
+// The thread object drivers hold pointers to (opaque to them, as in the real header).
+struct _KTHREAD {
+    DISPATCHER_HEADER Header;
+    tapkernel::ThreadRecord *Record;
+};
+
+namespace tapkernel {
+
+// ---- Modules -------------------------------------------------------------------------------------
+class DriverModule {
+public:
+    std::string name;
+    ModuleOptions options;
+    std::atomic<bool> inDriverEntry{false}; // what is acquired meanwhile is driver-wide
+    unsigned poolFailSkip = 0;
+    unsigned poolFailCount = 0;
+    unsigned irpFailSkip = 0;
+    unsigned irpFailCount = 0;
+};
+
+// The module the calling code runs as (nullptr: the kernel or the machine outside any module).
+DriverModule *CurrentModule();
+void SetCurrentModule(DriverModule *module);
+
+// Who acquired a resource: charged to a module, and whether that happened inside DriverEntry.
+struct Owner {
+    DriverModule *module = nullptr;
+    bool driverWide = false;
+};
+Owner CurrentOwner();
+
+// ---- Objects -------------------------------------------------------------------------------------
+enum class ObjectKind { Device, Driver, File, Thread };
+
+struct ObjectRecord {
+    explicit ObjectRecord(ObjectKind k) : kind(k) {}
+    virtual ~ObjectRecord() = default;
+    ObjectKind kind;
+    void *body = nullptr;
+    LONG references = 1;
+    bool freed = false;
+};
+
+struct DeviceRecord : ObjectRecord {
+    DeviceRecord() : ObjectRecord(ObjectKind::Device) {}
+    PDEVICE_OBJECT device = nullptr;
+    uint8_t *block = nullptr; // DEVICE_OBJECT, extension, DEVOBJ_EXTENSION
+    size_t blockSize = 0;
+    size_t extensionSize = 0;
+    DriverModule *module = nullptr;
+    bool driverWide = false;
+    std::u16string name; // empty: unnamed
+    bool deleted = false;
+    PDEVICE_OBJECT attachedTo = nullptr; // the device it is attached on top of
+};
+
+struct DriverRecord : ObjectRecord {
+    DriverRecord() : ObjectRecord(ObjectKind::Driver) {}
+    DRIVER_OBJECT object{};
+    DRIVER_EXTENSION extension{};
+    std::u16string name;
+    std::u16string registryPath;
+    std::u16string serviceName;
+    UNICODE_STRING registryPathString{};
+    DriverModule *module = nullptr;
+    bool unloaded = false;
+};
+
+struct FileRecord : ObjectRecord {
+    FileRecord() : ObjectRecord(ObjectKind::File) {}
+    FILE_OBJECT object{};
+    std::u16string fileName;
+    LONG handles = 0;
+    bool cleanupSent = false;
+};
+
+struct WaitBlock {
+    ThreadRecord *thread;
+    void *object;
+    ULONG index;
+};
+
+struct ThreadRecord : ObjectRecord {
+    ThreadRecord() : ObjectRecord(ObjectKind::Thread) {}
+    _KTHREAD object{};
+    std::string name;
+    bool counted = false;        // takes part in the idle test
+    bool systemThread = false;   // host thread started and joined by the kernel
+    bool terminated = false;
+    bool waiting = false;        // blocked in a kernel wait with nothing signalled for it
+    bool satisfied = false;      // the current wait has been satisfied (or timed out)
+    NTSTATUS waitStatus = STATUS_SUCCESS;
+    std::optional<LONGLONG> deadline; // absolute system time of the current wait
+    std::vector<WaitBlock> waits;
+    std::condition_variable wake;
+    std::thread host;
+    Owner owner;                 // the module the thread's body runs as
+    NTSTATUS exitStatus = STATUS_SUCCESS;
+};
+
+// ---- IRPs ----------------------------------------------------------------------------------------
+enum class IrpPhase {
+    Idle,           // held by the driver that allocated it (or got it back); not sent
+    Dispatched,     // held by the driver at the current location
+    Completing,     // inside IoCompleteRequest
+    RoutineRunning, // a completion routine is running and may take the IRP back
+    Halted,         // a completion routine returned STATUS_MORE_PROCESSING_REQUIRED mid-stack
+    Done,           // completed to the top and freed by the I/O manager
+};
+
+struct IrpLocation {
+    uint64_t sequence = 0;      // changes each time a dispatch routine is called for the location
+    int returnedPending = -1;   // -1 unknown, else whether the dispatch routine returned STATUS_PENDING
+    int markedPending = -1;     // -1 unknown, else whether completion found SL_PENDING_RETURNED
+    NTSTATUS returnedStatus = STATUS_SUCCESS;
+    uint8_t majorFunction = 0;
+};
+
+struct IrpRecord {
+    PIRP irp = nullptr;
+    size_t size = 0;
+    Owner owner;
+    bool threaded = false;      // built by IoBuildDeviceIoControlRequest (or a file request)
+    bool freed = false;
+    IrpPhase phase = IrpPhase::Idle;
+    uint64_t token = 0;         // changes at every change of holder
+    std::vector<IrpLocation> locations; // index = stack location number (1..StackCount)
+    // Threaded IRPs: where the I/O manager copies the output at the end.
+    void *outputBuffer = nullptr;
+    ULONG outputLength = 0;
+    bool copyOut = false;
+    PFILE_OBJECT file = nullptr; // file request: the file object it references
+    ULONG code = 0;              // control code, for messages
+    bool routineAtTop = false;   // the running completion routine is the allocator's
+};
+
+// ---- Pool ----------------------------------------------------------------------------------------
+struct PoolBlock {
+    size_t size = 0;
+    ULONG tag = 0;
+    POOL_TYPE type = NonPagedPool;
+    Owner owner;
+};
+
+// ---- Object namespace ----------------------------------------------------------------------------
+struct NameEntry {
+    std::u16string displayName;
+    PDEVICE_OBJECT device = nullptr; // a device, or
+    std::u16string linkTarget;       // a symbolic link
+    Owner owner;
+};
+
+// ---- Handles -------------------------------------------------------------------------------------
+struct HandleEntry {
+    ObjectRecord *object = nullptr;  // thread or file, or
+    RegistryKeyRef key;              // a registry key
+    ACCESS_MASK access = 0;
+    Owner owner;
+};
+
+// ---- PnP notification ----------------------------------------------------------------------------
+struct NotificationRegistration {
+    GUID interfaceClass{};
+    PDRIVER_NOTIFICATION_CALLBACK_ROUTINE callback = nullptr;
+    PVOID context = nullptr;
+    PDRIVER_OBJECT driver = nullptr;
+    Owner owner;
+    bool active = true;
+};
+
+struct InterfaceRecord {
+    InterfaceId id = 0;
+    GUID interfaceClass{};
+    std::u16string symbolicLink;
+};
+
+// Object references a module holds on one object: those taken in DriverEntry and later ones.
+struct ReferenceCount {
+    LONG driverWide = 0;
+    LONG later = 0;
+};
+
+// ---- The state -----------------------------------------------------------------------------------
+class KernelState {
+public:
+    explicit KernelState(KernelOptions options);
+    ~KernelState();
+
+    Kernel *owner = nullptr;
+    std::mutex lock;
+    const uint64_t generation;
+    KernelOptions options;
+    std::shared_ptr<RegistryStore> registry;
+    bool shuttingDown = false;
+
+    // Modules
+    std::vector<std::unique_ptr<DriverModule>> modules;
+
+    // Objects (live and quarantined), by body address.
+    std::unordered_map<const void *, std::unique_ptr<ObjectRecord>> objects;
+    std::deque<const void *> deviceQuarantine;       // freed devices, oldest first
+    std::map<uintptr_t, DeviceRecord *> freedDevices; // start address -> record
+    std::map<std::pair<DriverModule *, const void *>, ReferenceCount> references;
+
+    // Namespace, by upper-cased normalised path.
+    std::map<std::u16string, NameEntry> names;
+
+    // Handles
+    std::unordered_map<HANDLE, HandleEntry> handles;
+    uintptr_t nextHandle = 0x100;
+
+    // IRPs (live and quarantined) and pool
+    std::unordered_map<const void *, std::unique_ptr<IrpRecord>> irps;
+    std::deque<const void *> irpQuarantine;
+    std::unordered_map<const void *, PoolBlock> pool;
+
+    // PnP notification
+    std::map<const void *, std::shared_ptr<NotificationRegistration>> registrations;
+    std::vector<InterfaceRecord> interfaces;
+    InterfaceId nextInterfaceId = 1;
+
+    // Threads and the dispatcher
+    std::vector<ThreadRecord *> threads; // every thread record of this kernel (owned by objects)
+    std::unordered_map<const void *, std::vector<WaitBlock *>> waiters;
+    std::condition_variable idleChanged;
+    size_t busyCounted = 0;               // counted threads that are not waiting
+    std::vector<std::thread> finishedHosts; // host threads whose thread object is gone, to join
+    std::deque<std::function<void()>> work;
+    KEVENT workEvent{};
+    PKTHREAD worker = nullptr;
+
+    // Clock (100 ns units)
+    LONGLONG bootTime;
+    LONGLONG now;
+
+    KSPIN_LOCK cancelLock = 0;
+    uint64_t powerIrpsStarted = 0;
+    uint64_t nextSequence = 1;
+
+    // ---- helpers (lock held unless said otherwise) ----
+    ObjectRecord *FindObject(const void *body);
+    DeviceRecord *LiveDevice(const char *routine, PDEVICE_OBJECT device); // bugchecks if unknown/freed
+    DeviceRecord *FreedDeviceContaining(const void *address);
+    void CheckNotFreed(const char *routine, const void *address, const char *what);
+    IrpRecord *LiveIrp(const char *routine, PIRP irp);
+    void ChargeReference(const void *body, Owner owner);
+    void DischargeReference(const void *body, DriverModule *module);
+    HANDLE InsertHandle(HandleEntry entry);
+    void QueueWork(std::function<void()> task); // takes the lock itself
+};
+
+KernelState &State();          // the live kernel's state; bugchecks if none
+KernelState *TryState();
+
+// Calls into driver code: sets the module, checks the IRQL comes back unchanged.
+class DriverCall {
+public:
+    DriverCall(const char *routine, DriverModule *module);
+    ~DriverCall();
+    void CheckIrql();
+
+private:
+    const char *routine_;
+    DriverModule *previous_;
+    KIRQL irql_;
+};
+
+// ---- Internal routines shared between the files ---------------------------------------------------
+KIRQL CurrentIrql();
+void SetIrqlForNewThread(KIRQL irql);
+
+ThreadRecord *CurrentThread(KernelState &state, std::unique_lock<std::mutex> &held);
+void SignalObject(KernelState &state, void *object);        // lock held: wakes waiters of object
+NTSTATUS WaitForObjects(const char *routine, ULONG count, void *const *objects, const LARGE_INTEGER *timeout);
+void EndThreadRecord(KernelState &state, ThreadRecord *thread); // lock held
+void BindCurrentThread(KernelState &state, ThreadRecord *thread);
+void ExpireWaits(KernelState &state);                             // lock held
+std::optional<LONGLONG> EarliestDeadline(KernelState &state);      // lock held
+std::vector<std::string> BusyThreadNames(KernelState &state, ThreadRecord *self);
+size_t BusyExcluding(KernelState &state, ThreadRecord *self);
+void WakeAllForShutdown(KernelState &state);                      // lock held
+void QueueWorkLocked(KernelState &state, std::function<void()> task); // lock held
+PKTHREAD CreateKernelThread(const std::string &name, Owner owner, std::function<void()> body);
+
+// Object manager
+LONG_PTR ReferenceObject(const char *routine, void *object, bool charge);
+LONG_PTR DereferenceObject(const char *routine, void *object, bool charge);
+void DeleteObjectRecord(KernelState &state, ObjectRecord *record, std::unique_lock<std::mutex> &held);
+
+// Names: normalised upper-case key of a kernel path (\DosDevices\ and \GLOBAL??\ become \??\).
+std::u16string NormalisePath(std::u16string_view path);
+std::u16string UpperCase(std::u16string_view text);
+std::u16string FromUnicodeString(PCUNICODE_STRING string);
+bool ParentDirectoryExists(const std::u16string &key);
+// Resolves symbolic links; returns the device and the remaining path after its name.
+PDEVICE_OBJECT ResolveDevice(KernelState &state, std::u16string_view path, std::u16string *remainder,
+                             NTSTATUS *status);
+
+// I/O
+PDEVICE_OBJECT AttachedTop(PDEVICE_OBJECT device);
+NTSTATUS CallDriverChecked(const char *routine, PDEVICE_OBJECT device, PIRP irp);
+PIRP AllocateIrp(const char *routine, CCHAR stackSize, Owner owner);
+NTSTATUS OpenDeviceFile(const char *routine, std::u16string_view name, ACCESS_MASK access, PFILE_OBJECT *file);
+// A request the I/O manager builds and completes itself (threaded IRP): device control (internal
+// or not), read, write, create, cleanup, close.
+struct RequestSpec {
+    UCHAR major = 0;
+    ULONG code = 0;
+    const void *input = nullptr;
+    ULONG inputLength = 0;
+    void *output = nullptr;
+    ULONG outputLength = 0;
+    PFILE_OBJECT file = nullptr;
+};
+PIRP BuildRequest(const char *routine, PDEVICE_OBJECT device, const RequestSpec &spec, PKEVENT event,
+                  PIO_STATUS_BLOCK ioStatus, Owner owner);
+bool ConsumePoolFailure(DriverModule *module); // lock held: fault injection
+bool ConsumeIrpFailure(DriverModule *module);  // lock held
+NTSTATUS SendFileRequest(PFILE_OBJECT file, UCHAR major, ULONG code, const void *input, ULONG inputLength,
+                         void *output, ULONG outputLength, ULONG_PTR *information);
+void CloseFileHandle(PFILE_OBJECT file);
+void FreeDeviceMemory(KernelState &state, DeviceRecord *record); // lock held
+
+// Pool for the kernel itself
+void *KernelAllocate(size_t size);
+void KernelFree(void *block);
+
+// Verifier: what a module still holds (lock held); laterOnly skips driver-wide resources.
+std::vector<std::string> ModuleHoldings(KernelState &state, DriverModule *module, bool laterOnly);
+ModuleUsage CountUsage(KernelState &state, DriverModule *module);
+
+} // namespace tapkernel

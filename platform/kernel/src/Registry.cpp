@@ -1,0 +1,570 @@
+// The registry store: trees of keys with typed values, names compared without regard to case,
+// data kept byte for byte. One mutex guards the whole store.
+#include <tapkernel/Registry.h>
+
+#include <algorithm>
+#include <sstream>
+
+namespace tapkernel {
+
+class RegistryKey {
+public:
+    std::u16string name;
+    RegistryKey *parent = nullptr;
+    std::vector<RegistryKeyRef> children; // creation order
+    std::vector<RegistryValue> values;    // creation order
+    bool deleted = false;
+};
+
+namespace {
+
+char16_t Upper(char16_t c)
+{
+    if ((c >= u'a' && c <= u'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) {
+        return static_cast<char16_t>(c - 0x20);
+    }
+    return c;
+}
+
+bool SameName(std::u16string_view a, std::u16string_view b)
+{
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (Upper(a[i]) != Upper(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::vector<std::u16string_view> Split(std::u16string_view path)
+{
+    std::vector<std::u16string_view> parts;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find(u'\\', start);
+        if (end == std::u16string_view::npos) {
+            end = path.size();
+        }
+        if (end > start) {
+            parts.push_back(path.substr(start, end - start));
+        }
+        start = end + 1;
+    }
+    return parts;
+}
+
+RegistryKeyRef Child(const RegistryKeyRef &key, std::u16string_view name)
+{
+    for (const RegistryKeyRef &child : key->children) {
+        if (SameName(child->name, name)) {
+            return child;
+        }
+    }
+    return nullptr;
+}
+
+RegistryKeyRef MakeChild(const RegistryKeyRef &key, std::u16string_view name)
+{
+    auto child = std::make_shared<RegistryKey>();
+    child->name = std::u16string(name);
+    child->parent = key.get();
+    key->children.push_back(child);
+    return child;
+}
+
+RegistryValue *FindValue(RegistryKey &key, std::u16string_view name)
+{
+    for (RegistryValue &value : key.values) {
+        if (SameName(value.name, name)) {
+            return &value;
+        }
+    }
+    return nullptr;
+}
+
+void MarkDeleted(RegistryKey &key)
+{
+    key.deleted = true;
+    for (RegistryKeyRef &child : key.children) {
+        MarkDeleted(*child);
+    }
+    key.children.clear();
+}
+
+bool Detach(RegistryKey &key)
+{
+    if (key.parent == nullptr) {
+        return false;
+    }
+    auto &siblings = key.parent->children;
+    siblings.erase(std::remove_if(siblings.begin(), siblings.end(),
+                                  [&](const RegistryKeyRef &child) { return child.get() == &key; }),
+                   siblings.end());
+    key.parent = nullptr;
+    return true;
+}
+
+std::u16string PathOf(const RegistryKey &key)
+{
+    if (key.parent == nullptr) {
+        return u"\\Registry\\" + key.name;
+    }
+    return PathOf(*key.parent) + u"\\" + key.name;
+}
+
+std::string Hex(const std::vector<uint8_t> &data)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string text;
+    for (uint8_t byte : data) {
+        text += digits[byte >> 4];
+        text += digits[byte & 15];
+    }
+    return text;
+}
+
+std::string Quote(const std::string &text)
+{
+    std::string quoted = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\') {
+            quoted += '\\';
+        }
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
+void Save(const RegistryKey &key, std::ostringstream &out)
+{
+    out << '[' << Utf8(PathOf(key)) << "]\n";
+    for (const RegistryValue &value : key.values) {
+        out << Quote(Utf8(value.name)) << '=' << value.type << ':' << Hex(value.data) << '\n';
+    }
+    for (const RegistryKeyRef &child : key.children) {
+        Save(*child, out);
+    }
+}
+
+bool ParseHex(const std::string &text, std::vector<uint8_t> *data)
+{
+    if (text.size() % 2 != 0) {
+        return false;
+    }
+    auto nibble = [](char c) -> int {
+        if (c >= '0' && c <= '9') {
+            return c - '0';
+        }
+        if (c >= 'a' && c <= 'f') {
+            return c - 'a' + 10;
+        }
+        if (c >= 'A' && c <= 'F') {
+            return c - 'A' + 10;
+        }
+        return -1;
+    };
+    for (size_t i = 0; i < text.size(); i += 2) {
+        int high = nibble(text[i]);
+        int low = nibble(text[i + 1]);
+        if (high < 0 || low < 0) {
+            return false;
+        }
+        data->push_back(static_cast<uint8_t>(high * 16 + low));
+    }
+    return true;
+}
+
+} // namespace
+
+std::u16string Utf16(std::string_view utf8)
+{
+    std::u16string out;
+    for (size_t i = 0; i < utf8.size();) {
+        auto byte = static_cast<unsigned char>(utf8[i]);
+        uint32_t code;
+        size_t extra;
+        if (byte < 0x80) {
+            code = byte;
+            extra = 0;
+        } else if ((byte & 0xE0) == 0xC0) {
+            code = byte & 0x1F;
+            extra = 1;
+        } else if ((byte & 0xF0) == 0xE0) {
+            code = byte & 0x0F;
+            extra = 2;
+        } else {
+            code = byte & 0x07;
+            extra = 3;
+        }
+        ++i;
+        for (size_t k = 0; k < extra && i < utf8.size(); ++k, ++i) {
+            code = (code << 6) | (static_cast<unsigned char>(utf8[i]) & 0x3F);
+        }
+        if (code >= 0x10000) {
+            code -= 0x10000;
+            out += static_cast<char16_t>(0xD800 + (code >> 10));
+            out += static_cast<char16_t>(0xDC00 + (code & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(code);
+        }
+    }
+    return out;
+}
+
+std::string Utf8(std::u16string_view utf16)
+{
+    std::string out;
+    for (size_t i = 0; i < utf16.size(); ++i) {
+        uint32_t code = utf16[i];
+        if (code >= 0xD800 && code < 0xDC00 && i + 1 < utf16.size()) {
+            code = 0x10000 + ((code - 0xD800) << 10) + (utf16[++i] - 0xDC00);
+        }
+        if (code < 0x80) {
+            out += static_cast<char>(code);
+        } else if (code < 0x800) {
+            out += static_cast<char>(0xC0 | (code >> 6));
+            out += static_cast<char>(0x80 | (code & 0x3F));
+        } else if (code < 0x10000) {
+            out += static_cast<char>(0xE0 | (code >> 12));
+            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (code & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (code >> 18));
+            out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (code & 0x3F));
+        }
+    }
+    return out;
+}
+
+RegistryStore::RegistryStore()
+{
+    machine_ = std::make_shared<RegistryKey>();
+    machine_->name = u"Machine";
+    users_ = std::make_shared<RegistryKey>();
+    users_->name = u"User";
+    MakeChild(users_, CurrentUserSid());
+}
+
+RegistryStore::~RegistryStore() = default;
+
+std::u16string RegistryStore::CurrentUserSid()
+{
+    return u"S-1-5-21-1004336348-1177238915-682003330-1000";
+}
+
+RegistryKeyRef RegistryStore::Root(Hive hive)
+{
+    std::lock_guard<std::mutex> held(mutex_);
+    switch (hive) {
+    case Hive::LocalMachine:
+        return machine_;
+    case Hive::Users:
+        return users_;
+    case Hive::CurrentUser: {
+        RegistryKeyRef user = Child(users_, CurrentUserSid());
+        return user ? user : MakeChild(users_, CurrentUserSid());
+    }
+    }
+    return nullptr;
+}
+
+RegistryKeyRef RegistryStore::Open(const RegistryKeyRef &base, std::u16string_view path)
+{
+    std::lock_guard<std::mutex> held(mutex_);
+    if (!base || base->deleted) {
+        return nullptr;
+    }
+    RegistryKeyRef key = base;
+    for (std::u16string_view part : Split(path)) {
+        key = Child(key, part);
+        if (!key) {
+            return nullptr;
+        }
+    }
+    return key;
+}
+
+RegistryKeyRef RegistryStore::Create(const RegistryKeyRef &base, std::u16string_view path, bool createParents,
+                                     bool *created)
+{
+    std::lock_guard<std::mutex> held(mutex_);
+    if (created != nullptr) {
+        *created = false;
+    }
+    if (!base || base->deleted) {
+        return nullptr;
+    }
+    std::vector<std::u16string_view> parts = Split(path);
+    RegistryKeyRef key = base;
+    for (size_t i = 0; i < parts.size(); ++i) {
+        RegistryKeyRef next = Child(key, parts[i]);
+        if (!next) {
+            if (!createParents && i + 1 < parts.size()) {
+                return nullptr;
+            }
+            next = MakeChild(key, parts[i]);
+            if (created != nullptr && i + 1 == parts.size()) {
+                *created = true;
+            }
+        }
+        key = next;
+    }
+    return key;
+}
+
+RegistryKeyRef RegistryStore::OpenKernelPath(std::u16string_view path)
+{
+    std::vector<std::u16string_view> parts = Split(path);
+    if (parts.size() < 2 || !SameName(parts[0], u"Registry") || (!path.empty() && path[0] != u'\\')) {
+        return nullptr;
+    }
+    RegistryKeyRef root;
+    if (SameName(parts[1], u"Machine")) {
+        root = Root(Hive::LocalMachine);
+    } else if (SameName(parts[1], u"User")) {
+        root = Root(Hive::Users);
+    } else {
+        return nullptr;
+    }
+    std::u16string rest;
+    for (size_t i = 2; i < parts.size(); ++i) {
+        rest += parts[i];
+        rest += u'\\';
+    }
+    return Open(root, rest);
+}
+
+bool RegistryStore::DeleteKey(const RegistryKeyRef &key)
+{
+    std::lock_guard<std::mutex> held(mutex_);
+    if (!key || key->deleted || !key->children.empty() || key->parent == nullptr) {
+        return false;
+    }
+    Detach(*key);
+    MarkDeleted(*key);
+    return true;
+}
+
+bool RegistryStore::DeleteTree(const RegistryKeyRef &key)
+{
+    std::lock_guard<std::mutex> held(mutex_);
+    if (!key || key->deleted || key->parent == nullptr) {
+        return false;
+    }
+    Detach(*key);
+    MarkDeleted(*key);
+    return true;
+}
+
+bool RegistryStore::IsDeleted(const RegistryKeyRef &key)
+{
+    std::lock_guard<std::mutex> held(mutex_);
+    return !key || key->deleted;
+}
+
+bool RegistryStore::SetValue(const RegistryKeyRef &key, std::u16string_view name, uint32_t type, const void *data,
+                             size_t length)
+{
+    std::lock_guard<std::mutex> held(mutex_);
+    if (!key || key->deleted) {
+        return false;
+    }
+    auto *bytes = static_cast<const uint8_t *>(data);
+    std::vector<uint8_t> copy(bytes, bytes + length);
+    if (RegistryValue *value = FindValue(*key, name)) {
+        value->type = type;
+        value->data = std::move(copy);
+        return true;
+    }
+    key->values.push_back(RegistryValue{std::u16string(name), type, std::move(copy)});
+    return true;
+}
+
+std::optional<RegistryValue> RegistryStore::QueryValue(const RegistryKeyRef &key, std::u16string_view name)
+{
+    std::lock_guard<std::mutex> held(mutex_);
+    if (!key || key->deleted) {
+        return std::nullopt;
+    }
+    if (RegistryValue *value = FindValue(*key, name)) {
+        return *value;
+    }
+    return std::nullopt;
+}
+
+bool RegistryStore::DeleteValue(const RegistryKeyRef &key, std::u16string_view name)
+{
+    std::lock_guard<std::mutex> held(mutex_);
+    if (!key || key->deleted) {
+        return false;
+    }
+    auto &values = key->values;
+    auto it = std::find_if(values.begin(), values.end(), [&](const RegistryValue &v) { return SameName(v.name, name); });
+    if (it == values.end()) {
+        return false;
+    }
+    values.erase(it);
+    return true;
+}
+
+std::vector<std::u16string> RegistryStore::SubkeyNames(const RegistryKeyRef &key)
+{
+    std::lock_guard<std::mutex> held(mutex_);
+    std::vector<std::u16string> names;
+    if (key && !key->deleted) {
+        for (const RegistryKeyRef &child : key->children) {
+            names.push_back(child->name);
+        }
+    }
+    return names;
+}
+
+std::vector<RegistryValue> RegistryStore::Values(const RegistryKeyRef &key)
+{
+    std::lock_guard<std::mutex> held(mutex_);
+    if (!key || key->deleted) {
+        return {};
+    }
+    return key->values;
+}
+
+std::u16string RegistryStore::Name(const RegistryKeyRef &key)
+{
+    std::lock_guard<std::mutex> held(mutex_);
+    return key ? key->name : std::u16string();
+}
+
+std::u16string RegistryStore::FullPath(const RegistryKeyRef &key)
+{
+    std::lock_guard<std::mutex> held(mutex_);
+    return key ? PathOf(*key) : std::u16string();
+}
+
+void RegistryStore::SetDword(Hive hive, const std::string &path, const std::string &name, uint32_t value)
+{
+    uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+                        static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+    SetValue(Create(Root(hive), Utf16(path)), Utf16(name), 4 /* REG_DWORD */, bytes, sizeof bytes);
+}
+
+void RegistryStore::SetString(Hive hive, const std::string &path, const std::string &name, const std::string &value)
+{
+    std::u16string text = Utf16(value);
+    SetValue(Create(Root(hive), Utf16(path)), Utf16(name), 1 /* REG_SZ */, text.c_str(),
+             (text.size() + 1) * sizeof(char16_t));
+}
+
+void RegistryStore::SetBinary(Hive hive, const std::string &path, const std::string &name,
+                              const std::vector<uint8_t> &data)
+{
+    SetValue(Create(Root(hive), Utf16(path)), Utf16(name), 3 /* REG_BINARY */, data.data(), data.size());
+}
+
+std::optional<RegistryValue> RegistryStore::Query(Hive hive, const std::string &path, const std::string &name)
+{
+    return QueryValue(Open(Root(hive), Utf16(path)), Utf16(name));
+}
+
+std::string RegistryStore::SaveText()
+{
+    std::lock_guard<std::mutex> held(mutex_);
+    std::ostringstream out;
+    Save(*machine_, out);
+    Save(*users_, out);
+    return out.str();
+}
+
+bool RegistryStore::LoadText(const std::string &text, std::string *error)
+{
+    auto fail = [&](size_t line, const std::string &why) {
+        if (error != nullptr) {
+            *error = "line " + std::to_string(line) + ": " + why;
+        }
+        return false;
+    };
+    // Parse everything first so that bad input leaves the store as it was.
+    struct Pending {
+        std::u16string path;
+        std::vector<RegistryValue> values;
+    };
+    std::vector<Pending> keys;
+    std::istringstream in(text);
+    std::string line;
+    size_t number = 0;
+    while (std::getline(in, line)) {
+        ++number;
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (line.empty() || line[0] == ';') {
+            continue;
+        }
+        if (line[0] == '[') {
+            if (line.back() != ']') {
+                return fail(number, "key line without ']'");
+            }
+            keys.push_back(Pending{Utf16(line.substr(1, line.size() - 2)), {}});
+            continue;
+        }
+        if (keys.empty() || line[0] != '"') {
+            return fail(number, "value outside a key, or name not quoted");
+        }
+        std::string name;
+        size_t i = 1;
+        for (; i < line.size() && line[i] != '"'; ++i) {
+            if (line[i] == '\\' && i + 1 < line.size()) {
+                ++i;
+            }
+            name += line[i];
+        }
+        size_t colon = line.find(':', i);
+        if (i >= line.size() || i + 1 >= line.size() || line[i + 1] != '=' || colon == std::string::npos) {
+            return fail(number, "expected \"name\"=type:hex");
+        }
+        RegistryValue value;
+        value.name = Utf16(name);
+        try {
+            value.type = static_cast<uint32_t>(std::stoul(line.substr(i + 2, colon - i - 2)));
+        } catch (...) {
+            return fail(number, "bad type");
+        }
+        if (!ParseHex(line.substr(colon + 1), &value.data)) {
+            return fail(number, "bad hex data");
+        }
+        keys.back().values.push_back(std::move(value));
+    }
+    {
+        std::lock_guard<std::mutex> held(mutex_);
+        MarkDeleted(*machine_);
+        MarkDeleted(*users_);
+        machine_ = std::make_shared<RegistryKey>();
+        machine_->name = u"Machine";
+        users_ = std::make_shared<RegistryKey>();
+        users_->name = u"User";
+    }
+    Root(Hive::CurrentUser);
+    for (const Pending &key : keys) {
+        std::vector<std::u16string_view> parts = Split(key.path);
+        if (parts.size() < 2 || !SameName(parts[0], u"Registry") ||
+            !(SameName(parts[1], u"Machine") || SameName(parts[1], u"User"))) {
+            return fail(0, "key outside \\Registry\\Machine and \\Registry\\User: " + Utf8(key.path));
+        }
+        std::u16string rest;
+        for (size_t i = 2; i < parts.size(); ++i) {
+            rest += parts[i];
+            rest += u'\\';
+        }
+        RegistryKeyRef target = Create(Root(SameName(parts[1], u"Machine") ? Hive::LocalMachine : Hive::Users), rest);
+        for (const RegistryValue &value : key.values) {
+            SetValue(target, value.name, value.type, value.data.data(), value.data.size());
+        }
+    }
+    return true;
+}
+
+} // namespace tapkernel

@@ -1,0 +1,131 @@
+// Spin locks. The lock word holds a tag of the owning thread, so the kernel can tell a lock
+// taken twice by one thread (a deadlock on a real machine), a lock released by a thread that
+// does not hold it, and a lock that was never initialised.
+#include <chrono>
+#include <thread>
+
+#include "KernelState.h"
+
+namespace tapkernel {
+
+namespace {
+
+constexpr ULONG_PTR kOwnerTag = 0x5A1C;
+std::atomic<ULONG_PTR> nextThreadIndex{1};
+thread_local ULONG_PTR threadToken = 0;
+
+ULONG_PTR Token()
+{
+    if (threadToken == 0) {
+        threadToken = (nextThreadIndex.fetch_add(1) << 16) | kOwnerTag;
+    }
+    return threadToken;
+}
+
+ULONG_PTR Load(PKSPIN_LOCK lock)
+{
+    return __atomic_load_n(lock, __ATOMIC_ACQUIRE);
+}
+
+void CheckAddress(const char *routine, PKSPIN_LOCK lock)
+{
+    if (lock == nullptr) {
+        BugCheck(routine, "spin lock pointer is NULL");
+    }
+    if (KernelState *state = TryState()) {
+        std::lock_guard<std::mutex> held(state->lock);
+        state->CheckNotFreed(routine, lock, "spin lock");
+    }
+}
+
+void Take(const char *routine, PKSPIN_LOCK lock)
+{
+    ULONG_PTR me = Token();
+    auto started = std::chrono::steady_clock::now();
+    for (unsigned spins = 0;; ++spins) {
+        ULONG_PTR value = Load(lock);
+        if (value == me) {
+            BugCheck(routine, "spin lock %p is acquired again by the thread that holds it", static_cast<void *>(lock));
+        }
+        if (value != 0 && (value & 0xFFFF) != kOwnerTag) {
+            BugCheck(routine, "spin lock %p holds 0x%lx: it was never initialised (KeInitializeSpinLock)",
+                     static_cast<void *>(lock), static_cast<unsigned long>(value));
+        }
+        ULONG_PTR expected = 0;
+        if (value == 0 && __atomic_compare_exchange_n(lock, &expected, me, false, __ATOMIC_ACQUIRE, __ATOMIC_RELAXED)) {
+            return;
+        }
+        std::this_thread::yield();
+        if ((spins & 0xFFF) == 0 && std::chrono::steady_clock::now() - started > std::chrono::seconds(10)) {
+            BugCheck(routine, "spin lock %p has been held by another thread for more than 10 s",
+                     static_cast<void *>(lock));
+        }
+    }
+}
+
+void Give(const char *routine, PKSPIN_LOCK lock)
+{
+    ULONG_PTR value = Load(lock);
+    if (value == 0) {
+        BugCheck(routine, "spin lock %p is released but not held", static_cast<void *>(lock));
+    }
+    if (value != Token()) {
+        BugCheck(routine, "spin lock %p is released by a thread that does not hold it", static_cast<void *>(lock));
+    }
+    __atomic_store_n(lock, 0, __ATOMIC_RELEASE);
+}
+
+} // namespace
+
+bool SpinLockHeldByCaller(PKSPIN_LOCK lock)
+{
+    return Load(lock) == Token();
+}
+
+} // namespace tapkernel
+
+using namespace tapkernel;
+
+extern "C" VOID NTAPI KeInitializeSpinLock(PKSPIN_LOCK lock)
+{
+    CheckAddress("KeInitializeSpinLock", lock);
+    if (Load(lock) == Token()) {
+        BugCheck("KeInitializeSpinLock", "spin lock %p is initialised while the caller holds it", static_cast<void *>(lock));
+    }
+    __atomic_store_n(lock, 0, __ATOMIC_RELEASE);
+}
+
+extern "C" KIRQL FASTCALL KfAcquireSpinLock(PKSPIN_LOCK lock)
+{
+    RequireIrql("KeAcquireSpinLock", PASSIVE_LEVEL, DISPATCH_LEVEL);
+    CheckAddress("KeAcquireSpinLock", lock);
+    KIRQL old = KfRaiseIrql(DISPATCH_LEVEL);
+    Take("KeAcquireSpinLock", lock);
+    return old;
+}
+
+extern "C" VOID FASTCALL KfReleaseSpinLock(PKSPIN_LOCK lock, KIRQL newIrql)
+{
+    if (CurrentIrql() != DISPATCH_LEVEL) {
+        BugCheck("KeReleaseSpinLock", "spin lock %p is released at IRQL %u; a held spin lock means DISPATCH_LEVEL",
+                 static_cast<void *>(lock), CurrentIrql());
+    }
+    if (newIrql > DISPATCH_LEVEL) {
+        BugCheck("KeReleaseSpinLock", "NewIrql %u is above DISPATCH_LEVEL", newIrql);
+    }
+    Give("KeReleaseSpinLock", lock);
+    KfLowerIrql(newIrql);
+}
+
+extern "C" VOID FASTCALL KefAcquireSpinLockAtDpcLevel(PKSPIN_LOCK lock)
+{
+    RequireIrql("KeAcquireSpinLockAtDpcLevel", DISPATCH_LEVEL, DISPATCH_LEVEL);
+    CheckAddress("KeAcquireSpinLockAtDpcLevel", lock);
+    Take("KeAcquireSpinLockAtDpcLevel", lock);
+}
+
+extern "C" VOID FASTCALL KefReleaseSpinLockFromDpcLevel(PKSPIN_LOCK lock)
+{
+    RequireIrql("KeReleaseSpinLockFromDpcLevel", DISPATCH_LEVEL, DISPATCH_LEVEL);
+    Give("KeReleaseSpinLockFromDpcLevel", lock);
+}
