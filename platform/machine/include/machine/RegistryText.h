@@ -14,7 +14,7 @@
 // expand_sz, multi_sz, dword, qword) are used only when they give back the very same bytes;
 // everything else, such as a REG_DWORD of 8 bytes or a string without its terminating NUL, is
 // written as hex(type). Strings are UTF-8 with the escapes \\ \" and \uXXXX (one UTF-16 unit).
-// HKLM and HKCU are accepted for the two root names.
+// HKLM, HKCU and HKU are accepted for the three root names.
 #pragma once
 
 #include <cstdint>
@@ -71,6 +71,7 @@ std::vector<RegistryKeyRecord> ParseRegistryText(std::string_view text);
 // Root names as written, and the short forms accepted.
 constexpr std::u16string_view kLocalMachineRoot = u"HKEY_LOCAL_MACHINE";
 constexpr std::u16string_view kCurrentUserRoot = u"HKEY_CURRENT_USER";
+constexpr std::u16string_view kUsersRoot = u"HKEY_USERS";
 
 // Value data helpers for building registry contents in code.
 std::vector<uint8_t> DwordData(uint32_t value);

@@ -301,8 +301,10 @@ std::u16string CanonicalKeyPath(std::u16string path, LineReader &reader)
         root = kLocalMachineRoot;
     } else if (EqualsNoCase(root, u"HKCU") || EqualsNoCase(root, kCurrentUserRoot)) {
         root = kCurrentUserRoot;
+    } else if (EqualsNoCase(root, u"HKU") || EqualsNoCase(root, kUsersRoot)) {
+        root = kUsersRoot;
     } else {
-        reader.Fail("a key path starts with HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER");
+        reader.Fail("a key path starts with HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER or HKEY_USERS");
     }
     if (rest.find(u"\\\\") != std::u16string::npos || (!rest.empty() && rest.back() == u'\\')) {
         reader.Fail("empty key name in the path");

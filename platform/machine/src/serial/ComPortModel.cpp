@@ -1,5 +1,6 @@
 #include "serial/ComPortModel.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace tapmachine {
@@ -111,6 +112,9 @@ void ComPortModel::DeliverArrived(Ticks now)
                 any = true;
             }
         }
+        auto due = std::remove_if(wakeups_.begin(), wakeups_.end(), [now](Ticks t) { return t <= now; });
+        any = any || due != wakeups_.end();
+        wakeups_.erase(due, wakeups_.end());
         if (any) {
             interrupt = interrupt_;
         }
@@ -118,6 +122,24 @@ void ComPortModel::DeliverArrived(Ticks now)
     if (interrupt) {
         interrupt();
     }
+}
+
+std::optional<Ticks> ComPortModel::NextEvent() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::optional<Ticks> next = line_.NextArrival();
+    for (Ticks wakeup : wakeups_) {
+        if (!next || wakeup < *next) {
+            next = wakeup;
+        }
+    }
+    return next;
+}
+
+void ComPortModel::ScheduleWakeup(Ticks at)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    wakeups_.push_back(at);
 }
 
 bool ComPortModel::LineQuiet() const

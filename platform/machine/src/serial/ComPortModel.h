@@ -29,8 +29,10 @@ public:
     void Transmit(const uint8_t *bytes, size_t count, const LineFormat &format) override;
     std::optional<Ticks> NextArrival() const;
     // Receives every character that has arrived by `now`, with the settings in force now, and
-    // raises the interrupt when any went into the receive buffer.
+    // raises the interrupt when any went into the receive buffer or a wake-up fell due.
     void DeliverArrived(Ticks now);
+    // The earliest of the next arrival and the next wake-up.
+    std::optional<Ticks> NextEvent() const;
     bool LineQuiet() const;
     void CutLine();  // characters in flight are lost
 
@@ -40,6 +42,8 @@ public:
     size_t TakeReceived(uint8_t *buffer, size_t max);
     size_t BytesWaiting() const;
     void ConnectInterrupt(std::function<void()> interrupt);
+    // Asks for the interrupt at a time (a read time-out falling due).
+    void ScheduleWakeup(Ticks at);
 
     SerialSettings settings() const;
     void SetLineFormat(const LineFormat &line);
@@ -72,6 +76,7 @@ private:
     SerialSettings settings_;
     std::vector<SerialRequest> requests_;
     std::function<void()> interrupt_;
+    std::vector<Ticks> wakeups_;
 };
 
 }  // namespace tapmachine

@@ -1,0 +1,228 @@
+// The simulated PC: one per test or bench run.
+//
+// Building a Machine boots it: the kernel stand-in with its registry, drive C: in a host folder,
+// the PnP manager with its root bus, the system's drivers (serial port, beep, mouse class) as
+// services, and the COM ports asked for. The machine then stands for the hardware and the user:
+// it plugs COM ports in and out, puts a touch controller behind a port, creates and removes
+// device nodes, and moves time forward.
+//
+// Time is virtual. Nothing happens on a line or in a timed wait until the machine's clock is
+// advanced; WaitIdle() lets every thread finish what it was doing without moving the clock.
+//
+// A process has at most one Machine at a time; Machine::Current() finds it for the stand-ins'
+// free functions.
+#pragma once
+
+#include <machine/ComPortState.h>
+#include <machine/FileSystem.h>
+#include <machine/MouseInput.h>
+#include <machine/RegistryText.h>
+#include <machine/TouchController.h>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tapmachine {
+
+// Setup classes the machine knows.
+constexpr std::u16string_view kMouseClassGuid = u"{4D36E96F-E325-11CE-BFC1-08002BE10318}";
+constexpr std::u16string_view kPortsClassGuid = u"{4D36E978-E325-11CE-BFC1-08002BE10318}";
+
+struct MachineOptions {
+    std::string driveC;  // host folder standing for C:; empty: a fresh one, removed afterwards
+    std::string registryFile;  // registry text loaded before boot (the system's entries are added
+                               // where missing); root-enumerated devices in it are started
+    int screenWidth = 1024;
+    int screenHeight = 768;
+    bool beepDriver = true;  // false: no \Device\Beep
+    bool mouseClassQueriesAttributes = true;
+    std::vector<unsigned> comPorts;  // COM port numbers plugged in at boot
+};
+
+struct BeepRecord {
+    uint32_t frequency = 0;
+    uint32_t duration = 0;
+    int32_t status = 0;  // what the beep driver answered
+    Ticks time = 0;
+};
+
+enum class DeviceState {
+    NotStarted,      // the node exists; no driver stack (never started, or removed)
+    Started,
+    Stopped,
+    SurpriseRemoved, // waiting for the last open handle before the stack is removed
+    Failed,          // a driver failed to load or to add the device, or the start failed
+};
+
+struct DeviceInfo {
+    std::u16string instanceId;  // ROOT\MOUSE\0000, ACPI\PNP0501\1, ...
+    std::vector<std::u16string> hardwareIds;
+    std::u16string service;
+    std::u16string classGuid;
+    DeviceState state = DeviceState::NotStarted;
+    int32_t status = 0;  // of the last start, or of the step that failed
+    void *physicalDevice = nullptr;  // the PDO (PDEVICE_OBJECT) while the node has one
+};
+
+// One mouse class device (\Device\PointerClassN) and what it learned from the device below it.
+struct MouseClassDeviceInfo {
+    unsigned unit = 0;
+    bool connected = false;
+    int32_t connectStatus = 0;
+    bool attributesQueried = false;  // the query was sent
+    int32_t attributesStatus = 0;
+    uint16_t mouseIdentifier = 0;
+    uint16_t numberOfButtons = 0;
+    uint16_t sampleRate = 0;
+    uint32_t inputDataQueueLength = 0;
+};
+
+class ComPortModel;
+class MachineState;
+
+// A COM port of the machine: its hardware, its line, and the controller at the far end.
+class ComPort {
+public:
+    unsigned number() const;
+    std::u16string deviceName() const;  // \Device\Serial<number - 1>
+    bool present() const;               // plugged in and not yet removed
+
+    // A touch controller behind the port; replaces any controller there was.
+    TouchController &AttachController(const ControllerOptions &options = {});
+    TouchController &controller();  // throws std::logic_error when none is attached
+    bool hasController() const;
+    void DetachController();
+
+    // Raw bytes down the line as given, in the controller's line format (9600 8N1 when no
+    // controller is attached) or in the format named.
+    void Feed(const std::vector<uint8_t> &bytes);
+    void Feed(const std::vector<uint8_t> &bytes, const LineFormat &format);
+
+    // What the serial port driver holds and has been asked.
+    SerialSettings settings() const;
+    std::vector<SerialRequest> requests() const;
+    void ClearRequests();
+    bool open() const;
+    size_t bytesWaiting() const;  // received, not yet read
+
+    // The serial port driver answers the internal basic-settings and restore-settings requests
+    // with STATUS_INVALID_DEVICE_REQUEST, as a serial driver without them does.
+    void SetRefuseInternalSettings(bool refuse);
+
+    ComPortModel &model();
+
+private:
+    friend class MachineState;
+    ComPort(MachineState &machine, unsigned number);
+    MachineState &machine_;
+    unsigned number_;
+};
+
+class Machine {
+public:
+    explicit Machine(MachineOptions options = {});
+    ~Machine();
+    Machine(const Machine &) = delete;
+    Machine &operator=(const Machine &) = delete;
+
+    // The machine of this process; Current() throws std::logic_error when there is none.
+    static Machine &Current();
+    static Machine *CurrentOrNull();
+
+    // ---- Parts ----
+    FileSystem &files();
+    MouseInput &mouse();
+    std::vector<MouseClassDeviceInfo> mouseClassDevices() const;
+    int screenWidth() const;
+    int screenHeight() const;
+
+    std::vector<BeepRecord> beeps() const;
+    std::vector<BeepRecord> TakeBeeps();
+    // Loads or unloads the beep driver: \Device\Beep appears or goes away.
+    void SetBeepDriverPresent(bool present);
+    void SetMouseClassQueriesAttributes(bool query);
+
+    // ---- Registry ----
+    // Key paths start with HKEY_LOCAL_MACHINE (HKLM), HKEY_CURRENT_USER (HKCU) or HKEY_USERS.
+    void SetValue(std::u16string_view keyPath, std::u16string_view name, uint32_t type,
+                  const std::vector<uint8_t> &data);
+    void SetDword(std::u16string_view keyPath, std::u16string_view name, uint32_t value);
+    void SetString(std::u16string_view keyPath, std::u16string_view name, std::u16string_view value);
+    std::optional<RegistryValueRecord> Value(std::u16string_view keyPath, std::u16string_view name) const;
+    bool KeyExists(std::u16string_view keyPath) const;
+    // The whole registry in the text format of RegistryText.h (HKLM\HARDWARE, which the system
+    // rebuilds at every boot, is left out), and back: loading replaces everything.
+    std::string RegistryText() const;
+    void LoadRegistryText(const std::string &text);
+    void SaveRegistry(const std::string &hostFile) const;
+    void LoadRegistry(const std::string &hostFile);
+
+    // ---- Drivers and device nodes ----
+    // Copies a driver module built for this machine to system32\drivers\<service>.sys and
+    // writes its service key (ImagePath, Type 1, Start 3, ErrorControl 1).
+    void InstallDriverModule(const std::string &hostModule, std::u16string_view service);
+    // Writes a service key only; the image path defaults to System32\drivers\<service>.sys.
+    void InstallService(std::u16string_view service, std::u16string_view imagePath = {});
+
+    // Makes a root-enumerated device node (ROOT\<class name>\NNNN) in the registry, bound to a
+    // service; nothing is loaded yet. Returns its instance ID.
+    std::u16string CreateRootDevice(std::u16string_view hardwareId, std::u16string_view service,
+                                    std::u16string_view classGuid = kMouseClassGuid);
+    // Builds the node's stack (lower filters, the function driver, upper filters of the node and
+    // of its class; each driver loaded on first use and DriverEntry called) and starts it.
+    int32_t StartDevice(std::u16string_view instanceId);
+    // Query-stop, then stop.
+    int32_t StopDevice(std::u16string_view instanceId);
+    // Query-remove, then remove: the stack goes away and drivers no device uses are unloaded.
+    int32_t RemoveDevice(std::u16string_view instanceId);
+    // Surprise removal, then removal.
+    void SurpriseRemoveDevice(std::u16string_view instanceId);
+    // Deletes the node from the registry (removing its stack first).
+    void DeleteDevice(std::u16string_view instanceId);
+    // What boot does: starts every root-enumerated node of the registry that has a service.
+    void StartRootDevices();
+
+    std::optional<DeviceInfo> Device(std::u16string_view instanceId) const;
+    std::vector<DeviceInfo> Devices() const;
+    bool DriverLoaded(std::u16string_view service) const;
+    // An exported symbol of a loaded driver's image (for tests that look inside a driver), or
+    // null when the driver is not loaded or exports no such name.
+    void *DriverSymbol(std::u16string_view service, const std::string &name) const;
+    // Makes the kernel's verifier require this pool tag of every allocation of the service's
+    // driver, from its next load on ('vdtP' reads "Ptdv" in a pool dump).
+    void RequirePoolTag(std::u16string_view service, uint32_t tag);
+
+    // ---- COM ports ----
+    // Plugs a port in: its node starts, \Device\Serial<n-1> and \DosDevices\COM<n> appear and
+    // the port's interface arrives.
+    ComPort &AddComPort(unsigned number);
+    // Pulls the port out: surprise removal (reads end with STATUS_DELETE_PENDING, the interface
+    // is removed); the stack goes when the last handle on the port is closed.
+    void UnplugComPort(unsigned number);
+    ComPort &comPort(unsigned number);
+
+    // ---- Time and idle ----
+    Ticks Now() const;
+    // Returns once every thread is blocked, no request is on its way and no character that has
+    // arrived is still being handed on. Does not move the clock.
+    void WaitIdle();
+    // Moves the clock forward, stopping at every event on the way (a character arriving, a
+    // timed wait running out) and waiting for idle after each.
+    void Advance(std::chrono::milliseconds duration);
+    void AdvanceTicks(Ticks duration);
+    void AdvanceTo(Ticks time);
+    // Advances just as far as needed for every character in flight on every line to arrive,
+    // then waits for idle.
+    void Settle();
+
+    MachineState &state();
+
+private:
+    std::unique_ptr<MachineState> state_;
+};
+
+}  // namespace tapmachine

@@ -1,0 +1,423 @@
+// Boot and shutdown of the simulated PC, its clock, and the public Machine operations.
+#include "MachineState.h"
+
+#include <machine/Utf.h>
+
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+namespace tapmachine {
+
+namespace {
+
+std::atomic<Machine *> currentMachine{nullptr};
+
+const std::u16string kServicesKey = u"HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\";
+
+// The system drivers' module files: markers naming the modules built into the machine.
+struct BuiltInDriver {
+    const char *module;
+    const char16_t *file;
+    PDRIVER_INITIALIZE entry;
+};
+const BuiltInDriver kBuiltInDrivers[] = {
+    {"serial", u"\\SystemRoot\\System32\\DRIVERS\\serial.sys", SerialDriverEntry},
+    {"beep", u"\\SystemRoot\\System32\\DRIVERS\\beep.sys", BeepDriverEntry},
+    {"mouclass", u"\\SystemRoot\\System32\\DRIVERS\\mouclass.sys", MouseClassDriverEntry},
+};
+
+std::string ReadHostFile(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        throw std::runtime_error("cannot read " + path);
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+}  // namespace
+
+SystemDriverHost &DriverHost()
+{
+    Machine *machine = currentMachine.load();
+    if (machine == nullptr) {
+        tapkernel::BugCheck("DriverHost", "a system driver of the simulated PC runs without a machine");
+    }
+    return machine->state();
+}
+
+void BugCheckFromMachine(const char *routine, const char *format, ...)
+{
+    char message[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(message, sizeof message, format, args);
+    va_end(args);
+    tapkernel::BugCheck(routine, "%s", message);
+}
+
+// ---- MachineState ----------------------------------------------------------------------------------
+
+MachineState::MachineState(MachineOptions options)
+    : options_(std::move(options)),
+      files_(std::make_unique<FileSystem>(options_.driveC)),
+      registry_(std::make_shared<tapkernel::RegistryStore>())
+{
+}
+
+MachineState::~MachineState() = default;
+
+void MachineState::Boot()
+{
+    if (!options_.registryFile.empty()) {
+        LoadRegistryText(ReadHostFile(options_.registryFile));
+    }
+    WriteSystemEntries();
+    tapkernel::KernelOptions kernelOptions;
+    kernelOptions.registry = registry_;
+    kernel_ = std::make_unique<tapkernel::Kernel>(kernelOptions);
+
+    for (const BuiltInDriver &driver : kBuiltInDrivers) {
+        loader_.RegisterBuiltIn(driver.module, {{"DriverEntry", reinterpret_cast<void *>(driver.entry)}});
+        if (!files_->Exists(driver.file)) {
+            files_->WriteText(driver.file, ModuleLoader::BuiltInMarker(driver.module));
+        }
+    }
+    rootBusModule_ = kernel_->CreateModule("PnpManager");
+    NTSTATUS status = kernel_->LoadDriver(rootBusModule_, u"\\Driver\\PnpManager", RootBusDriverEntry, u"", &rootBus_);
+    if (!NT_SUCCESS(status)) {
+        throw std::runtime_error("the root bus does not load");
+    }
+    mouse_.SetScreenSize(options_.screenWidth, options_.screenHeight);
+    queryAttributes_ = options_.mouseClassQueriesAttributes;
+    if (options_.beepDriver) {
+        SetBeepDriverPresent(true);
+    }
+    for (unsigned number : options_.comPorts) {
+        AddComPort(number);
+    }
+    if (!options_.registryFile.empty()) {
+        StartRootDevices();
+    }
+    WaitIdle();
+}
+
+void MachineState::Shutdown()
+{
+    if (!kernel_) {
+        return;
+    }
+    WaitIdle();
+    RemoveAllDevices();
+    while (!drivers_.empty()) {
+        UnloadDriver(drivers_.begin()->second.get());
+    }
+    if (rootBus_ != nullptr) {
+        kernel_->UnloadDriver(rootBus_);
+        rootBus_ = nullptr;
+    }
+    for (auto &entry : ports_) {
+        entry.second.controller.reset();
+    }
+    kernel_.reset();
+}
+
+Ticks MachineState::Now()
+{
+    return kernel_ ? kernel_->TimeSinceBoot() : 0;
+}
+
+bool MachineState::MouseClassQueriesAttributes()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return queryAttributes_;
+}
+
+void MachineState::SetMouseClassQueriesAttributes(bool query)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    queryAttributes_ = query;
+}
+
+void MachineState::UpdateMouseClassDevice(const MouseClassDeviceInfo &info)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    mouseClassDevices_[info.unit] = info;
+}
+
+std::vector<MouseClassDeviceInfo> MachineState::MouseClassDevices() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<MouseClassDeviceInfo> devices;
+    for (const auto &entry : mouseClassDevices_) {
+        devices.push_back(entry.second);
+    }
+    return devices;
+}
+
+void MachineState::RecordBeep(const BeepRecord &beep)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    beeps_.push_back(beep);
+}
+
+std::vector<BeepRecord> MachineState::Beeps(bool take)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<BeepRecord> beeps = beeps_;
+    if (take) {
+        beeps_.clear();
+    }
+    return beeps;
+}
+
+// ---- Time ------------------------------------------------------------------------------------------
+
+void MachineState::WaitIdle()
+{
+    do {
+        kernel_->WaitUntilIdle();
+    } while (FinishReadyRemovals());
+}
+
+std::optional<Ticks> MachineState::NextLineEvent(bool arrivalsOnly)
+{
+    std::optional<Ticks> next;
+    for (auto &entry : ports_) {
+        ComPortModel &port = *entry.second.model;
+        std::optional<Ticks> due = arrivalsOnly ? port.NextArrival() : port.NextEvent();
+        if (due && (!next || *due < *next)) {
+            next = due;
+        }
+    }
+    return next;
+}
+
+void MachineState::DeliverLineEvents(Ticks now)
+{
+    for (auto &entry : ports_) {
+        entry.second.model->DeliverArrived(now);
+    }
+}
+
+void MachineState::AdvanceTo(Ticks target)
+{
+    WaitIdle();
+    for (;;) {
+        std::optional<Ticks> next = NextLineEvent(false);
+        if (!next || *next > target) {
+            break;
+        }
+        Ticks now = Now();
+        if (*next > now) {
+            kernel_->AdvanceClock(*next - now);  // the kernel's timed waits due on the way expire in order
+        }
+        DeliverLineEvents(Now());
+        WaitIdle();
+    }
+    Ticks now = Now();
+    if (target > now) {
+        kernel_->AdvanceClock(target - now);
+    }
+    WaitIdle();
+}
+
+void MachineState::Settle()
+{
+    WaitIdle();
+    while (std::optional<Ticks> next = NextLineEvent(true)) {
+        AdvanceTo(std::max(*next, Now()));
+    }
+}
+
+// ---- Machine ---------------------------------------------------------------------------------------
+
+Machine::Machine(MachineOptions options)
+{
+    Machine *expected = nullptr;
+    if (!currentMachine.compare_exchange_strong(expected, this)) {
+        throw std::logic_error("a simulated PC is already running in this process");
+    }
+    try {
+        state_ = std::make_unique<MachineState>(std::move(options));
+        state_->Boot();
+    } catch (...) {
+        if (state_) {
+            state_->Shutdown();
+        }
+        state_.reset();
+        currentMachine.store(nullptr);
+        throw;
+    }
+}
+
+Machine::~Machine()
+{
+    state_->Shutdown();
+    state_.reset();
+    currentMachine.store(nullptr);
+}
+
+Machine &Machine::Current()
+{
+    Machine *machine = currentMachine.load();
+    if (machine == nullptr) {
+        throw std::logic_error("no simulated PC is running");
+    }
+    return *machine;
+}
+
+Machine *Machine::CurrentOrNull() { return currentMachine.load(); }
+
+MachineState &Machine::state() { return *state_; }
+
+FileSystem &Machine::files() { return state_->files(); }
+MouseInput &Machine::mouse() { return state_->Mouse(); }
+std::vector<MouseClassDeviceInfo> Machine::mouseClassDevices() const { return state_->MouseClassDevices(); }
+int Machine::screenWidth() const { return state_->options().screenWidth; }
+int Machine::screenHeight() const { return state_->options().screenHeight; }
+std::vector<BeepRecord> Machine::beeps() const { return state_->Beeps(false); }
+std::vector<BeepRecord> Machine::TakeBeeps() { return state_->Beeps(true); }
+void Machine::SetBeepDriverPresent(bool present) { state_->SetBeepDriverPresent(present); }
+void Machine::SetMouseClassQueriesAttributes(bool query) { state_->SetMouseClassQueriesAttributes(query); }
+
+void Machine::SetValue(std::u16string_view keyPath, std::u16string_view name, uint32_t type,
+                       const std::vector<uint8_t> &data)
+{
+    auto key = state_->OpenKey(keyPath, true);
+    state_->registry().SetValue(key, name, type, data.data(), data.size());
+}
+
+void Machine::SetDword(std::u16string_view keyPath, std::u16string_view name, uint32_t value)
+{
+    SetValue(keyPath, name, kRegDword, DwordData(value));
+}
+
+void Machine::SetString(std::u16string_view keyPath, std::u16string_view name, std::u16string_view value)
+{
+    SetValue(keyPath, name, kRegSz, StringData(value));
+}
+
+std::optional<RegistryValueRecord> Machine::Value(std::u16string_view keyPath, std::u16string_view name) const
+{
+    auto key = state_->OpenKey(keyPath, false);
+    if (!key) {
+        return std::nullopt;
+    }
+    auto value = state_->registry().QueryValue(key, name);
+    if (!value) {
+        return std::nullopt;
+    }
+    return RegistryValueRecord{value->name, value->type, value->data};
+}
+
+bool Machine::KeyExists(std::u16string_view keyPath) const { return state_->OpenKey(keyPath, false) != nullptr; }
+
+std::string Machine::RegistryText() const { return state_->RegistryText(); }
+
+void Machine::LoadRegistryText(const std::string &text)
+{
+    state_->LoadRegistryText(text);
+    state_->WriteSystemEntries();
+}
+
+void Machine::SaveRegistry(const std::string &hostFile) const
+{
+    std::ofstream out(hostFile, std::ios::binary | std::ios::trunc);
+    out << RegistryText();
+    if (!out) {
+        throw std::runtime_error("cannot write " + hostFile);
+    }
+}
+
+void Machine::LoadRegistry(const std::string &hostFile) { LoadRegistryText(ReadHostFile(hostFile)); }
+
+void Machine::InstallDriverModule(const std::string &hostModule, std::u16string_view service)
+{
+    std::u16string imagePath = u"System32\\drivers\\" + std::u16string(service) + u".sys";
+    files().CopyIn(hostModule, u"\\SystemRoot\\" + imagePath);
+    InstallService(service, imagePath);
+}
+
+void Machine::InstallService(std::u16string_view service, std::u16string_view imagePath)
+{
+    std::u16string key = kServicesKey + std::u16string(service);
+    std::u16string path = imagePath.empty() ? u"System32\\drivers\\" + std::u16string(service) + u".sys"
+                                            : std::u16string(imagePath);
+    SetValue(key, u"ImagePath", kRegExpandSz, StringData(path));
+    SetDword(key, u"Type", 1);
+    SetDword(key, u"Start", 3);
+    SetDword(key, u"ErrorControl", 1);
+}
+
+std::u16string Machine::CreateRootDevice(std::u16string_view hardwareId, std::u16string_view service,
+                                         std::u16string_view classGuid)
+{
+    return state_->CreateRootDevice(hardwareId, service, classGuid);
+}
+
+int32_t Machine::StartDevice(std::u16string_view instanceId)
+{
+    NTSTATUS status = state_->StartDevice(instanceId);
+    state_->WaitIdle();
+    return status;
+}
+
+int32_t Machine::StopDevice(std::u16string_view instanceId)
+{
+    NTSTATUS status = state_->StopDevice(instanceId);
+    state_->WaitIdle();
+    return status;
+}
+
+int32_t Machine::RemoveDevice(std::u16string_view instanceId)
+{
+    NTSTATUS status = state_->RemoveDevice(instanceId);
+    state_->WaitIdle();
+    return status;
+}
+
+void Machine::SurpriseRemoveDevice(std::u16string_view instanceId)
+{
+    state_->SurpriseRemoveDevice(instanceId);
+    state_->WaitIdle();
+}
+
+void Machine::DeleteDevice(std::u16string_view instanceId)
+{
+    state_->DeleteDevice(instanceId);
+    state_->WaitIdle();
+}
+
+void Machine::StartRootDevices()
+{
+    state_->StartRootDevices();
+    state_->WaitIdle();
+}
+
+std::optional<DeviceInfo> Machine::Device(std::u16string_view instanceId) const { return state_->Device(instanceId); }
+std::vector<DeviceInfo> Machine::Devices() const { return state_->Devices(); }
+bool Machine::DriverLoaded(std::u16string_view service) const { return state_->DriverLoaded(service); }
+void *Machine::DriverSymbol(std::u16string_view service, const std::string &name) const
+{
+    return state_->DriverSymbol(service, name);
+}
+void Machine::RequirePoolTag(std::u16string_view service, uint32_t tag) { state_->RequirePoolTag(service, tag); }
+
+ComPort &Machine::AddComPort(unsigned number) { return state_->AddComPort(number); }
+void Machine::UnplugComPort(unsigned number) { state_->UnplugComPort(number); }
+ComPort &Machine::comPort(unsigned number) { return *state_->Slot(number).handle; }
+
+Ticks Machine::Now() const { return state_->Now(); }
+void Machine::WaitIdle() { state_->WaitIdle(); }
+void Machine::Advance(std::chrono::milliseconds duration) { AdvanceTicks(duration.count() * kTicksPerMillisecond); }
+void Machine::AdvanceTicks(Ticks duration) { state_->AdvanceTo(state_->Now() + duration); }
+void Machine::AdvanceTo(Ticks time) { state_->AdvanceTo(time); }
+void Machine::Settle() { state_->Settle(); }
+
+}  // namespace tapmachine

@@ -1,0 +1,158 @@
+// The PnP manager with a driver module of its own: loading from the service's image path,
+// DriverEntry, AddDevice, the PnP requests of start, stop and removal, unloading, and the leak
+// checks that run on the way.
+#include "MachineTestSupport.h"
+
+#include <filesystem>
+
+using namespace tapmachine;
+using machinetest::TestDriverLog;
+using machinetest::TestMouseMachine;
+
+namespace {
+
+constexpr int32_t kStatusDeviceBusy = static_cast<int32_t>(0x80000011);
+constexpr int32_t kStatusInsufficientResources = static_cast<int32_t>(0xC000009A);
+constexpr int32_t kStatusObjectNameNotFound = static_cast<int32_t>(0xC0000034);
+
+using PnpLifecycle = TestMouseMachine;
+
+TEST_F(PnpLifecycle, StartLoadsTheStackAndRemovalUnloadsIt)
+{
+    EXPECT_EQ(node, u"ROOT\\MOUSE\\0000");
+    EXPECT_FALSE(machine.DriverLoaded(u"TestMouse"));
+
+    ASSERT_EQ(machine.StartDevice(node), 0);
+    auto info = machine.Device(node);
+    ASSERT_TRUE(info.has_value());
+    EXPECT_EQ(info->state, DeviceState::Started);
+    EXPECT_EQ(info->service, u"TestMouse");
+    EXPECT_EQ(info->hardwareIds, std::vector<std::u16string>{u"*TestMouse"});
+    EXPECT_NE(info->physicalDevice, nullptr);
+    // The mouse class is the class's upper filter: loaded with it, on top of the stack.
+    EXPECT_TRUE(machine.DriverLoaded(u"mouclass"));
+    EXPECT_EQ(TestDriverLog(machine),
+              "entry \\Registry\\Machine\\SYSTEM\\CurrentControlSet\\Services\\TestMouse\n"
+              "add device\n"
+              "pnp 0x00\n"
+              "connect\n"
+              "query attributes\n");
+
+    ASSERT_EQ(machine.RemoveDevice(node), 0);
+    EXPECT_EQ(machine.Device(node)->state, DeviceState::NotStarted);
+    EXPECT_EQ(machine.Device(node)->physicalDevice, nullptr);
+    EXPECT_FALSE(machine.DriverLoaded(u"TestMouse"));
+    EXPECT_FALSE(machine.DriverLoaded(u"mouclass"));
+
+    // A new load is a new image: the log starts again.
+    ASSERT_EQ(machine.StartDevice(node), 0);
+    EXPECT_EQ(TestDriverLog(machine).rfind("entry ", 0), 0u);
+    EXPECT_EQ(TestDriverLog(machine).find("pnp 0x02"), std::string::npos);
+}
+
+TEST_F(PnpLifecycle, RemovalSequencesReachTheDriverInOrder)
+{
+    ASSERT_EQ(machine.StartDevice(node), 0);
+    auto after = [&](const std::string &mark) {
+        std::string log = TestDriverLog(machine);
+        return log.substr(log.find(mark) + mark.size());
+    };
+
+    ASSERT_EQ(machine.StopDevice(node), 0);
+    EXPECT_EQ(machine.Device(node)->state, DeviceState::Stopped);
+    EXPECT_EQ(after("query attributes\n"), "pnp 0x05\npnp 0x04\n");
+    ASSERT_EQ(machine.StartDevice(node), 0);
+    EXPECT_EQ(machine.Device(node)->state, DeviceState::Started);
+    EXPECT_EQ(after("pnp 0x04\n"), "pnp 0x00\n");  // no second load, no second AddDevice
+
+    machine.SurpriseRemoveDevice(node);
+    EXPECT_EQ(machine.Device(node)->state, DeviceState::NotStarted);
+    EXPECT_FALSE(machine.DriverLoaded(u"TestMouse"));
+}
+
+TEST_F(PnpLifecycle, SurpriseRemovalThenRemove)
+{
+    ASSERT_EQ(machine.StartDevice(node), 0);
+    // Keep the driver loaded past the removal by giving it a second device.
+    std::u16string second = machine.CreateRootDevice(u"*TestMouse", u"TestMouse");
+    EXPECT_EQ(second, u"ROOT\\MOUSE\\0001");
+    ASSERT_EQ(machine.StartDevice(second), 0);
+    machine.SurpriseRemoveDevice(node);
+    std::string log = TestDriverLog(machine);
+    size_t surprise = log.find("pnp 0x17");
+    ASSERT_NE(surprise, std::string::npos);
+    EXPECT_NE(log.find("pnp 0x02", surprise), std::string::npos);
+    EXPECT_TRUE(machine.DriverLoaded(u"TestMouse"));
+    EXPECT_EQ(machine.Device(second)->state, DeviceState::Started);
+}
+
+TEST_F(PnpLifecycle, AVetoedRemovalLeavesTheDeviceRunning)
+{
+    SetKnob(u"VetoRemove", 1);
+    ASSERT_EQ(machine.StartDevice(node), 0);
+    EXPECT_EQ(machine.RemoveDevice(node), kStatusDeviceBusy);
+    EXPECT_EQ(machine.Device(node)->state, DeviceState::Started);
+    std::string log = TestDriverLog(machine);
+    EXPECT_NE(log.find("pnp 0x01\npnp 0x03\n"), std::string::npos);  // query, then cancel
+    EXPECT_EQ(log.find("pnp 0x02"), std::string::npos);
+}
+
+TEST_F(PnpLifecycle, DriversThatFailToComeUpLeaveTheNodeFailed)
+{
+    SetKnob(u"FailAddDevice", 1);
+    EXPECT_EQ(machine.StartDevice(node), kStatusInsufficientResources);
+    EXPECT_EQ(machine.Device(node)->state, DeviceState::Failed);
+    EXPECT_FALSE(machine.DriverLoaded(u"TestMouse"));
+
+    // A service whose image is missing.
+    machine.InstallService(u"Ghost");
+    std::u16string ghost = machine.CreateRootDevice(u"*Ghost", u"Ghost");
+    EXPECT_EQ(machine.StartDevice(ghost), kStatusObjectNameNotFound);
+    EXPECT_EQ(machine.Device(ghost)->state, DeviceState::Failed);
+    // A node bound to no service at all.
+    std::u16string unbound = machine.CreateRootDevice(u"*Nothing", u"NoSuchService");
+    EXPECT_NE(machine.StartDevice(unbound), 0);
+}
+
+TEST_F(PnpLifecycle, DeletedNodesLeaveTheRegistry)
+{
+    ASSERT_EQ(machine.StartDevice(node), 0);
+    machine.DeleteDevice(node);
+    EXPECT_FALSE(machine.Device(node).has_value());
+    EXPECT_FALSE(machine.KeyExists(u"HKLM\\SYSTEM\\CurrentControlSet\\Enum\\ROOT\\MOUSE\\0000"));
+    EXPECT_FALSE(machine.DriverLoaded(u"TestMouse"));
+}
+
+using PnpLeakCheck = TestMouseMachine;
+
+TEST_F(PnpLeakCheck, PoolLeftAtRemovalStopsTheRun)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    SetKnob(u"LeakAtRemove", 1);
+    ASSERT_EQ(machine.StartDevice(node), 0);
+    EXPECT_DEATH(machine.RemoveDevice(node), "BUGCHECK");
+}
+
+TEST(PnpBoot, ARegistryFileBringsItsDevicesUp)
+{
+    std::string folder = testing::TempDir() + "pnp-boot-" + std::to_string(::getpid());
+    std::filesystem::create_directories(folder + "/c");
+    std::string registryFile = folder + "/registry.txt";
+    {
+        MachineOptions options;
+        options.driveC = folder + "/c";
+        Machine machine(options);
+        machine.InstallDriverModule(TAP_TEST_MOUSE_DRIVER, u"TestMouse");
+        machine.CreateRootDevice(u"*TestMouse", u"TestMouse");
+        machine.SaveRegistry(registryFile);
+    }
+    MachineOptions options;
+    options.driveC = folder + "/c";
+    options.registryFile = registryFile;
+    Machine machine(options);
+    EXPECT_TRUE(machine.DriverLoaded(u"TestMouse"));
+    EXPECT_EQ(machine.Device(u"ROOT\\MOUSE\\0000")->state, DeviceState::Started);
+    std::filesystem::remove_all(folder);
+}
+
+}  // namespace
