@@ -45,6 +45,7 @@ BOOLEAN DecodeByte(PMOUSE_DEVICE_EXTENSION Extension, PMOUSE_INPUT_DATA InputDat
                    UCHAR Byte)
 {
     const UCHAR *packet = Decoder->PacketBuffer;
+    CALIBRATION_DATA calibration;
     USHORT buttonState;
 
     UNREFERENCED_PARAMETER(Extension);
@@ -63,9 +64,9 @@ BOOLEAN DecodeByte(PMOUSE_DEVICE_EXTENSION Extension, PMOUSE_INPUT_DATA InputDat
     Decoder->RawX = (ULONG)packet[4] * 256 + packet[3];
     Decoder->RawY = (ULONG)packet[6] * 256 + packet[5];
     Decoder->RawZ = packet[7];
-    Globals.LastRawSample.RawX = Decoder->RawX;
-    Globals.LastRawSample.RawY = Decoder->RawY;
-    Globals.LastRawSample.RawZ = Decoder->RawZ;
+    TapStore(Globals.LastRawSample.RawX, Decoder->RawX);
+    TapStore(Globals.LastRawSample.RawY, Decoder->RawY);
+    TapStore(Globals.LastRawSample.RawZ, Decoder->RawZ);
 
     InputData->Flags |= MOUSE_MOVE_ABSOLUTE;
     buttonState = IsTouching(Decoder->Status) ? BUTTON_STATE_DOWN : BUTTON_STATE_UP;
@@ -75,7 +76,9 @@ BOOLEAN DecodeByte(PMOUSE_DEVICE_EXTENSION Extension, PMOUSE_INPUT_DATA InputDat
         Decoder->ButtonState = buttonState;
     }
 
-    ClampToCalibration(&Globals.ActiveCalibration, &Decoder->RawX, &Decoder->RawY);
-    MapToAbsolute(&Globals.ActiveCalibration, Decoder->RawX, Decoder->RawY, InputData);
+    /* One copy of the calibration in force serves the whole packet. */
+    LoadCalibration(&calibration);
+    ClampToCalibration(&calibration, &Decoder->RawX, &Decoder->RawY);
+    MapToAbsolute(&calibration, Decoder->RawX, Decoder->RawY, InputData);
     return TRUE;
 }

@@ -11,6 +11,21 @@
 #define TAP_LINE_DEVICE_NAME_W    MONOTAP_DEVICE_NAME_W
 #define TAP_LINE_LINK_NAME_W      MONOTAP_LINK_NAME_W
 
+/* Parameter value names in the order of the TAP_POINTER_SETTINGS fields. */
+#define TAP_LINE_SETTING_VALUE_NAMES                                                             \
+    {                                                                                            \
+        TAP_VALUE_MOUSE_MODE_W, TAP_VALUE_DBL_CLICK_REGION_W, TAP_VALUE_INTER_ACT_TIME_W,        \
+        TAP_VALUE_BEEP_MODE_W, TAP_VALUE_BEEP_FREQ_W, TAP_VALUE_BEEP_TIME_W, TAP_VALUE_PORT_W,    \
+        TAP_VALUE_ENABLE_W                                                                       \
+    }
+
+/* The port's line speed; the controller talks at a fixed rate. */
+#define TAP_LINE_BAUD_RATE 9600
+
+/* Zero: on a COM-port arrival, a port that is already open gets its reader started again whatever
+ * Port and Enable say; Port and Enable only decide whether a closed port is opened. */
+#define TAP_LINE_ENABLE_GATES_OPEN_PORT 0
+
 /* Mouse attributes: buttons the mouse class is told about. */
 #define TAP_LINE_NUMBER_OF_BUTTONS 2
 

@@ -5,24 +5,51 @@
  * user's mouse mode decides which packets become reports and with which left-button flags, a
  * held-still touch or the button switch tool turns a report into a right click, and the beep
  * thread is asked for a click sound. Everything here runs inside the read completion, one packet
- * at a time, at IRQL <= DISPATCH_LEVEL; nothing allocates, waits or takes a lock.
+ * at a time, at IRQL <= DISPATCH_LEVEL; nothing allocates, waits or takes a lock. The driver-wide
+ * records are read with interlocked loads, since control codes replace them at any time.
  */
 #include "TapDriver.h"
 
 TAP_DRIVER_DATA Globals;
 
+VOID StoreCalibration(const CALIBRATION_DATA *Source)
+{
+    TapStore(Globals.ActiveCalibration.RawXStart, Source->RawXStart);
+    TapStore(Globals.ActiveCalibration.RawXEnd, Source->RawXEnd);
+    TapStore(Globals.ActiveCalibration.RawYStart, Source->RawYStart);
+    TapStore(Globals.ActiveCalibration.RawYEnd, Source->RawYEnd);
+    TapStore(Globals.ActiveCalibration.Orientation, Source->Orientation);
+    TapStore(Globals.ActiveCalibration.ScreenWidth, Source->ScreenWidth);
+    TapStore(Globals.ActiveCalibration.ScreenHeight, Source->ScreenHeight);
+}
+
+VOID LoadCalibration(PCALIBRATION_DATA Copy)
+{
+    Copy->RawXStart = (LONG)TapLoad(Globals.ActiveCalibration.RawXStart);
+    Copy->RawXEnd = (LONG)TapLoad(Globals.ActiveCalibration.RawXEnd);
+    Copy->RawYStart = (LONG)TapLoad(Globals.ActiveCalibration.RawYStart);
+    Copy->RawYEnd = (LONG)TapLoad(Globals.ActiveCalibration.RawYEnd);
+    Copy->Orientation = (LONG)TapLoad(Globals.ActiveCalibration.Orientation);
+    Copy->ScreenWidth = (LONG)TapLoad(Globals.ActiveCalibration.ScreenWidth);
+    Copy->ScreenHeight = (LONG)TapLoad(Globals.ActiveCalibration.ScreenHeight);
+}
+
 VOID SetDefaultParameters(VOID)
 {
-    Globals.Settings.MouseMode = MODE_CLICK_AND_DRAG;
-    Globals.Settings.DblClickRegion = 30;
-    Globals.Settings.InterActTime = 0;
-    Globals.Settings.BeepMode = BEEP_OFF;
-    Globals.Settings.BeepFreq = 0;
-    Globals.Settings.BeepTime = 0;
-    Globals.Settings.Port = 1;
-    RtlZeroMemory(&Globals.ActiveCalibration, sizeof(Globals.ActiveCalibration));
-    Globals.ActiveCalibration.ScreenWidth = CALIBRATION_DEFAULT_SCREEN_WIDTH;
-    Globals.ActiveCalibration.ScreenHeight = CALIBRATION_DEFAULT_SCREEN_HEIGHT;
+    CALIBRATION_DATA calibration;
+
+    /* Other pairs' read paths may be running: one interlocked store per field. */
+    TapStore(Globals.Settings.MouseMode, MODE_CLICK_AND_DRAG);
+    TapStore(Globals.Settings.DblClickRegion, 30);
+    TapStore(Globals.Settings.InterActTime, 0);
+    TapStore(Globals.Settings.BeepMode, BEEP_OFF);
+    TapStore(Globals.Settings.BeepFreq, 0);
+    TapStore(Globals.Settings.BeepTime, 0);
+    TapStore(Globals.Settings.Port, 1);
+    RtlZeroMemory(&calibration, sizeof(calibration));
+    calibration.ScreenWidth = CALIBRATION_DEFAULT_SCREEN_WIDTH;
+    calibration.ScreenHeight = CALIBRATION_DEFAULT_SCREEN_HEIGHT;
+    StoreCalibration(&calibration);
 }
 
 /* Lower and upper bound of one calibrated raw axis; the bounds are ordered as unsigned numbers,
@@ -101,18 +128,18 @@ VOID MapToAbsolute(const CALIBRATION_DATA *Calibration, ULONG RawX, ULONG RawY, 
  * packets. */
 static VOID HoldTest(PMOUSE_DEVICE_EXTENSION Extension)
 {
-    if (Globals.Settings.InterActTime == 0 || Globals.RightClickArmed) {
+    ULONG interActTime = TapLoad(Globals.Settings.InterActTime);
+    ULONG stillCount;
+
+    if (interActTime == 0 || TapLoad(Globals.RightClickArmed)) {
         return;
     }
-    if (TapLineIsStillStep(Extension)) {
-        Globals.StillCount++;
-    } else {
-        Globals.StillCount = 0;
+    stillCount = TapLineIsStillStep(Extension) ? TapLoad(Globals.StillCount) + 1 : 0;
+    if (stillCount >= interActTime) {
+        stillCount = 0;
+        TapStore(Globals.RightClickArmed, TRUE);
     }
-    if (Globals.StillCount >= Globals.Settings.InterActTime) {
-        Globals.StillCount = 0;
-        Globals.RightClickArmed = TRUE;
-    }
+    TapStore(Globals.StillCount, stillCount);
 }
 
 BOOLEAN ModeFilter(PMOUSE_DEVICE_EXTENSION Extension, PMOUSE_INPUT_DATA InputData,
@@ -121,7 +148,7 @@ BOOLEAN ModeFilter(PMOUSE_DEVICE_EXTENSION Extension, PMOUSE_INPUT_DATA InputDat
     BOOLEAN down = (InputData->ButtonFlags & MOUSE_LEFT_BUTTON_DOWN) != 0;
     BOOLEAN up = (InputData->ButtonFlags & MOUSE_LEFT_BUTTON_UP) != 0;
 
-    switch (Globals.Settings.MouseMode) {
+    switch (TapLoad(Globals.Settings.MouseMode)) {
     case MODE_POINT_AND_CLICK:
         /* Only the touch-down and the lift; the lift clicks where the touch went down. */
         if (up) {
@@ -154,14 +181,16 @@ VOID DeliverReport(PMOUSE_DEVICE_EXTENSION Extension)
 {
     KIRQL oldIrql;
     ULONG consumed = 0;
+    PVOID service = InterlockedCompareExchangePointer(&Extension->ClassService, NULL, NULL);
 
-    /* A class driver that queried the attributes without connecting has nothing to call. */
-    if (Extension->ClassService == NULL) {
+    /* A class driver that queried the attributes without connecting has nothing to call. The
+     * connect stored ClassDevice before it published the service. */
+    if (service == NULL) {
         return;
     }
     KeRaiseIrql(DISPATCH_LEVEL, &oldIrql);
-    ((PSERVICE_CALLBACK_ROUTINE)Extension->ClassService)(Extension->ClassDevice, &Extension->InputData,
-                                                         &Extension->InputData + 1, &consumed);
+    ((PSERVICE_CALLBACK_ROUTINE)service)(Extension->ClassDevice, &Extension->InputData, &Extension->InputData + 1,
+                                         &consumed);
     KeLowerIrql(oldIrql);
 }
 
@@ -173,10 +202,10 @@ VOID SignalBeep(PMOUSE_DEVICE_EXTENSION Extension)
     }
 }
 
-static BOOLEAN BeepModeWants(ULONG ButtonFlags)
+static BOOLEAN BeepModeWants(ULONG BeepMode, ULONG ButtonFlags)
 {
-    return (Globals.Settings.BeepMode == BEEP_ON_TOUCH && (ButtonFlags & MOUSE_LEFT_BUTTON_DOWN)) ||
-           (Globals.Settings.BeepMode == BEEP_ON_RELEASE && (ButtonFlags & MOUSE_LEFT_BUTTON_UP));
+    return (BeepMode == BEEP_ON_TOUCH && (ButtonFlags & MOUSE_LEFT_BUTTON_DOWN)) ||
+           (BeepMode == BEEP_ON_RELEASE && (ButtonFlags & MOUSE_LEFT_BUTTON_UP));
 }
 
 static VOID DeliverRightClick(PMOUSE_DEVICE_EXTENSION Extension)
@@ -188,16 +217,17 @@ static VOID DeliverRightClick(PMOUSE_DEVICE_EXTENSION Extension)
         Extension->InputData.ButtonFlags = sequence[i];
         DeliverReport(Extension);
     }
-    Globals.RightClickArmed = FALSE;
+    TapStore(Globals.RightClickArmed, FALSE);
 }
 
 VOID ReportPacket(PMOUSE_DEVICE_EXTENSION Extension)
 {
     PMOUSE_INPUT_DATA input = &Extension->InputData;
-    BOOLEAN dragThenClick = Globals.Settings.MouseMode == MODE_DRAG_THEN_CLICK;
+    BOOLEAN dragThenClick = TapLoad(Globals.Settings.MouseMode) == MODE_DRAG_THEN_CLICK;
+    ULONG beepMode = TapLoad(Globals.Settings.BeepMode);
 
-    if (Extension->AttributesQueried && ModeFilter(Extension, input, &Extension->LastReport)) {
-        if (Globals.RightClickArmed) {
+    if (TapLoad(Extension->AttributesQueried) && ModeFilter(Extension, input, &Extension->LastReport)) {
+        if (TapLoad(Globals.RightClickArmed)) {
             /* No beep follows a right click: the flags now hold right up. */
             DeliverRightClick(Extension);
         } else {
@@ -205,13 +235,13 @@ VOID ReportPacket(PMOUSE_DEVICE_EXTENSION Extension)
             if (dragThenClick && (input->ButtonFlags & MOUSE_LEFT_BUTTON_DOWN)) {
                 input->ButtonFlags = MOUSE_LEFT_BUTTON_UP;
                 DeliverReport(Extension);
-                if (Globals.Settings.BeepMode == BEEP_ON_TOUCH || Globals.Settings.BeepMode == BEEP_ON_RELEASE) {
+                if (beepMode == BEEP_ON_TOUCH || beepMode == BEEP_ON_RELEASE) {
                     SignalBeep(Extension);
                 }
             }
         }
         Extension->LastReport = *input;
-        if (!dragThenClick && BeepModeWants(input->ButtonFlags)) {
+        if (!dragThenClick && BeepModeWants(beepMode, input->ButtonFlags)) {
             SignalBeep(Extension);
         }
     }

@@ -5,7 +5,17 @@
  * the routines, grouped by the file that implements them. Each line's folder supplies TapLine.h
  * with its constants and its touch state, and implements the few line hooks declared at the end.
  *
- * IRQL and ownership are stated with every routine.
+ * IRQL, locks and IRP ownership are stated with every routine.
+ *
+ * Locks, from outermost to innermost:
+ *   Globals.PortLock   kernel mutex, PASSIVE_LEVEL, driver-wide. Serialises
+ *                      everything that opens, closes, starts or stops a reader (COM-port arrival,
+ *                      the port control codes, PnP stop, surprise removal and removal) and guards
+ *                      the list of live mouse devices and each control device's MouseExtension.
+ *   BeepLock           kernel mutex, PASSIVE_LEVEL, per control device.
+ *                      Guards BeepDevice and BeepClosed; held across one beep request.
+ *   ReadLock           spin lock, per mouse device. Guards Reading, StopRequested, Removing and the
+ *                      reuse of ReadIrp; the only lock the per-byte path takes.
  */
 #ifndef TAP_DRIVER_H
 #define TAP_DRIVER_H
@@ -26,6 +36,20 @@
 /* Calibration values are raw units times this divisor. */
 #define TAP_CALIBRATION_DIVISOR 100
 
+/* Values of ReadState: who issues the next read (SerialLink.cpp). */
+#define TAP_READ_PASSING     1   /* a read is being passed to the port driver */
+#define TAP_READ_PASSED      2   /* the read has been passed on (or no read is in progress) */
+#define TAP_READ_COMPLETED   3   /* the read completed while it was being passed on */
+
+/* A read that returns nothing with the same status this many times in a row ends the reader, as
+ * a vanished port does, so a port that fails every read at once cannot hold a processor at
+ * DISPATCH_LEVEL forever. IOCTL_TOUCH_CLOSE_PORT then IOCTL_TOUCH_OPEN_PORT starts a new one. */
+#define TAP_READ_RETRY_LIMIT 32
+
+/* Returned by OpenPortNumber when the port is open and has its read IRP; the control code turns
+ * it into success. */
+#define TAP_STATUS_ALREADY_OPEN ((NTSTATUS)0x80000001L)
+
 /* The mouse device: unnamed, attached on top of the touchscreen's physical device object; the
  * system's mouse class driver sits above it and receives every report. */
 typedef struct _MOUSE_DEVICE_EXTENSION {
@@ -35,51 +59,225 @@ typedef struct _MOUSE_DEVICE_EXTENSION {
     PDEVICE_OBJECT ControlDevice;
     MOUSE_ATTRIBUTES Attributes;
     PDEVICE_OBJECT ClassDevice;          /* from IOCTL_INTERNAL_MOUSE_CONNECT; NULL until then */
-    PVOID ClassService;                  /* the class service callback; NULL until connected */
+    PVOID ClassService;                  /* the class service callback; NULL until connected;
+                                            published and read with interlocked operations */
     MOUSE_INPUT_DATA InputData;          /* the report every delivery is built in */
     MOUSE_INPUT_DATA LastReport;         /* InputData as it stood after the last delivery */
-    KSPIN_LOCK ReadLock;                 /* guards StopRequested and the reuse of ReadIrp */
+    KSPIN_LOCK ReadLock;                 /* guards Reading, StopRequested, Removing, ReadIrp reuse */
     KEVENT ReadDoneEvent;                /* synchronization event: the read path acknowledges a stop */
-    BOOLEAN Reading;
+    BOOLEAN Reading;                     /* a reader was started and no stop has ended it */
     BOOLEAN StopRequested;               /* set by IRP_MN_STOP_DEVICE, never cleared */
     BOOLEAN Removing;
-    BOOLEAN AttributesQueried;           /* no report is delivered before the class queried them */
+    volatile LONG AttributesQueried;     /* no report before the class queried them; 32-bit so the
+                                            read path can read it with an interlocked load */
     PVOID InterfaceNotification;         /* COM-port interface notification entry */
     SERIAL_BASIC_SETTINGS SavedSerialSettings;
     PIRP ReadIrp;                        /* the one IRP reused for every read */
-    volatile LONG ReadState;             /* TAP_READ_STATE, changed only by interlocked operations */
+    volatile LONG ReadState;             /* TAP_READ_*, changed only by interlocked operations */
     UCHAR ReadByte;
     PFILE_OBJECT PortFileObject;         /* the reference that holds the COM port open */
     PDEVICE_OBJECT PortDevice;           /* NULL exactly when no port is open */
     KEVENT BeepEvent;                    /* notification event: asks the beep thread for one beep */
     PKTHREAD BeepThread;                 /* referenced; NULL when the thread could not be started */
     TAP_TOUCH_STATE Touch;               /* the line's decoder and contact state (TapLine.h) */
+
+    /* Bookkeeping of the framework. */
+    struct _MOUSE_DEVICE_EXTENSION *NextLive; /* Globals.LiveDevices chain; under PortLock */
+    BOOLEAN ReadEnded;                   /* read path only: the last completion ended the reader */
+    NTSTATUS LastReadStatus;             /* read path only: status of the last unproductive read */
+    ULONG UnproductiveReads;             /* read path only: unproductive reads in a row with it */
 } MOUSE_DEVICE_EXTENSION, *PMOUSE_DEVICE_EXTENSION;
 
 /* The control device: named, in no device stack; the tools send their control codes here. */
 typedef struct _CONTROL_DEVICE_EXTENSION {
     PDEVICE_OBJECT Self;
     BOOLEAN IsMouseDevice;               /* FALSE here */
-    PMOUSE_DEVICE_EXTENSION MouseExtension;
+    PMOUSE_DEVICE_EXTENSION MouseExtension; /* NULL once the pair is being removed; under PortLock */
     PDEVICE_OBJECT BeepDevice;           /* \Device\Beep, referenced, opened on the first beep */
     BOOLEAN BeepThreadStop;
+
+    /* Bookkeeping of the framework. */
+    KMUTEX BeepLock;                     /* see the lock order above */
+    BOOLEAN BeepClosed;                  /* removal released BeepDevice: no beep opens it again */
 } CONTROL_DEVICE_EXTENSION, *PCONTROL_DEVICE_EXTENSION;
 
 /* Records of the whole loaded driver, shared by every device pair it serves. The registry holds
- * their persistent copy; AddDevice reloads them and control codes replace them at any time. */
+ * their persistent copy; AddDevice reloads them and control codes replace them at any time.
+ *
+ * The read path reads Settings, ActiveCalibration and RightClickArmed while control codes write
+ * them, and writes LastRawSample while a control code reads it. No lock is taken: every 32-bit
+ * field is written with one interlocked store (TapStore) and read with one interlocked load
+ * (TapLoad), and records are copied field by field, so a packet processed while a record is being
+ * replaced may combine old and new fields but never sees a torn one. */
 typedef struct _TAP_DRIVER_DATA {
     UNICODE_STRING ServiceRegistryPath;
     TAP_POINTER_SETTINGS Settings;
     CALIBRATION_DATA ActiveCalibration;
     RAW_SAMPLE LastRawSample;            /* last valid packet, before clamping */
-    BOOLEAN RightClickArmed;             /* the next delivered report becomes a right click */
+    volatile LONG RightClickArmed;       /* the next delivered report becomes a right click */
     ULONG StillCount;                    /* consecutive still packets in MODE_INTERACTIVE_TOUCH */
+
+    /* Bookkeeping of the framework. */
+    KMUTEX PortLock;                     /* see the lock order above; initialised in DriverEntry */
+    PMOUSE_DEVICE_EXTENSION LiveDevices; /* mouse devices the arrival handler may act on */
 } TAP_DRIVER_DATA;
 
 extern TAP_DRIVER_DATA Globals;
 
+/* One interlocked load or store of a 32-bit field that another thread may access at the same
+ * time. Any IRQL. */
+#define TapLoad(Field) ((ULONG)InterlockedCompareExchange((LONG volatile *)&(Field), 0, 0))
+#define TapStore(Field, Value) ((VOID)InterlockedExchange((LONG volatile *)&(Field), (LONG)(Value)))
+
+/* The fields of a PointerSettings record as an array, in registry order. */
+#define TAP_SETTINGS_FIELD_COUNT (sizeof(TAP_POINTER_SETTINGS) / sizeof(ULONG))
+
+/* ---- Driver.cpp: entry, devices, dispatch, mouse-class requests ----------------------------- */
+
+extern "C" DRIVER_INITIALIZE DriverEntry;
+DRIVER_ADD_DEVICE AddDevice;
+DRIVER_UNLOAD Unload;
+
+/* Passes a request at the mouse device on to LowerDevice unchanged (the lower driver owns it
+ * then); completes it with success at the control device. PASSIVE_LEVEL. */
+DRIVER_DISPATCH DispatchPassOn;
+/* IRP_MJ_CREATE and IRP_MJ_CLOSE at either device: success. PASSIVE_LEVEL. */
+DRIVER_DISPATCH DispatchCreateClose;
+/* IRP_MJ_DEVICE_CONTROL: passed on at the mouse device, the control codes at the control device. */
+DRIVER_DISPATCH DispatchDeviceControl;
+/* IRP_MJ_INTERNAL_DEVICE_CONTROL: the mouse class's requests at the mouse device, success at the
+ * control device. PASSIVE_LEVEL. */
+DRIVER_DISPATCH DispatchInternalDeviceControl;
+
+/* Completes a request the driver answers itself. */
+NTSTATUS CompleteRequest(PIRP Irp, NTSTATUS Status, ULONG_PTR Information);
+
+/* Takes and releases Globals.PortLock. PASSIVE_LEVEL; the holder may wait. */
+VOID AcquirePortLock(VOID);
+VOID ReleasePortLock(VOID);
+
+/* ---- Pnp.cpp --------------------------------------------------------------------------------- */
+
+/* IRP_MJ_PNP: START completed here, STOP/SURPRISE_REMOVAL passed on after their reader action,
+ * REMOVE_DEVICE tears the pair down. At the control device: success. PASSIVE_LEVEL. */
+DRIVER_DISPATCH DispatchPnp;
+
+/* The two halves of a pair's teardown, used by the removal and by a failing AddDevice.
+ * ReleasePairPort ends the arrival registration, takes the pair off the live list and away from
+ * its control device, stops the reader and gives the COM port back (settings restored).
+ * ReleasePairResources frees ReadIrp, ends the beep thread and releases the beep device.
+ * PASSIVE_LEVEL; they take PortLock and BeepLock. */
+VOID ReleasePairPort(PMOUSE_DEVICE_EXTENSION Extension);
+VOID ReleasePairResources(PMOUSE_DEVICE_EXTENSION Extension);
+
+/* ---- Power.cpp ------------------------------------------------------------------------------- */
+
+/* IRP_MJ_POWER: passed on to LowerDevice with PoCallDriver. PASSIVE_LEVEL. */
+DRIVER_DISPATCH DispatchPower;
+
+/* ---- Parameters.cpp -------------------------------------------------------------------------- */
+
+/* Loads the defaults, then the Parameters values, into Settings and ActiveCalibration.
+ * PASSIVE_LEVEL (paged pool, Zw* calls). */
+NTSTATUS ReadParameters(VOID);
+
+/* Reads one value of exactly Length bytes into Destination; any other length fails and leaves
+ * Destination untouched. PASSIVE_LEVEL. */
+NTSTATUS QueryParameterValue(HANDLE Key, PCWSTR Name, PVOID Destination, ULONG Length);
+
+/* ---- SerialLink.cpp: the COM port, its reader and the stop protocol -------------------------- */
+
+/* COM-port interface arrival callback. System worker thread (or AddDevice's thread for ports
+ * present at registration), PASSIVE_LEVEL; takes PortLock. Returns STATUS_SUCCESS. */
+DRIVER_NOTIFICATION_CALLBACK_ROUTINE PortArrival;
+
+/* Registers PortArrival for COM-port interfaces, those present included, with Extension as the
+ * context. PASSIVE_LEVEL, PortLock not held (present ports are reported from inside the call). */
+NTSTATUS RegisterPortArrivals(PDRIVER_OBJECT DriverObject, PMOUSE_DEVICE_EXTENSION Extension);
+
+/* Opens and configures the port named by Settings.Port when Enable allows it, and starts the
+ * reader. PASSIVE_LEVEL, PortLock held. */
+NTSTATUS OpenConfiguredPort(PMOUSE_DEVICE_EXTENSION Extension);
+
+/* Opens and configures COM(Index + 1) unless a port is open; TAP_STATUS_ALREADY_OPEN when a port
+ * is open with its read IRP. Starts no reader. PASSIVE_LEVEL, PortLock held. */
+NTSTATUS OpenPortNumber(PMOUSE_DEVICE_EXTENSION Extension, ULONG Index);
+
+/* Stops the reader, frees ReadIrp and releases the port (settings stay). PASSIVE_LEVEL, PortLock
+ * held. Returns STATUS_SUCCESS. */
+NTSTATUS ClosePort(PMOUSE_DEVICE_EXTENSION Extension);
+
+/* Saves the port's settings and sets 9600 (or the line's rate) 8N1, no time-outs, DTR and RTS.
+ * PASSIVE_LEVEL; the port must be open. */
+NTSTATUS ConfigurePort(PMOUSE_DEVICE_EXTENSION Extension);
+
+/* Gives the port its saved settings back. PASSIVE_LEVEL. */
+VOID RestorePortSettings(PMOUSE_DEVICE_EXTENSION Extension);
+
+/* Drops the reference that holds the port open. PASSIVE_LEVEL, PortLock held, no reader. */
+VOID ReleasePort(PMOUSE_DEVICE_EXTENSION Extension);
+
+/* Allocates ReadIrp if needed and runs the reader. PASSIVE_LEVEL, PortLock held, port open. */
+NTSTATUS StartReader(PMOUSE_DEVICE_EXTENSION Extension);
+
+/* Runs a reader whose ReadIrp is allocated: sets Reading and issues reads. STATUS_SUCCESS when
+ * the reader runs (or ended at once on a stopped device); otherwise the reader has ended, Reading
+ * is clear and the failing read's status is returned. PASSIVE_LEVEL, PortLock held. */
+NTSTATUS RunReader(PMOUSE_DEVICE_EXTENSION Extension);
+
+/* Stops the reader for good (IRP_MN_STOP_DEVICE). PASSIVE_LEVEL, PortLock held. */
+VOID StopReader(PMOUSE_DEVICE_EXTENSION Extension);
+
+/* Stops the reader for the device's removal. PASSIVE_LEVEL, PortLock held. */
+VOID StopReaderForRemoval(PMOUSE_DEVICE_EXTENSION Extension);
+
+/* Issues one-byte reads until one stays outstanding; a read that completes inside the call is
+ * followed by the next one from this loop, never from the completion routine. IRQL <=
+ * DISPATCH_LEVEL; takes ReadLock around the stop test and the reuse of ReadIrp. Returns the
+ * status of the last call, STATUS_SUCCESS when it found the reader stopped, STATUS_UNSUCCESSFUL
+ * when it found it removed or closed. ReadIrp belongs to the port driver while a read is
+ * outstanding and to this driver otherwise. */
+NTSTATUS IssueReads(PMOUSE_DEVICE_EXTENSION Extension);
+
+/* Completion routine of ReadIrp. IRQL <= DISPATCH_LEVEL. Returns
+ * STATUS_MORE_PROCESSING_REQUIRED: ReadIrp stays the driver's. */
+IO_COMPLETION_ROUTINE ReadComplete;
+
+/* Sends one request to a device and waits for it. PASSIVE_LEVEL. */
+NTSTATUS SyncIoctl(BOOLEAN Internal, ULONG IoControlCode, PDEVICE_OBJECT Device, PVOID InputBuffer,
+                   ULONG InputLength, PVOID OutputBuffer, ULONG OutputLength);
+
+/* ---- Beep.cpp -------------------------------------------------------------------------------- */
+
+/* Starts the pair's beep thread. PASSIVE_LEVEL. */
+NTSTATUS StartBeepThread(PMOUSE_DEVICE_EXTENSION Extension);
+
+/* Ends the pair's beep thread and waits until it has ended. PASSIVE_LEVEL. */
+VOID StopBeepThread(PMOUSE_DEVICE_EXTENSION Extension);
+
+/* The beep thread: one beep of the configured sound per wake-up. PASSIVE_LEVEL. */
+KSTART_ROUTINE BeepWorker;
+
+/* Opens \Device\Beep on first use and sends one IOCTL_BEEP_SET; returns when the beep driver has
+ * completed it. PASSIVE_LEVEL; takes BeepLock. */
+NTSTATUS SendBeep(PCONTROL_DEVICE_EXTENSION Control, ULONG Frequency, ULONG Duration);
+
+/* Releases BeepDevice for good. PASSIVE_LEVEL; takes BeepLock. */
+VOID CloseBeepDevice(PCONTROL_DEVICE_EXTENSION Control);
+
+/* ---- ControlDevice.cpp ----------------------------------------------------------------------- */
+
+/* IRP_MJ_DEVICE_CONTROL at the control device: every request is completed here, never passed
+ * on and never left pending. PASSIVE_LEVEL. */
+NTSTATUS DispatchControlRequest(PDEVICE_OBJECT DeviceObject, PIRP Irp);
+
 /* ---- PointerEngine.cpp: calibration mapping, mode filter, report step, beep signalling -------
  * All run in the read completion at IRQL <= DISPATCH_LEVEL, one packet at a time. */
+
+/* Copies a calibration record into ActiveCalibration, and ActiveCalibration out into a record,
+ * one interlocked field at a time. Any IRQL. */
+VOID StoreCalibration(const CALIBRATION_DATA *Source);
+VOID LoadCalibration(PCALIBRATION_DATA Copy);
 
 /* Sets the parameter defaults: Settings MouseMode..Port (Enable untouched) and the calibration
  * that maps nothing (all raw fields 0, a 1024x768 screen). PASSIVE_LEVEL. */
@@ -123,5 +321,23 @@ VOID TapLineAfterByte(PMOUSE_DEVICE_EXTENSION Extension);
 /* TRUE when the pointer contact moved less than the line's still tolerance on both axes since the
  * previous packet (the interactive hold counts such packets). */
 BOOLEAN TapLineIsStillStep(PMOUSE_DEVICE_EXTENSION Extension);
+
+/* Sets the line's own fields of a new mouse device extension (zero-filled before). AddDevice,
+ * PASSIVE_LEVEL. */
+VOID TapLineInitializeDevice(PMOUSE_DEVICE_EXTENSION Extension);
+
+/* The baud rate the port is configured with. PASSIVE_LEVEL. */
+ULONG TapLineBaudRate(VOID);
+
+/* COM-port arrival outcomes: the configured port could not be opened or configured; a reader is
+ * about to start on it. PASSIVE_LEVEL, PortLock held. */
+VOID TapLinePortOpenFailed(PMOUSE_DEVICE_EXTENSION Extension);
+VOID TapLineReaderStarting(PMOUSE_DEVICE_EXTENSION Extension);
+
+/* A control code the framework does not handle itself (the data-mode codes among them). Returns
+ * the request's status and sets *Information; STATUS_INVALID_DEVICE_REQUEST for a code the line
+ * does not know either. The framework completes the request. PASSIVE_LEVEL. */
+NTSTATUS TapLineControlRequest(PCONTROL_DEVICE_EXTENSION Control, PIRP Irp, PIO_STACK_LOCATION Stack,
+                               PULONG_PTR Information);
 
 #endif /* TAP_DRIVER_H */

@@ -1,0 +1,49 @@
+/*
+ * MonotapDevice.cpp - the single-touch line's device hooks into the driver framework: setup of a
+ * new mouse device, the port's line speed, the arrival outcomes and the line's own control codes.
+ */
+#include "TapDriver.h"
+#include "Monotap.h"
+
+VOID TapLineInitializeDevice(PMOUSE_DEVICE_EXTENSION Extension)
+{
+    /* The decoder and the previous position start at zero. */
+    UNREFERENCED_PARAMETER(Extension);
+}
+
+ULONG TapLineBaudRate(VOID)
+{
+    return TAP_LINE_BAUD_RATE;
+}
+
+VOID TapLinePortOpenFailed(PMOUSE_DEVICE_EXTENSION Extension)
+{
+    /* The next arrival simply tries again. */
+    UNREFERENCED_PARAMETER(Extension);
+}
+
+VOID TapLineReaderStarting(PMOUSE_DEVICE_EXTENSION Extension)
+{
+    UNREFERENCED_PARAMETER(Extension);
+}
+
+/* The single-touch line has no data mode: IOCTL_TOUCH_START_DATA_MODE answers 0 in a 4-byte
+ * buffer. Every other code is unknown. */
+NTSTATUS TapLineControlRequest(PCONTROL_DEVICE_EXTENSION Control, PIRP Irp, PIO_STACK_LOCATION Stack,
+                               PULONG_PTR Information)
+{
+    ULONG none = 0;
+
+    UNREFERENCED_PARAMETER(Control);
+
+    if (Stack->Parameters.DeviceIoControl.IoControlCode != IOCTL_TOUCH_START_DATA_MODE) {
+        return STATUS_INVALID_DEVICE_REQUEST;
+    }
+    if (Stack->Parameters.DeviceIoControl.OutputBufferLength != sizeof(ULONG) ||
+        Irp->AssociatedIrp.SystemBuffer == NULL) {
+        return STATUS_INVALID_PARAMETER;
+    }
+    RtlCopyMemory(Irp->AssociatedIrp.SystemBuffer, &none, sizeof(none));
+    *Information = sizeof(ULONG);
+    return STATUS_SUCCESS;
+}

@@ -1,0 +1,132 @@
+/*
+ * Pnp.cpp - Plug and Play requests at the mouse device, and the teardown of a device pair.
+ *
+ * The driver owns no hardware: starting touches nothing, stopping ends the reader for good, a
+ * surprise removal cancels the outstanding read and the removal gives the COM port back, ends the
+ * beep thread and deletes both devices.
+ */
+#include "TapDriver.h"
+
+/* Takes a mouse device off the live list, so that an arrival notification that is still on its
+ * way finds nothing to act on. PASSIVE_LEVEL, PortLock held. */
+static VOID UnlinkLiveDevice(PMOUSE_DEVICE_EXTENSION Extension)
+{
+    PMOUSE_DEVICE_EXTENSION *link;
+
+    for (link = &Globals.LiveDevices; *link != NULL; link = &(*link)->NextLive) {
+        if (*link == Extension) {
+            *link = Extension->NextLive;
+            Extension->NextLive = NULL;
+            return;
+        }
+    }
+}
+
+VOID ReleasePairPort(PMOUSE_DEVICE_EXTENSION Extension)
+{
+    PCONTROL_DEVICE_EXTENSION control = (PCONTROL_DEVICE_EXTENSION)Extension->ControlDevice->DeviceExtension;
+
+    /* Unregistered without PortLock held: a notification in progress may be waiting for it. */
+    if (Extension->InterfaceNotification != NULL) {
+        IoUnregisterPlugPlayNotification(Extension->InterfaceNotification);
+        Extension->InterfaceNotification = NULL;
+    }
+
+    AcquirePortLock();
+    /* From here on neither an arrival nor a port control code reaches this pair. */
+    UnlinkLiveDevice(Extension);
+    control->MouseExtension = NULL;
+
+    if (Extension->Reading) {
+        StopReaderForRemoval(Extension);
+    }
+    /* A port held without a running reader (after a stop, a failed start or a reader that ended
+     * by itself) is given back as well: nobody else could ever open it again otherwise. */
+    if (Extension->PortDevice != NULL) {
+        RestorePortSettings(Extension);
+        ReleasePort(Extension);
+    }
+    ReleasePortLock();
+}
+
+VOID ReleasePairResources(PMOUSE_DEVICE_EXTENSION Extension)
+{
+    PCONTROL_DEVICE_EXTENSION control = (PCONTROL_DEVICE_EXTENSION)Extension->ControlDevice->DeviceExtension;
+
+    /* The stop has been acknowledged: no read is outstanding on ReadIrp. */
+    if (Extension->ReadIrp != NULL) {
+        IoFreeIrp(Extension->ReadIrp);
+        Extension->ReadIrp = NULL;
+    }
+    /* The beep thread may be inside SendBeep: end it before its beep device goes. */
+    StopBeepThread(Extension);
+    CloseBeepDevice(control);
+}
+
+/* IRP_MN_REMOVE_DEVICE. PASSIVE_LEVEL. The IRP is passed on; the devices are gone on return. */
+static NTSTATUS RemoveDevice(PMOUSE_DEVICE_EXTENSION Extension, PIRP Irp)
+{
+    PDEVICE_OBJECT controlDevice = Extension->ControlDevice;
+    PDEVICE_OBJECT lowerDevice = Extension->LowerDevice;
+    UNICODE_STRING linkName;
+
+    ReleasePairPort(Extension);
+
+    Irp->IoStatus.Status = STATUS_SUCCESS;
+    IoSkipCurrentIrpStackLocation(Irp);
+    IoCallDriver(lowerDevice, Irp);
+
+    ReleasePairResources(Extension);
+    if (controlDevice != NULL) {
+        RtlInitUnicodeString(&linkName, TAP_LINE_LINK_NAME_W);
+        IoDeleteSymbolicLink(&linkName);
+        IoDeleteDevice(controlDevice);
+        Extension->ControlDevice = NULL;
+    }
+    IoDetachDevice(lowerDevice);
+    IoDeleteDevice(Extension->Self);
+    return STATUS_SUCCESS;
+}
+
+/* IRP_MN_SURPRISE_REMOVAL: the outstanding read is cancelled without waiting for it; the removal
+ * that follows completes the stop. PASSIVE_LEVEL; PortLock keeps ReadIrp from being freed under
+ * the cancel. */
+static VOID CancelReadForSurpriseRemoval(PMOUSE_DEVICE_EXTENSION Extension)
+{
+    AcquirePortLock();
+    if (Extension->Reading && Extension->ReadIrp != NULL) {
+        IoCancelIrp(Extension->ReadIrp);
+    }
+    ReleasePortLock();
+}
+
+NTSTATUS NTAPI DispatchPnp(PDEVICE_OBJECT DeviceObject, PIRP Irp)
+{
+    PMOUSE_DEVICE_EXTENSION extension = (PMOUSE_DEVICE_EXTENSION)DeviceObject->DeviceExtension;
+    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(Irp);
+
+    if (!extension->IsMouseDevice) {
+        return CompleteRequest(Irp, STATUS_SUCCESS, 0);
+    }
+
+    Irp->IoStatus.Information = 0;
+    switch (stack->MinorFunction) {
+    case IRP_MN_START_DEVICE:
+        /* Nothing to start: the COM port is opened on its arrival. */
+        return CompleteRequest(Irp, STATUS_SUCCESS, 0);
+    case IRP_MN_STOP_DEVICE:
+        AcquirePortLock();
+        StopReader(extension);
+        ReleasePortLock();
+        break;
+    case IRP_MN_SURPRISE_REMOVAL:
+        CancelReadForSurpriseRemoval(extension);
+        break;
+    case IRP_MN_REMOVE_DEVICE:
+        return RemoveDevice(extension, Irp);
+    default:
+        break;
+    }
+    IoSkipCurrentIrpStackLocation(Irp);
+    return IoCallDriver(extension->LowerDevice, Irp);
+}

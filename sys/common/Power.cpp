@@ -1,0 +1,19 @@
+/*
+ * Power.cpp - power requests. The driver owns no hardware and takes no power action of its own:
+ * every power request at the mouse device goes on to the device below.
+ */
+#include "TapDriver.h"
+
+/* PASSIVE_LEVEL (the mouse device is power-pageable). The IRP belongs to the lower driver once
+ * passed on; at the control device, which is in no stack and expects none, it is completed. */
+NTSTATUS NTAPI DispatchPower(PDEVICE_OBJECT DeviceObject, PIRP Irp)
+{
+    PMOUSE_DEVICE_EXTENSION extension = (PMOUSE_DEVICE_EXTENSION)DeviceObject->DeviceExtension;
+
+    PoStartNextPowerIrp(Irp);
+    if (!extension->IsMouseDevice) {
+        return CompleteRequest(Irp, STATUS_SUCCESS, 0);
+    }
+    IoSkipCurrentIrpStackLocation(Irp);
+    return PoCallDriver(extension->LowerDevice, Irp);
+}
