@@ -276,6 +276,12 @@ BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBu
     if (!BuffersReadable(lpInBuffer, nInBufferSize, lpOutBuffer, nOutBufferSize)) {
         return FailBool(ERROR_NOACCESS);
     }
+    DWORD method = dwIoControlCode & 3;
+    if (method == 1 || method == 2) {
+        // METHOD_IN_DIRECT and METHOD_OUT_DIRECT need memory descriptor lists, which the kernel
+        // stand-in does not build; no tool uses them.
+        return FailBool(ERROR_NOT_SUPPORTED);
+    }
     uint64_t information = 0;
     int32_t status = link::DeviceIoControl(device->file(), dwIoControlCode, lpInBuffer, nInBufferSize, lpOutBuffer,
                                            nOutBufferSize, &information);
