@@ -271,6 +271,11 @@ NTSTATUS CallDriverChecked(const char *routine, PDEVICE_OBJECT device, PIRP irp)
                          location.majorFunction, static_cast<void *>(device), static_cast<unsigned>(status),
                          static_cast<void *>(irp));
             }
+            if (location.returnedPending == 1 && location.markedPending == -1 && !record->freed &&
+                irp->CurrentLocation == number && (IoGetCurrentIrpStackLocation(irp)->Control & SL_PENDING_RETURNED) == 0) {
+                // The driver still holds the IRP at its own location, so nobody can mark it any more.
+                location.markedPending = 0;
+            }
             CheckPendingRule(irp, location, number, device);
         }
     }
@@ -456,6 +461,10 @@ extern "C" VOID FASTCALL IofCompleteRequest(PIRP irp, CCHAR)
     }
     KernelState &state = State();
     std::unique_lock<std::mutex> held(state.lock);
+    auto known = state.irps.find(irp);
+    if (known != state.irps.end() && known->second->freed) {
+        BugCheck(routine, "IRP %p is completed twice (it was already completed and freed)", static_cast<void *>(irp));
+    }
     IrpRecord *record = state.LiveIrp(routine, irp);
     switch (record->phase) {
     case IrpPhase::Dispatched:

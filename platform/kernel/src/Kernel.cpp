@@ -631,15 +631,64 @@ void Kernel::WaitUntilIdle()
     RequireIrql("Kernel::WaitUntilIdle", PASSIVE_LEVEL, PASSIVE_LEVEL);
     KernelState &state = *state_;
     JoinFinishedThreads(state);
+    auto deadline = std::chrono::steady_clock::now() + state.options.idleLimit;
     std::unique_lock<std::mutex> held(state.lock);
     ThreadRecord *self = CurrentThread(state, held);
-    bool idle = state.idleChanged.wait_for(held, state.options.idleLimit,
-                                           [&] { return BusyExcluding(state, self) == 0 || state.shuttingDown; });
-    if (!idle) {
-        std::vector<std::string> busy = BusyThreadNames(state, self);
-        BugCheck("Kernel::WaitUntilIdle", "the machine did not become idle within %lld ms; still running:%s",
-                 static_cast<long long>(state.options.idleLimit.count()), Join(busy).c_str());
+    for (;;) {
+        bool idle = state.idleChanged.wait_until(held, deadline, [&] {
+            return BusyExcluding(state, self) == 0 || state.shuttingDown;
+        });
+        if (!idle) {
+            std::vector<std::string> busy = BusyThreadNames(state, self);
+            BugCheck("Kernel::WaitUntilIdle", "the machine did not become idle within %lld ms; still running:%s",
+                     static_cast<long long>(state.options.idleLimit.count()), Join(busy).c_str());
+        }
+        std::vector<std::function<bool()>> probes;
+        for (auto &entry : state.idleProbes) {
+            probes.push_back(entry.second);
+        }
+        held.unlock();
+        bool quiet = true;
+        for (auto &probe : probes) {
+            quiet = quiet && !probe();
+        }
+        held.lock();
+        if (quiet && (BusyExcluding(state, self) == 0 || state.shuttingDown)) {
+            return;
+        }
+        if (!quiet) {
+            // Probes do not signal; look again shortly.
+            state.idleChanged.wait_for(held, std::chrono::milliseconds(1));
+            if (std::chrono::steady_clock::now() > deadline) {
+                BugCheck("Kernel::WaitUntilIdle", "an idle probe of the machine stayed busy for %lld ms",
+                         static_cast<long long>(state.options.idleLimit.count()));
+            }
+        }
     }
+}
+
+Kernel::IdleProbeId Kernel::AddIdleProbe(std::function<bool()> isBusy)
+{
+    std::lock_guard<std::mutex> held(state_->lock);
+    IdleProbeId id = state_->nextProbe++;
+    state_->idleProbes.emplace(id, std::move(isBusy));
+    return id;
+}
+
+void Kernel::RemoveIdleProbe(IdleProbeId id)
+{
+    std::lock_guard<std::mutex> held(state_->lock);
+    state_->idleProbes.erase(id);
+}
+
+void Kernel::SetTime(LONGLONG systemTime)
+{
+    std::lock_guard<std::mutex> held(state_->lock);
+    if (systemTime < state_->now) {
+        BugCheck("Kernel::SetTime", "the clock does not run backwards");
+    }
+    state_->now = systemTime;
+    ExpireWaits(*state_);
 }
 
 bool Kernel::IsIdle()

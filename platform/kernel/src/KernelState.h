@@ -212,6 +212,14 @@ struct InterfaceRecord {
     std::u16string symbolicLink;
 };
 
+// Interfaces registered with IoRegisterDeviceInterface, by upper-cased link name.
+struct RegisteredInterface {
+    const void *device = nullptr;
+    GUID interfaceClass{};
+    std::u16string symbolicLink;
+    std::optional<InterfaceId> enabled;
+};
+
 // Object references a module holds on one object: those taken in DriverEntry and later ones.
 struct ReferenceCount {
     LONG driverWide = 0;
@@ -255,6 +263,7 @@ public:
     // PnP notification
     std::map<const void *, std::shared_ptr<NotificationRegistration>> registrations;
     std::vector<InterfaceRecord> interfaces;
+    std::map<std::u16string, RegisteredInterface> registeredInterfaces;
     InterfaceId nextInterfaceId = 1;
 
     // Threads and the dispatcher
@@ -266,6 +275,10 @@ public:
     std::deque<std::function<void()>> work;
     KEVENT workEvent{};
     PKTHREAD worker = nullptr;
+
+    // Idle probes of the machine
+    std::map<uint64_t, std::function<bool()>> idleProbes;
+    uint64_t nextProbe = 1;
 
     // Clock (100 ns units)
     LONGLONG bootTime;

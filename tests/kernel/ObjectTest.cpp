@@ -1,0 +1,218 @@
+// Named devices, symbolic links, device stacks and opening devices: what a driver that opens a COM
+// port or the beep device, and a tool that opens a control device, rely on.
+#include <vector>
+
+#include "KernelFixture.h"
+
+using namespace kerneltest;
+
+namespace {
+
+class ObjectTest : public KernelFixture {
+protected:
+    // A device that records the major function of every request and completes it.
+    PDEVICE_OBJECT RecordingDevice(const wchar_t *name, std::vector<UCHAR> *majors, bool exclusive = false)
+    {
+        return CreateDevice(
+            [majors](PDEVICE_OBJECT, PIRP irp) {
+                majors->push_back(IoGetCurrentIrpStackLocation(irp)->MajorFunction);
+                return Complete(irp, STATUS_SUCCESS);
+            },
+            name, exclusive);
+    }
+};
+
+TEST_F(ObjectTest, SecondDeviceOfTheSameNameCollidesUntilTheFirstIsDeleted)
+{
+    std::vector<UCHAR> majors;
+    PDEVICE_OBJECT first = RecordingDevice(L"\\Device\\Monotap0", &majors);
+    UNICODE_STRING name = Name(L"\\Device\\MONOTAP0");
+    PDEVICE_OBJECT second = nullptr;
+    EXPECT_EQ(STATUS_OBJECT_NAME_COLLISION, IoCreateDevice(driver, 0, &name, FILE_DEVICE_UNKNOWN, 0, FALSE, &second));
+    EXPECT_EQ(nullptr, second);
+
+    IoDeleteDevice(first);
+    EXPECT_EQ(STATUS_SUCCESS, IoCreateDevice(driver, 0, &name, FILE_DEVICE_UNKNOWN, 0, FALSE, &second));
+    IoDeleteDevice(second);
+
+    UNICODE_STRING nowhere = Name(L"\\NoSuchDirectory\\X");
+    EXPECT_EQ(STATUS_OBJECT_PATH_NOT_FOUND, IoCreateDevice(driver, 0, &nowhere, FILE_DEVICE_UNKNOWN, 0, FALSE, &second));
+}
+
+TEST_F(ObjectTest, DosDevicesAndQuestionMarkDirectoryAreOneDirectory)
+{
+    std::vector<UCHAR> majors;
+    PDEVICE_OBJECT serial = RecordingDevice(L"\\Device\\Serial1", &majors);
+    UNICODE_STRING link = Name(L"\\??\\COM2");
+    UNICODE_STRING target = Name(L"\\Device\\Serial1");
+    ASSERT_EQ(STATUS_SUCCESS, IoCreateSymbolicLink(&link, &target));
+
+    UNICODE_STRING dosLink = Name(L"\\DosDevices\\com2");
+    EXPECT_EQ(STATUS_OBJECT_NAME_COLLISION, IoCreateSymbolicLink(&dosLink, &target));
+    EXPECT_EQ(serial, kernel->FindDevice(u"\\DosDevices\\COM2"));
+
+    PFILE_OBJECT file = nullptr;
+    PDEVICE_OBJECT device = nullptr;
+    ASSERT_EQ(STATUS_SUCCESS, IoGetDeviceObjectPointer(&dosLink, FILE_ALL_ACCESS, &file, &device));
+    EXPECT_EQ(serial, device);
+    ObDereferenceObject(file);
+
+    EXPECT_EQ(STATUS_SUCCESS, IoDeleteSymbolicLink(&dosLink));
+    EXPECT_FALSE(kernel->LinkTarget(u"\\??\\COM2").has_value());
+    EXPECT_EQ(STATUS_OBJECT_NAME_NOT_FOUND, IoDeleteSymbolicLink(&link));
+    EXPECT_EQ(STATUS_OBJECT_NAME_NOT_FOUND, IoGetDeviceObjectPointer(&dosLink, FILE_ALL_ACCESS, &file, &device));
+}
+
+TEST_F(ObjectTest, DeviceObjectPointerOpensTheTopOfTheStackAndClosesOnTheLastReference)
+{
+    std::vector<UCHAR> named;
+    std::vector<UCHAR> top;
+    PDEVICE_OBJECT beep = RecordingDevice(L"\\Device\\Beep", &named);
+    PDEVICE_OBJECT filter = CreateFilter(beep, [&](PDEVICE_OBJECT, PIRP irp) {
+        top.push_back(IoGetCurrentIrpStackLocation(irp)->MajorFunction);
+        return Complete(irp, STATUS_SUCCESS);
+    });
+    UNICODE_STRING name = Name(L"\\Device\\Beep");
+    PFILE_OBJECT file = nullptr;
+    PDEVICE_OBJECT device = nullptr;
+    ASSERT_EQ(STATUS_SUCCESS, IoGetDeviceObjectPointer(&name, FILE_ALL_ACCESS, &file, &device));
+    EXPECT_EQ(filter, device);
+    EXPECT_EQ(beep, file->DeviceObject);
+    EXPECT_EQ(1, beep->ReferenceCount);
+    // The open's handle is closed inside the call: create, then cleanup.
+    EXPECT_EQ((std::vector<UCHAR>{IRP_MJ_CREATE, IRP_MJ_CLEANUP}), top);
+    EXPECT_TRUE(named.empty());
+
+    ObReferenceObject(device);
+    ObDereferenceObject(file);
+    EXPECT_EQ((std::vector<UCHAR>{IRP_MJ_CREATE, IRP_MJ_CLEANUP, IRP_MJ_CLOSE}), top);
+    EXPECT_EQ(0, beep->ReferenceCount);
+    ObDereferenceObject(device);
+}
+
+TEST_F(ObjectTest, ExclusiveDeviceAdmitsOneOpenAtATime)
+{
+    std::vector<UCHAR> majors;
+    RecordingDevice(L"\\Device\\Serial0", &majors, true);
+    UNICODE_STRING name = Name(L"\\Device\\Serial0");
+    PFILE_OBJECT first = nullptr;
+    PFILE_OBJECT second = nullptr;
+    PDEVICE_OBJECT device = nullptr;
+    ASSERT_EQ(STATUS_SUCCESS, IoGetDeviceObjectPointer(&name, FILE_ALL_ACCESS, &first, &device));
+    EXPECT_EQ(STATUS_ACCESS_DENIED, IoGetDeviceObjectPointer(&name, FILE_ALL_ACCESS, &second, &device));
+    EXPECT_EQ(STATUS_ACCESS_DENIED, kernel->OpenFile(u"\\Device\\Serial0", FILE_ALL_ACCESS, &second));
+    ObDereferenceObject(first);
+    ASSERT_EQ(STATUS_SUCCESS, kernel->OpenFile(u"\\Device\\Serial0", FILE_ALL_ACCESS, &second));
+    kernel->CloseFile(second);
+}
+
+TEST_F(ObjectTest, OpeningFailsForMissingInitialisingAndDeletedDevices)
+{
+    PFILE_OBJECT file = nullptr;
+    EXPECT_EQ(STATUS_OBJECT_NAME_NOT_FOUND, kernel->OpenFile(u"\\Device\\Nothing", FILE_ALL_ACCESS, &file));
+    EXPECT_EQ(STATUS_OBJECT_PATH_NOT_FOUND, kernel->OpenFile(u"\\Nowhere\\Nothing", FILE_ALL_ACCESS, &file));
+
+    UNICODE_STRING name = Name(L"\\Device\\Young");
+    PDEVICE_OBJECT young = nullptr;
+    ASSERT_EQ(STATUS_SUCCESS, IoCreateDevice(driver, 0, &name, FILE_DEVICE_UNKNOWN, 0, FALSE, &young));
+    EXPECT_EQ(STATUS_NO_SUCH_DEVICE, kernel->OpenFile(u"\\Device\\Young", FILE_ALL_ACCESS, &file));
+    IoDeleteDevice(young);
+
+    // A failed create sends nothing more.
+    std::vector<UCHAR> majors;
+    CreateDevice(
+        [&](PDEVICE_OBJECT, PIRP irp) {
+            majors.push_back(IoGetCurrentIrpStackLocation(irp)->MajorFunction);
+            return Complete(irp, STATUS_ACCESS_DENIED);
+        },
+        L"\\Device\\Refuses");
+    EXPECT_EQ(STATUS_ACCESS_DENIED, kernel->OpenFile(u"\\Device\\Refuses", FILE_ALL_ACCESS, &file));
+    EXPECT_EQ((std::vector<UCHAR>{IRP_MJ_CREATE}), majors);
+}
+
+TEST_F(ObjectTest, DeletedDeviceStaysUntilItsLastFileIsClosed)
+{
+    std::vector<UCHAR> majors;
+    PDEVICE_OBJECT control = RecordingDevice(L"\\Device\\Control", &majors);
+    PFILE_OBJECT file = nullptr;
+    ASSERT_EQ(STATUS_SUCCESS, kernel->OpenFile(u"\\Device\\Control", FILE_ALL_ACCESS, &file));
+    IoDeleteDevice(control);
+    EXPECT_TRUE(kernel->IsDeviceDeleted(control));
+    EXPECT_EQ(nullptr, kernel->FindDevice(u"\\Device\\Control")); // the name goes at once
+    kernel->CloseFile(file); // cleanup and close still reach the deleted device
+    EXPECT_EQ((std::vector<UCHAR>{IRP_MJ_CREATE, IRP_MJ_CLEANUP, IRP_MJ_CLOSE}), majors);
+}
+
+TEST_F(ObjectTest, UserModeControlRequestUsesTheSystemBuffer)
+{
+    constexpr ULONG code = CTL_CODE(FILE_DEVICE_UNKNOWN, 0x804, METHOD_BUFFERED, FILE_ANY_ACCESS);
+    CreateDevice(
+        [](PDEVICE_OBJECT, PIRP irp) {
+            if (IoGetCurrentIrpStackLocation(irp)->MajorFunction != IRP_MJ_DEVICE_CONTROL) {
+                return Complete(irp, STATUS_SUCCESS);
+            }
+            auto *sample = static_cast<ULONG *>(irp->AssociatedIrp.SystemBuffer);
+            sample[0] = 100;
+            sample[1] = 200;
+            sample[2] = 300;
+            return Complete(irp, STATUS_SUCCESS, 12);
+        },
+        L"\\Device\\Monotap0");
+    UNICODE_STRING link = Name(L"\\??\\MonotapSymLnk1");
+    UNICODE_STRING target = Name(L"\\Device\\Monotap0");
+    ASSERT_EQ(STATUS_SUCCESS, IoCreateSymbolicLink(&link, &target));
+    PFILE_OBJECT file = nullptr;
+    ASSERT_EQ(STATUS_SUCCESS, kernel->OpenFile(u"\\??\\MonotapSymLnk1", GENERIC_READ | GENERIC_WRITE, &file));
+    ULONG sample[3] = {};
+    ULONG_PTR information = 0;
+    EXPECT_EQ(STATUS_SUCCESS, kernel->DeviceIoControl(file, code, nullptr, 0, sample, sizeof sample, &information));
+    EXPECT_EQ(12u, information);
+    EXPECT_EQ(300u, sample[2]);
+    kernel->CloseFile(file);
+    IoDeleteSymbolicLink(&link);
+}
+
+TEST_F(ObjectTest, AttachingStacksGrowsStackSizeAndDetachingUndoesIt)
+{
+    PDEVICE_OBJECT pdo = CreateDevice([](PDEVICE_OBJECT, PIRP irp) { return Complete(irp, STATUS_SUCCESS); });
+    PDEVICE_OBJECT fdo = CreateDevice([](PDEVICE_OBJECT, PIRP irp) { return Complete(irp, STATUS_SUCCESS); });
+    PDEVICE_OBJECT upper = CreateDevice([](PDEVICE_OBJECT, PIRP irp) { return Complete(irp, STATUS_SUCCESS); });
+    EXPECT_EQ(pdo, IoAttachDeviceToDeviceStack(fdo, pdo));
+    EXPECT_EQ(fdo, IoAttachDeviceToDeviceStack(upper, pdo)); // attaches to the top, not to pdo
+    EXPECT_EQ(2, fdo->StackSize);
+    EXPECT_EQ(3, upper->StackSize);
+    EXPECT_EQ(fdo, pdo->AttachedDevice);
+    EXPECT_EQ(upper, fdo->AttachedDevice);
+    IoDetachDevice(fdo);
+    IoDeleteDevice(upper);
+    IoDetachDevice(pdo);
+    EXPECT_EQ(nullptr, pdo->AttachedDevice);
+    IoDeleteDevice(fdo);
+    IoDeleteDevice(pdo);
+}
+
+TEST_F(ObjectTest, SystemThreadHandleGivesAReferencedThreadThatSignalsAtItsEnd)
+{
+    static KEVENT go;
+    KeInitializeEvent(&go, SynchronizationEvent, FALSE);
+    HANDLE handle = nullptr;
+    ASSERT_EQ(STATUS_SUCCESS, PsCreateSystemThread(&handle, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr,
+                                                   [](PVOID) {
+                                                       KeWaitForSingleObject(&go, Executive, KernelMode, FALSE, nullptr);
+                                                       PsTerminateSystemThread(STATUS_SUCCESS);
+                                                   },
+                                                   nullptr));
+    PVOID thread = nullptr;
+    EXPECT_EQ(STATUS_OBJECT_TYPE_MISMATCH,
+              ObReferenceObjectByHandle(handle, THREAD_ALL_ACCESS, *IoFileObjectType, KernelMode, &thread, nullptr));
+    ASSERT_EQ(STATUS_SUCCESS,
+              ObReferenceObjectByHandle(handle, THREAD_ALL_ACCESS, *PsThreadType, KernelMode, &thread, nullptr));
+    EXPECT_EQ(STATUS_SUCCESS, ZwClose(handle));
+    LARGE_INTEGER poll{};
+    EXPECT_EQ(STATUS_TIMEOUT, KeWaitForSingleObject(thread, Executive, KernelMode, FALSE, &poll));
+    KeSetEvent(&go, IO_NO_INCREMENT, FALSE);
+    EXPECT_EQ(STATUS_SUCCESS, KeWaitForSingleObject(thread, Executive, KernelMode, FALSE, nullptr));
+    ObDereferenceObject(thread);
+}
+
+} // namespace

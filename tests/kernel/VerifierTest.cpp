@@ -1,0 +1,224 @@
+// One deliberately broken driver per verifier rule: each must stop the run with a message that
+// names the routine, as a bugcheck would stop Windows.
+#include "KernelFixture.h"
+
+using namespace kerneltest;
+
+namespace {
+
+constexpr ULONG kTag = 0x76647450; // 'vdtP': reads "Ptdv" in memory
+
+class VerifierTest : public KernelFixture {
+protected:
+    // A driver module that must tag its pool 'Ptdv', with an Unload routine.
+    PDRIVER_OBJECT LoadTaggedDriver(PDRIVER_INITIALIZE entry)
+    {
+        tagged = kernel->CreateModule("Tagged", tapkernel::ModuleOptions{kTag});
+        PDRIVER_OBJECT object = nullptr;
+        EXPECT_EQ(STATUS_SUCCESS, kernel->LoadDriver(tagged, u"\\Driver\\Tagged", entry,
+                                                     u"\\Registry\\Machine\\System\\Services\\Tagged", &object));
+        return object;
+    }
+
+    tapkernel::DriverModule *tagged = nullptr;
+};
+
+PVOID leaked = nullptr;
+
+VOID NTAPI UnloadForgettingPool(PDRIVER_OBJECT) {}
+VOID NTAPI UnloadFreeingPool(PDRIVER_OBJECT)
+{
+    ExFreePoolWithTag(leaked, kTag);
+}
+
+NTSTATUS NTAPI EntryKeepingPool(PDRIVER_OBJECT driver, PUNICODE_STRING)
+{
+    leaked = ExAllocatePoolWithTag(NonPagedPool, 32, kTag);
+    driver->DriverUnload = UnloadForgettingPool;
+    return STATUS_SUCCESS;
+}
+
+TEST_F(VerifierTest, PoolKeptAtUnloadIsALeak)
+{
+    PDRIVER_OBJECT object = LoadTaggedDriver(EntryKeepingPool);
+    EXPECT_DEATH(kernel->UnloadDriver(object), "BUGCHECK in driver unload \\(leak check\\).*pool block .*32 bytes, tag 'Ptdv'");
+    object->DriverUnload = UnloadFreeingPool;
+    kernel->UnloadDriver(object);
+}
+
+NTSTATUS NTAPI EntryWithWrongTag(PDRIVER_OBJECT, PUNICODE_STRING)
+{
+    leaked = ExAllocatePoolWithTag(PagedPool, 8, 0x67615458 /* 'gaTX' */);
+    return STATUS_SUCCESS;
+}
+
+TEST_F(VerifierTest, PoolTagOtherThanTheModulesIsRefused)
+{
+    EXPECT_DEATH(LoadTaggedDriver(EntryWithWrongTag), "BUGCHECK in ExAllocatePoolWithTag: pool tag 'XTag'.*'Ptdv'");
+}
+
+TEST_F(VerifierTest, PagedPoolAtDispatchLevel)
+{
+    EXPECT_DEATH(
+        {
+            KIRQL irql;
+            KeRaiseIrql(DISPATCH_LEVEL, &irql);
+            ExAllocatePoolWithTag(PagedPool, 8, kTag);
+        },
+        "BUGCHECK in ExAllocatePoolWithTag: paged pool requested at IRQL 2");
+}
+
+TEST_F(VerifierTest, WaitAtDispatchLevel)
+{
+    KSPIN_LOCK lock;
+    KeInitializeSpinLock(&lock);
+    KEVENT event;
+    KeInitializeEvent(&event, NotificationEvent, FALSE);
+    EXPECT_DEATH(
+        {
+            KIRQL irql;
+            KeAcquireSpinLock(&lock, &irql);
+            KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr);
+        },
+        "BUGCHECK in KeWaitForSingleObject: wait at IRQL 2");
+}
+
+TEST_F(VerifierTest, SpinLockReleasedAtTheWrongIrqlOrNotHeld)
+{
+    KSPIN_LOCK lock;
+    KeInitializeSpinLock(&lock);
+    EXPECT_DEATH(KeReleaseSpinLock(&lock, PASSIVE_LEVEL), "BUGCHECK in KeReleaseSpinLock: .*released at IRQL 0");
+    EXPECT_DEATH(
+        {
+            KIRQL irql;
+            KeRaiseIrql(DISPATCH_LEVEL, &irql);
+            KeReleaseSpinLock(&lock, irql);
+        },
+        "BUGCHECK in KeReleaseSpinLock: spin lock .* released but not held");
+    EXPECT_DEATH(
+        {
+            KIRQL irql;
+            KeAcquireSpinLock(&lock, &irql);
+            KeAcquireSpinLock(&lock, &irql);
+        },
+        "acquired again by the thread that holds it");
+}
+
+TEST_F(VerifierTest, IrpCompletedTwice)
+{
+    PDEVICE_OBJECT device = CreateDevice([](PDEVICE_OBJECT, PIRP irp) {
+        Complete(irp, STATUS_SUCCESS);
+        return Complete(irp, STATUS_SUCCESS);
+    });
+    KEVENT event;
+    KeInitializeEvent(&event, NotificationEvent, FALSE);
+    IO_STATUS_BLOCK status;
+    PIRP irp = IoBuildDeviceIoControlRequest(0x222004, device, nullptr, 0, nullptr, 0, FALSE, &event, &status);
+    EXPECT_DEATH(IoCallDriver(device, irp), "BUGCHECK in IoCompleteRequest: IRP .* completed twice");
+}
+
+TEST_F(VerifierTest, IrpFreedWhileALowerDriverHoldsIt)
+{
+    PDEVICE_OBJECT device = CreateDevice([](PDEVICE_OBJECT, PIRP irp) {
+        IoMarkIrpPending(irp);
+        return STATUS_PENDING;
+    });
+    PIRP irp = IoAllocateIrp(device->StackSize, FALSE);
+    IoGetNextIrpStackLocation(irp)->MajorFunction = IRP_MJ_READ;
+    ASSERT_EQ(STATUS_PENDING, IoCallDriver(device, irp));
+    EXPECT_DEATH(IoFreeIrp(irp), "BUGCHECK in IoFreeIrp: IRP .* freed while a driver holds it");
+    EXPECT_DEATH(IoReuseIrp(irp, STATUS_SUCCESS), "BUGCHECK in IoReuseIrp: IRP .* reused while a driver holds it");
+}
+
+TEST_F(VerifierTest, OwnIrpCompletedToTheTopWithoutTakingItBack)
+{
+    PDEVICE_OBJECT device = CreateDevice([](PDEVICE_OBJECT, PIRP irp) { return Complete(irp, STATUS_SUCCESS); });
+    PIRP irp = IoAllocateIrp(device->StackSize, FALSE);
+    IoGetNextIrpStackLocation(irp)->MajorFunction = IRP_MJ_READ;
+    EXPECT_DEATH(IoCallDriver(device, irp), "IRP .* from IoAllocateIrp was completed to the top");
+}
+
+TEST_F(VerifierTest, PendingReturnedWithoutMarkingTheIrp)
+{
+    PDEVICE_OBJECT device = CreateDevice([](PDEVICE_OBJECT, PIRP) { return STATUS_PENDING; });
+    PIRP irp = IoAllocateIrp(device->StackSize, FALSE);
+    IoGetNextIrpStackLocation(irp)->MajorFunction = IRP_MJ_READ;
+    EXPECT_DEATH(IoCallDriver(device, irp), "returned STATUS_PENDING for IRP .* without marking");
+}
+
+TEST_F(VerifierTest, SuccessReturnedWithoutCompletingTheIrp)
+{
+    PDEVICE_OBJECT device = CreateDevice([](PDEVICE_OBJECT, PIRP) { return STATUS_SUCCESS; });
+    PIRP irp = IoAllocateIrp(device->StackSize, FALSE);
+    IoGetNextIrpStackLocation(irp)->MajorFunction = IRP_MJ_READ;
+    EXPECT_DEATH(IoCallDriver(device, irp), "without completing it and without STATUS_PENDING");
+}
+
+TEST_F(VerifierTest, CallIntoADeletedDevice)
+{
+    PDEVICE_OBJECT device = CreateDevice([](PDEVICE_OBJECT, PIRP irp) { return Complete(irp, STATUS_SUCCESS); });
+    PIRP irp = IoAllocateIrp(device->StackSize, FALSE);
+    IoGetNextIrpStackLocation(irp)->MajorFunction = IRP_MJ_READ;
+    KEVENT *inExtension = reinterpret_cast<KEVENT *>(static_cast<TestExtension *>(device->DeviceExtension)->scratch);
+    KeInitializeEvent(inExtension, NotificationEvent, FALSE);
+    IoDeleteDevice(device);
+    EXPECT_DEATH(IoCallDriver(device, irp), "BUGCHECK in IoCallDriver: call into device object .* deleted");
+    EXPECT_DEATH(KeSetEvent(inExtension, IO_NO_INCREMENT, FALSE), "BUGCHECK in KeSetEvent: .* lies in device object");
+    IoFreeIrp(irp);
+}
+
+TEST_F(VerifierTest, MouseClassServiceBelowDispatchLevel)
+{
+    EXPECT_DEATH(tapkernel::RequireIrql("MouseClassServiceCallback", DISPATCH_LEVEL, DISPATCH_LEVEL),
+                 "BUGCHECK in MouseClassServiceCallback: called at IRQL 0");
+    KIRQL irql;
+    KeRaiseIrql(DISPATCH_LEVEL, &irql);
+    tapkernel::RequireIrql("MouseClassServiceCallback", DISPATCH_LEVEL, DISPATCH_LEVEL);
+    KeLowerIrql(irql);
+}
+
+PDEVICE_OBJECT removalDevice = nullptr;
+PIRP removalIrp = nullptr;
+
+NTSTATUS NTAPI AddDeviceKeepingInitialising(PDRIVER_OBJECT driver, PDEVICE_OBJECT)
+{
+    return IoCreateDevice(driver, 0, nullptr, FILE_DEVICE_MOUSE, 0, FALSE, &removalDevice);
+}
+
+NTSTATUS NTAPI AddDeviceAllocatingAnIrp(PDRIVER_OBJECT driver, PDEVICE_OBJECT)
+{
+    NTSTATUS status = IoCreateDevice(driver, 0, nullptr, FILE_DEVICE_MOUSE, 0, FALSE, &removalDevice);
+    removalDevice->Flags &= ~DO_DEVICE_INITIALIZING;
+    removalIrp = IoAllocateIrp(2, FALSE);
+    return status;
+}
+
+NTSTATUS NTAPI EntryWithAddDevice(PDRIVER_OBJECT driver, PUNICODE_STRING)
+{
+    driver->DriverExtension->AddDevice = AddDeviceAllocatingAnIrp;
+    driver->DriverUnload = UnloadForgettingPool;
+    return STATUS_SUCCESS;
+}
+
+TEST_F(VerifierTest, DeviceStillInitialisingAfterAddDevice)
+{
+    PDRIVER_OBJECT object = LoadTaggedDriver(EntryWithAddDevice);
+    object->DriverExtension->AddDevice = AddDeviceKeepingInitialising;
+    PDEVICE_OBJECT pdo = CreateDevice([](PDEVICE_OBJECT, PIRP irp) { return Complete(irp, STATUS_SUCCESS); });
+    EXPECT_DEATH(kernel->AddDevice(object, pdo), "still has DO_DEVICE_INITIALIZING after AddDevice");
+}
+
+TEST_F(VerifierTest, IrpKeptAfterTheDeviceIsRemoved)
+{
+    PDRIVER_OBJECT object = LoadTaggedDriver(EntryWithAddDevice);
+    PDEVICE_OBJECT pdo = CreateDevice([](PDEVICE_OBJECT, PIRP irp) { return Complete(irp, STATUS_SUCCESS); });
+    ASSERT_EQ(STATUS_SUCCESS, kernel->AddDevice(object, pdo));
+    EXPECT_EQ(1u, kernel->Usage(tagged).irps);
+    IoDeleteDevice(removalDevice);
+    EXPECT_DEATH(kernel->CheckDeviceRemoval(tagged), "BUGCHECK in device removal \\(leak check\\).*IRP");
+    IoFreeIrp(removalIrp);
+    kernel->CheckDeviceRemoval(tagged);
+    kernel->UnloadDriver(object);
+}
+
+} // namespace
