@@ -1,15 +1,9 @@
 /*
- * MonotapDevice.cpp - the single-touch line's device hooks into the driver framework: setup of a
- * new mouse device, the port's line speed, the arrival outcomes and the line's own control codes.
+ * MonotapDevice.cpp - the single-touch line's device hooks into the driver framework: the port's
+ * line speed, the arrival outcomes and the line's own control codes.
  */
 #include "TapDriver.h"
 #include "Monotap.h"
-
-VOID TapLineInitializeDevice(PMOUSE_DEVICE_EXTENSION Extension)
-{
-    /* The decoder and the previous position start at zero. */
-    UNREFERENCED_PARAMETER(Extension);
-}
 
 ULONG TapLineBaudRate(VOID)
 {

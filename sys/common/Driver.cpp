@@ -155,7 +155,7 @@ NTSTATUS NTAPI AddDevice(PDRIVER_OBJECT DriverObject, PDEVICE_OBJECT PhysicalDev
     KeInitializeSpinLock(&extension->ReadLock);
     KeInitializeEvent(&extension->ReadDoneEvent, SynchronizationEvent, FALSE);
     extension->ReadState = TAP_READ_PASSED;
-    TapLineInitializeDevice(extension);
+    TapLineInitialize(extension);
 
     /* Parameters are driver-wide: this reloads them for every pair. A failure leaves defaults. */
     ReadParameters();

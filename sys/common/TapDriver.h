@@ -322,10 +322,6 @@ VOID TapLineAfterByte(PMOUSE_DEVICE_EXTENSION Extension);
  * previous packet (the interactive hold counts such packets). */
 BOOLEAN TapLineIsStillStep(PMOUSE_DEVICE_EXTENSION Extension);
 
-/* Sets the line's own fields of a new mouse device extension (zero-filled before). AddDevice,
- * PASSIVE_LEVEL. */
-VOID TapLineInitializeDevice(PMOUSE_DEVICE_EXTENSION Extension);
-
 /* The baud rate the port is configured with. PASSIVE_LEVEL. */
 ULONG TapLineBaudRate(VOID);
 

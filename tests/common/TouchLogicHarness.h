@@ -5,6 +5,8 @@
 
 #include "TapDriver.h"
 
+#include <tapkernel/Kernel.h>
+
 #include <cstdint>
 #include <initializer_list>
 #include <ostream>
@@ -40,5 +42,6 @@ public:
     MOUSE_DEVICE_EXTENSION &Extension() { return *extension_; }
 
 private:
+    tapkernel::Kernel kernel_; // events and IRQL of the kernel stand-in
     MOUSE_DEVICE_EXTENSION *extension_;
 };

@@ -69,8 +69,12 @@ TEST_F(MouseClass, ReportsMoveTheCursorAndTheButtons)
 TEST_F(MouseClass, TheServiceBelowDispatchLevelStopsTheRun)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    ASSERT_EQ(machine.StartDevice(node), 0);
-    EXPECT_DEATH(TestDriverReport(machine, 0, 0, MOUSE_MOVE_ABSOLUTE, 0, false), "MouseClassServiceCallback");
+    EXPECT_DEATH(
+        {
+            machine.StartDevice(node);
+            TestDriverReport(machine, 0, 0, MOUSE_MOVE_ABSOLUTE, 0, false);
+        },
+        "BUGCHECK in MouseClassServiceCallback");
 }
 
 TEST_F(MouseClass, ComPortInterfacesReachRegisteredDrivers)

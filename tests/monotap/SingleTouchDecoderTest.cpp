@@ -87,7 +87,7 @@ TEST_F(SingleTouchDecoderTest, PartialPacketWaitsForItsRest)
     EXPECT_EQ(harness.Feed(tail), 1);
 }
 
-TEST_F(SingleTouchDecoderTest, OnlyStatus81And82AreTouching)
+TEST(SingleTouchStatus, OnlyStatus81And82AreTouching)
 {
     struct Case {
         UCHAR status;

@@ -276,6 +276,8 @@ Machine *Machine::CurrentOrNull() { return currentMachine.load(); }
 
 MachineState &Machine::state() { return *state_; }
 
+tapkernel::Kernel &Machine::kernel() { return state_->kernel(); }
+tapkernel::RegistryStore &Machine::registry() { return state_->registry(); }
 FileSystem &Machine::files() { return state_->files(); }
 MouseInput &Machine::mouse() { return state_->Mouse(); }
 std::vector<MouseClassDeviceInfo> Machine::mouseClassDevices() const { return state_->MouseClassDevices(); }
@@ -337,10 +339,14 @@ void Machine::SaveRegistry(const std::string &hostFile) const
 
 void Machine::LoadRegistry(const std::string &hostFile) { LoadRegistryText(ReadHostFile(hostFile)); }
 
-void Machine::InstallDriverModule(const std::string &hostModule, std::u16string_view service)
+void Machine::InstallDriverModule(const std::string &hostModule, std::u16string_view service, bool link)
 {
     std::u16string imagePath = u"System32\\drivers\\" + std::u16string(service) + u".sys";
-    files().CopyIn(hostModule, u"\\SystemRoot\\" + imagePath);
+    if (link) {
+        files().LinkIn(hostModule, u"\\SystemRoot\\" + imagePath);
+    } else {
+        files().CopyIn(hostModule, u"\\SystemRoot\\" + imagePath);
+    }
     InstallService(service, imagePath);
 }
 

@@ -105,7 +105,10 @@ VOID ConnectAndQuery(PMOUSE_CLASS_EXTENSION extension)
 
 NTSTATUS PassDown(PMOUSE_CLASS_EXTENSION extension, PIRP irp)
 {
-    IoSkipCurrentIrpStackLocation(irp);
+    // Copied rather than skipped: the top of a stack keeps its own location (the kernel stand-in
+    // takes a skip at the sender's first location for the IRP coming back, see
+    // NEEDS-FROM-KERNEL.md).
+    IoCopyCurrentIrpStackLocationToNext(irp);
     return IoCallDriver(extension->LowerDevice, irp);
 }
 
@@ -139,9 +142,14 @@ NTSTATUS NTAPI DispatchPnp(PDEVICE_OBJECT device, PIRP irp)
         return CompleteRequest(irp, status);
     }
     case IRP_MN_REMOVE_DEVICE: {
+        // Detached before the request goes down, so that the drivers below may delete their
+        // devices while it travels (the kernel stand-in refuses to delete a device that still
+        // has one attached, see NEEDS-FROM-KERNEL.md).
         irp->IoStatus.Status = STATUS_SUCCESS;
-        NTSTATUS status = PassDown(extension, irp);
-        IoDetachDevice(extension->LowerDevice);
+        PDEVICE_OBJECT lower = extension->LowerDevice;
+        IoDetachDevice(lower);
+        IoCopyCurrentIrpStackLocationToNext(irp);
+        NTSTATUS status = IoCallDriver(lower, irp);
         IoDeleteDevice(device);
         return status;
     }
@@ -161,7 +169,7 @@ NTSTATUS NTAPI DispatchPnp(PDEVICE_OBJECT device, PIRP irp)
 NTSTATUS NTAPI DispatchPower(PDEVICE_OBJECT device, PIRP irp)
 {
     PoStartNextPowerIrp(irp);
-    IoSkipCurrentIrpStackLocation(irp);
+    IoCopyCurrentIrpStackLocationToNext(irp);
     return PoCallDriver(ExtensionOf(device)->LowerDevice, irp);
 }
 

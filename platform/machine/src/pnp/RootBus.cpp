@@ -23,6 +23,7 @@ DRIVER_DISPATCH DispatchPnp;
 DRIVER_DISPATCH DispatchPower;
 DRIVER_DISPATCH DispatchCreateClose;
 DRIVER_DISPATCH DispatchOther;
+DRIVER_UNLOAD Unload;
 
 // PASSIVE_LEVEL. The PDO completes every PnP request it receives.
 NTSTATUS NTAPI DispatchPnp(PDEVICE_OBJECT, PIRP irp)
@@ -63,6 +64,11 @@ NTSTATUS NTAPI DispatchOther(PDEVICE_OBJECT, PIRP irp)
     return CompleteRequest(irp, STATUS_INVALID_DEVICE_REQUEST);
 }
 
+// At shutdown, after every PDO has gone.
+VOID NTAPI Unload(PDRIVER_OBJECT)
+{
+}
+
 }  // namespace
 
 extern "C" NTSTATUS NTAPI RootBusDriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING)
@@ -74,5 +80,6 @@ extern "C" NTSTATUS NTAPI RootBusDriverEntry(PDRIVER_OBJECT driver, PUNICODE_STR
     driver->MajorFunction[IRP_MJ_CLOSE] = DispatchCreateClose;
     driver->MajorFunction[IRP_MJ_PNP] = DispatchPnp;
     driver->MajorFunction[IRP_MJ_POWER] = DispatchPower;
+    driver->DriverUnload = Unload;
     return STATUS_SUCCESS;
 }

@@ -1,0 +1,197 @@
+/*
+ * ContactFrames.cpp - data mode: the contact frames built from each decoded packet, the ten-slot
+ * queue they wait in, and the replies a tool polls them with. Every routine that touches
+ * DataMode, CurrentFrame or FrameQueue does so under FrameLock.
+ */
+#include "Polytap.h"
+
+KSPIN_LOCK FrameLock;
+
+static LONGLONG AbsoluteValue(LONGLONG Value)
+{
+    return Value < 0 ? -Value : Value;
+}
+
+/* |(To - From) * Size| / |End - Start|, with a 64-bit product so that a large screen or span
+ * cannot overflow. */
+static LONG ScaleToPixels(LONG From, LONG To, LONG Start, LONG End, LONG Size)
+{
+    LONGLONG product = AbsoluteValue(((LONGLONG)To - From) * Size);
+    return (LONG)(product / AbsoluteValue((LONGLONG)End - Start));
+}
+
+VOID PixelMap(const CALIBRATION_DATA *Calibration, ULONG RawX, ULONG RawY, PLONG X, PLONG Y)
+{
+    LONG xs = Calibration->RawXStart / TAP_CALIBRATION_DIVISOR;
+    LONG xe = Calibration->RawXEnd / TAP_CALIBRATION_DIVISOR;
+    LONG ys = Calibration->RawYStart / TAP_CALIBRATION_DIVISOR;
+    LONG ye = Calibration->RawYEnd / TAP_CALIBRATION_DIVISOR;
+    LONG width = Calibration->ScreenWidth;
+    LONG height = Calibration->ScreenHeight;
+
+    if (xs != xe && ys != ye) {
+        if (Calibration->Orientation == 1 || Calibration->Orientation == 3) {
+            /* Axes swapped: raw X runs along the screen's vertical, from RawXEnd at the top. */
+            *Y = ScaleToPixels((LONG)RawX, xe, xs, xe, height);
+            *X = ScaleToPixels(ys, (LONG)RawY, ys, ye, width);
+        } else {
+            *X = ScaleToPixels(xs, (LONG)RawX, xs, xe, width);
+            *Y = ScaleToPixels(ys, (LONG)RawY, ys, ye, height);
+        }
+    }
+    if (*X > width) {
+        *X = width;
+    }
+    if (*Y > height) {
+        *Y = height;
+    }
+}
+
+static VOID SetStates(PCONTACT_FRAME Frame, UCHAR First, UCHAR Second)
+{
+    Frame->Contact1State = First;
+    Frame->Contact2State = Second;
+}
+
+/* The frame of the packet just decoded: count, identifiers and pixel positions; no states yet. */
+static VOID FramePositions(const TAP_TOUCH_STATE *Touch, const CALIBRATION_DATA *Calibration, PCONTACT_FRAME Frame)
+{
+    const UCHAR *packet = Touch->PacketBuffer;
+
+    RtlZeroMemory(Frame, sizeof(*Frame));
+    Frame->ContactCount = packet[MULTI_TOUCH_COUNT];
+    Frame->Contact1Id = packet[MULTI_TOUCH_ID1];
+    PixelMap(Calibration, Touch->RawX1, Touch->RawY1, &Frame->Contact1X, &Frame->Contact1Y);
+    if (Frame->ContactCount == 2) {
+        Frame->Contact2Id = packet[MULTI_TOUCH_ID2];
+        PixelMap(Calibration, Touch->RawX2, Touch->RawY2, &Frame->Contact2X, &Frame->Contact2Y);
+    }
+}
+
+/* A touching packet after the frame Previous: a second contact arriving or one leaving gets an
+ * extra frame queued first, carrying the transition. Returns TRUE when Extra was filled. */
+static BOOLEAN TouchingStates(const CONTACT_FRAME *Previous, PCONTACT_FRAME Frame, PCONTACT_FRAME Extra)
+{
+    UCHAR count = Frame->ContactCount;
+
+    if (Previous->ContactCount == 1) {
+        if (count == 1) {
+            SetStates(Frame, ContactMoved, ContactNone);
+            return FALSE;
+        }
+        /* A second contact arrived: the one that was there moves on, the new one goes down. */
+        *Extra = *Frame;
+        if (Previous->Contact1Id == 0) {
+            SetStates(Extra, ContactMoved, ContactDown);
+        } else {
+            SetStates(Extra, ContactDown, ContactMoved);
+        }
+        SetStates(Frame, ContactMoved, ContactMoved);
+        return TRUE;
+    }
+    if (count == 2) {
+        SetStates(Frame, ContactMoved, ContactMoved);
+        return FALSE;
+    }
+    /* A contact left: the last frame of both, with the leaving one lifted. */
+    *Extra = *Previous;
+    if (Frame->Contact1Id == 0) {
+        SetStates(Extra, ContactMoved, ContactLifted);
+        SetStates(Frame, ContactMoved, ContactNone);
+    } else {
+        SetStates(Extra, ContactLifted, ContactMoved);
+        SetStates(Frame, ContactNone, ContactMoved);
+    }
+    return TRUE;
+}
+
+VOID BuildContactFrames(PMOUSE_DEVICE_EXTENSION Extension, const CALIBRATION_DATA *Calibration)
+{
+    TAP_TOUCH_STATE *touch = &Extension->Touch;
+    CONTACT_FRAME frame;
+    CONTACT_FRAME extra;
+    BOOLEAN haveExtra = FALSE;
+    UCHAR both;
+
+    FramePositions(touch, Calibration, &frame);
+    both = frame.ContactCount == 2;
+    if (touch->Status & MULTI_TOUCH_DOWN) {
+        SetStates(&frame, ContactDown, both ? ContactDown : ContactNone);
+    } else if (touch->Status & MULTI_TOUCH_TOUCHING) {
+        haveExtra = TouchingStates(&touch->PreviousFrame, &frame, &extra);
+    } else if (touch->Status & MULTI_TOUCH_LIFT) {
+        SetStates(&frame, ContactLifted, both ? ContactLifted : ContactNone);
+    } else {
+        SetStates(&frame, ContactNone, ContactNone);
+    }
+
+    touch->CurrentFrame = frame;
+    if (haveExtra) {
+        QueueContactFrame(&touch->FrameQueue, &extra);
+    }
+    QueueContactFrame(&touch->FrameQueue, &frame);
+}
+
+VOID QueueContactFrame(PCONTACT_FRAME_QUEUE Queue, const CONTACT_FRAME *Frame)
+{
+    if (Queue->Count == CONTACT_FRAME_QUEUE_SLOTS) {
+        /* Full: the oldest frame is overwritten. */
+        Queue->Head = (Queue->Head + 1) % CONTACT_FRAME_QUEUE_SLOTS;
+        Queue->Tail = (Queue->Tail + 1) % CONTACT_FRAME_QUEUE_SLOTS;
+    } else {
+        if (Queue->Count > 0) {
+            Queue->Tail = (Queue->Tail + 1) % CONTACT_FRAME_QUEUE_SLOTS;
+        }
+        Queue->Count++;
+    }
+    Queue->Slots[Queue->Tail] = *Frame;
+}
+
+BOOLEAN TakeContactFrame(PCONTACT_FRAME_QUEUE Queue, PCONTACT_FRAME Frame)
+{
+    if (Queue->Count == 0) {
+        return FALSE;
+    }
+    *Frame = Queue->Slots[Queue->Head];
+    if (Queue->Count != 1) {
+        Queue->Head = (Queue->Head + 1) % CONTACT_FRAME_QUEUE_SLOTS;
+    }
+    Queue->Count--;
+    return TRUE;
+}
+
+VOID StartDataMode(PMOUSE_DEVICE_EXTENSION Extension)
+{
+    KIRQL oldIrql;
+
+    KeAcquireSpinLock(&FrameLock, &oldIrql);
+    Extension->Touch.DataMode = TRUE;
+    RtlZeroMemory(&Extension->Touch.FrameQueue.Slots[0], sizeof(CONTACT_FRAME));
+    KeReleaseSpinLock(&FrameLock, oldIrql);
+}
+
+VOID StopDataMode(PMOUSE_DEVICE_EXTENSION Extension)
+{
+    KIRQL oldIrql;
+
+    KeAcquireSpinLock(&FrameLock, &oldIrql);
+    Extension->Touch.DataMode = FALSE;
+    RtlZeroMemory(&Extension->Touch.FrameQueue, sizeof(Extension->Touch.FrameQueue));
+    KeReleaseSpinLock(&FrameLock, oldIrql);
+}
+
+VOID ReplyContactFrame(PMOUSE_DEVICE_EXTENSION Extension, PCONTACT_FRAME Reply)
+{
+    KIRQL oldIrql;
+
+    RtlZeroMemory(Reply, sizeof(*Reply));
+    KeAcquireSpinLock(&FrameLock, &oldIrql);
+    if (Extension->AttributesQueried && Extension->PortDevice == NULL) {
+        Reply->ContactCount = CONTACT_COUNT_NO_PORT;
+    } else if (!Extension->Touch.DataMode) {
+        Reply->ContactCount = CONTACT_COUNT_DATA_MODE_OFF;
+    } else if (!TakeContactFrame(&Extension->Touch.FrameQueue, Reply)) {
+        Reply->ContactCount = CONTACT_COUNT_NONE_QUEUED;
+    }
+    KeReleaseSpinLock(&FrameLock, oldIrql);
+}

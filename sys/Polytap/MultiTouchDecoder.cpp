@@ -1,0 +1,155 @@
+/*
+ * MultiTouchDecoder.cpp - assembles the multi-touch controller's 10- and 15-byte packets, checks
+ * and resynchronises them, and turns each valid packet into pointer input driven by its first
+ * contact and, in data mode, into contact frames. Runs in the read completion at IRQL <=
+ * DISPATCH_LEVEL; one read is outstanding at a time, so the decoder is never entered twice at once
+ * for a device.
+ */
+#include "Polytap.h"
+
+static UCHAR PacketCheckValue(const UCHAR *Packet, ULONG Length)
+{
+    UCHAR sum = MULTI_TOUCH_CHECK_SEED;
+    ULONG i;
+
+    for (i = 0; i < Length - 1; i++) {
+        sum = (UCHAR)(sum + Packet[i]);
+    }
+    return sum;
+}
+
+/* After a bad check byte: keep the bytes from the first sync byte after byte 0 on, or drop all.
+ * The length in force stays; it is decided again only when the fourth byte next arrives. */
+static VOID Resynchronise(TAP_TOUCH_STATE *Touch)
+{
+    ULONG length = Touch->PacketLength;
+    ULONG i;
+
+    for (i = 1; i < length; i++) {
+        if (Touch->PacketBuffer[i] == MULTI_TOUCH_SYNC) {
+            RtlMoveMemory(Touch->PacketBuffer, Touch->PacketBuffer + i, length - i);
+            Touch->ByteCount = length - i;
+            return;
+        }
+    }
+    Touch->ByteCount = 0;
+}
+
+static ULONG ReadWord(const UCHAR *Packet, ULONG Offset)
+{
+    return Packet[Offset] + 256 * (ULONG)Packet[Offset + 1];
+}
+
+/* Positions of the packet: contact 1 always, contact 2 when there are two; another count keeps
+ * contact 2 as it was. Both are clamped to the calibrated raw range. */
+static VOID ExtractContacts(TAP_TOUCH_STATE *Touch, const CALIBRATION_DATA *Calibration)
+{
+    const UCHAR *packet = Touch->PacketBuffer;
+    UCHAR count = packet[MULTI_TOUCH_COUNT];
+
+    Touch->Status = packet[MULTI_TOUCH_STATUS];
+    Touch->RawX1 = ReadWord(packet, MULTI_TOUCH_X1);
+    Touch->RawY1 = ReadWord(packet, MULTI_TOUCH_Y1);
+    TapStore(Globals.LastRawSample.RawX, Touch->RawX1);
+    TapStore(Globals.LastRawSample.RawY, Touch->RawY1);
+    if (count == 1) {
+        Touch->RawX2 = 0;
+        Touch->RawY2 = 0;
+    } else if (count == 2) {
+        Touch->RawX2 = ReadWord(packet, MULTI_TOUCH_X2);
+        Touch->RawY2 = ReadWord(packet, MULTI_TOUCH_Y2);
+    }
+
+    ClampToCalibration(Calibration, &Touch->RawX1, &Touch->RawY1);
+    if (count == 2) {
+        ClampToCalibration(Calibration, &Touch->RawX2, &Touch->RawY2);
+    }
+}
+
+/* A lift that follows no touch only moves the cursor: no button, latch, frame, mode or beep. */
+static VOID DeliverPointerOnly(PMOUSE_DEVICE_EXTENSION Extension, PMOUSE_INPUT_DATA InputData,
+                               const TAP_TOUCH_STATE *Touch, const CALIBRATION_DATA *Calibration)
+{
+    MapToAbsolute(Calibration, Touch->RawX1, Touch->RawY1, InputData);
+    InputData->Flags |= MOUSE_MOVE_ABSOLUTE;
+    InputData->ButtonFlags = 0;
+    DeliverReport(Extension);
+}
+
+static VOID UpdateLatch(TAP_TOUCH_STATE *Touch)
+{
+    if (Touch->Status & MULTI_TOUCH_DOWN) {
+        Touch->TouchLatch = TRUE;
+    } else if ((Touch->Status & MULTI_TOUCH_LIFT) && Touch->TouchLatch) {
+        Touch->TouchLatch = FALSE;
+    }
+}
+
+static VOID QueueFramesInDataMode(PMOUSE_DEVICE_EXTENSION Extension, const CALIBRATION_DATA *Calibration)
+{
+    KIRQL oldIrql;
+
+    KeAcquireSpinLock(&FrameLock, &oldIrql);
+    if (Extension->Touch.DataMode) {
+        BuildContactFrames(Extension, Calibration);
+    }
+    KeReleaseSpinLock(&FrameLock, oldIrql);
+}
+
+/* Left down for "down" alone (which also restarts the hold count) or "touching" alone; left up
+ * for every other combination of the three status bits. */
+static VOID SetButtonTransition(PMOUSE_INPUT_DATA InputData, TAP_TOUCH_STATE *Touch)
+{
+    UCHAR state = Touch->Status & (MULTI_TOUCH_DOWN | MULTI_TOUCH_TOUCHING | MULTI_TOUCH_LIFT);
+    USHORT button = BUTTON_STATE_UP;
+
+    if (state == MULTI_TOUCH_DOWN) {
+        button = BUTTON_STATE_DOWN;
+        TapStore(Globals.StillCount, 0);
+    } else if (state == MULTI_TOUCH_TOUCHING) {
+        button = BUTTON_STATE_DOWN;
+    }
+    if (button != Touch->ButtonState) {
+        /* BUTTON_STATE_DOWN and _UP equal MOUSE_LEFT_BUTTON_DOWN and _UP. */
+        InputData->ButtonFlags = button;
+        Touch->ButtonState = button;
+    }
+}
+
+BOOLEAN DecodeByte(PMOUSE_DEVICE_EXTENSION Extension, PMOUSE_INPUT_DATA InputData, TAP_TOUCH_STATE *Touch,
+                   UCHAR Byte)
+{
+    CALIBRATION_DATA calibration;
+
+    Touch->PacketBuffer[Touch->ByteCount++] = Byte;
+    if (Touch->ByteCount == MULTI_TOUCH_COUNT + 1) {
+        if (Byte == 2) {
+            Touch->PacketLength = MULTI_TOUCH_LONG_PACKET;
+        } else if (Byte == 1) {
+            Touch->PacketLength = MULTI_TOUCH_SHORT_PACKET;
+        }
+    }
+    if (Touch->ByteCount < Touch->PacketLength) {
+        return FALSE;
+    }
+    if (PacketCheckValue(Touch->PacketBuffer, Touch->PacketLength) != Touch->PacketBuffer[Touch->PacketLength - 1]) {
+        Resynchronise(Touch);
+        return FALSE;
+    }
+
+    Touch->ByteCount = 0;
+    /* One copy of the calibration in force serves the whole packet. */
+    LoadCalibration(&calibration);
+    ExtractContacts(Touch, &calibration);
+    if ((Touch->Status & MULTI_TOUCH_LIFT) && !Touch->TouchLatch) {
+        DeliverPointerOnly(Extension, InputData, Touch, &calibration);
+        return FALSE;
+    }
+
+    UpdateLatch(Touch);
+    QueueFramesInDataMode(Extension, &calibration);
+    MapToAbsolute(&calibration, Touch->RawX1, Touch->RawY1, InputData);
+    InputData->Flags |= MOUSE_MOVE_ABSOLUTE;
+    SetButtonTransition(InputData, Touch);
+    return TRUE;
+}

@@ -1,0 +1,49 @@
+/*
+ * Polytap.h - routines and driver-wide records of the multi-touch line.
+ */
+#ifndef POLYTAP_H
+#define POLYTAP_H
+
+#include "TapDriver.h"
+
+/* Guards DataMode, CurrentFrame and FrameQueue of every device of the driver. Zero at load, which
+ * is a valid unlocked spin lock. */
+extern KSPIN_LOCK FrameLock;
+
+/* MultiTouchDecoder.cpp. IRQL <= DISPATCH_LEVEL, read path only. */
+BOOLEAN DecodeByte(PMOUSE_DEVICE_EXTENSION Extension, PMOUSE_INPUT_DATA InputData, TAP_TOUCH_STATE *Touch,
+                   UCHAR Byte);
+
+/* ContactFrames.cpp. */
+
+/* Maps a clamped raw position to screen pixels, 0..ScreenWidth and 0..ScreenHeight inclusive. A
+ * calibration with equal values on either axis leaves X and Y as they are. */
+VOID PixelMap(const CALIBRATION_DATA *Calibration, ULONG RawX, ULONG RawY, PLONG X, PLONG Y);
+
+/* Builds the frames of the packet just decoded, with the calibration the packet was decoded with,
+ * and queues them. FrameLock held, DataMode set. */
+VOID BuildContactFrames(PMOUSE_DEVICE_EXTENSION Extension, const CALIBRATION_DATA *Calibration);
+
+/* Appends a frame; a full queue loses its oldest frame. FrameLock held. */
+VOID QueueContactFrame(PCONTACT_FRAME_QUEUE Queue, const CONTACT_FRAME *Frame);
+
+/* Takes the oldest frame; FALSE when the queue is empty. FrameLock held. */
+BOOLEAN TakeContactFrame(PCONTACT_FRAME_QUEUE Queue, PCONTACT_FRAME Frame);
+
+/* Data mode on; the first slot is cleared. Any IRQL <= DISPATCH_LEVEL; takes FrameLock. */
+VOID StartDataMode(PMOUSE_DEVICE_EXTENSION Extension);
+
+/* Data mode off; the queue is emptied. Takes FrameLock. */
+VOID StopDataMode(PMOUSE_DEVICE_EXTENSION Extension);
+
+/* The reply to a request for a contact frame: the oldest queued frame, or a frame of zeros whose
+ * ContactCount says why there is none (no COM port, data mode off, nothing queued). Takes
+ * FrameLock. */
+VOID ReplyContactFrame(PMOUSE_DEVICE_EXTENSION Extension, PCONTACT_FRAME Reply);
+
+/* PolytapDevice.cpp. */
+
+/* Writes one value into the driver's Parameters key (REG_SZ or REG_DWORD). PASSIVE_LEVEL. */
+NTSTATUS WriteParameterValue(PCWSTR Name, ULONG Type, PVOID Data, ULONG Length);
+
+#endif /* POLYTAP_H */

@@ -1,0 +1,61 @@
+/*
+ * TapLine.h - what sets the multi-touch line apart in the driver framework: its names, its
+ * constants and its decoder and contact state. The framework (sys/common) includes this file.
+ */
+#ifndef TAP_LINE_H
+#define TAP_LINE_H
+
+#include "MultiTouchDecoder.h"
+
+#define TAP_LINE_SERVICE_NAME_W   POLYTAP_SERVICE_NAME_W
+#define TAP_LINE_DEVICE_NAME_W    POLYTAP_DEVICE_NAME_W
+#define TAP_LINE_LINK_NAME_W      POLYTAP_LINK_NAME_W
+
+/* Parameter value names in the order of the TAP_POINTER_SETTINGS fields. */
+#define TAP_LINE_SETTING_VALUE_NAMES                                                             \
+    {                                                                                            \
+        TAP_VALUE_MOUSE_MODE_W, TAP_VALUE_DBL_CLICK_REGION_W, TAP_VALUE_INTER_ACT_TIME_W,        \
+        TAP_VALUE_BEEP_MODE_W, TAP_VALUE_BEEP_FREQ_W, TAP_VALUE_BEEP_TIME_W, TAP_VALUE_PORT_W,    \
+        TAP_VALUE_BAUD_RATE_W, TAP_VALUE_ENABLE_W                                                \
+    }
+
+/* One: on a COM-port arrival, Port and Enable are tested before an open port is looked at, so
+ * with Enable 0 not even a port that is already open gets its reader started again. */
+#define TAP_LINE_ENABLE_GATES_OPEN_PORT 1
+
+/* Mouse attributes: buttons the mouse class is told about. */
+#define TAP_LINE_NUMBER_OF_BUTTONS 5
+
+/* A difference of this many raw units or more on either axis is movement (interactive hold). */
+#define TAP_LINE_STILL_TOLERANCE 18
+
+/* The records delivered for an armed packet: right down in place of its own flags, then left up,
+ * right down, right up. */
+#define TAP_LINE_RIGHT_CLICK_SEQUENCE \
+    { MOUSE_RIGHT_BUTTON_DOWN, MOUSE_LEFT_BUTTON_UP, MOUSE_RIGHT_BUTTON_DOWN, MOUSE_RIGHT_BUTTON_UP }
+
+typedef POLY_POINTER_SETTINGS TAP_POINTER_SETTINGS;
+
+/* The multi-touch part of the mouse device extension. */
+typedef struct _TAP_TOUCH_STATE {
+    USHORT ButtonState;                          /* BUTTON_STATE_* */
+    UCHAR PacketBuffer[MULTI_TOUCH_LONG_PACKET]; /* the packet being assembled */
+    ULONG ByteCount;
+    UCHAR PacketLength;                          /* 10 or 15; 10 from AddDevice */
+    UCHAR Status;                                /* status byte of the last valid packet */
+    ULONG RawX1;                                 /* last valid packet, clamped */
+    ULONG RawY1;
+    ULONG RawX2;
+    ULONG RawY2;
+    ULONG PreviousRawX1;                         /* the packet before; copied after every byte */
+    ULONG PreviousRawY1;
+    ULONG PreviousRawX2;
+    ULONG PreviousRawY2;
+    CONTACT_FRAME CurrentFrame;                  /* built for the latest packet (FrameLock) */
+    CONTACT_FRAME PreviousFrame;                 /* CurrentFrame as of the previous byte */
+    CONTACT_FRAME_QUEUE FrameQueue;              /* FrameLock */
+    BOOLEAN DataMode;                            /* FrameLock */
+    BOOLEAN TouchLatch;                          /* set by a touch-down, cleared by a lift */
+} TAP_TOUCH_STATE;
+
+#endif /* TAP_LINE_H */
