@@ -276,10 +276,10 @@ NTSTATUS NTAPI PortArrival(PVOID NotificationStructure, PVOID Context)
     }
 
     AcquirePortLock();
-    /* The context is only compared until it is found on the live list: a notification that was
-     * already on its way when the device was removed finds nothing and does nothing. */
+    /* A notification that was already on its way when its pair was removed finds no pair with
+     * its number and does nothing. */
     for (extension = Globals.LiveDevices; extension != NULL; extension = extension->NextLive) {
-        if (extension == (PMOUSE_DEVICE_EXTENSION)Context) {
+        if (extension->PairNumber == (ULONG)(ULONG_PTR)Context) {
             break;
         }
     }
@@ -294,8 +294,8 @@ NTSTATUS RegisterPortArrivals(PDRIVER_OBJECT DriverObject, PMOUSE_DEVICE_EXTENSI
 {
     return IoRegisterPlugPlayNotification(EventCategoryDeviceInterfaceChange,
                                           PNPNOTIFY_DEVICE_INTERFACE_INCLUDE_EXISTING_INTERFACES,
-                                          (PVOID)&GUID_DEVINTERFACE_COMPORT, DriverObject, PortArrival, Extension,
-                                          &Extension->InterfaceNotification);
+                                          (PVOID)&GUID_DEVINTERFACE_COMPORT, DriverObject, PortArrival,
+                                          (PVOID)(ULONG_PTR)Extension->PairNumber, &Extension->InterfaceNotification);
 }
 
 /* ---- The reader ----------------------------------------------------------------------------- */
