@@ -7,6 +7,7 @@
 #include <ntddk.h>
 #include <ntddmou.h>
 #include <kbdmou.h>
+#include <ntddser.h>
 
 #include "TapShared.h"
 
@@ -44,26 +45,35 @@ protected:
     void SetParameter(const char16_t *name, uint32_t value);
     void SetCalibration(const CALIBRATION_DATA &calibration);
 
+    // A touch controller behind COM<port>, and the Calibration value that maps its panel exactly.
+    tapmachine::TouchController &AttachController(unsigned port);
+    static CALIBRATION_DATA IdealCalibration(const tapmachine::PanelGeometry &geometry = {});
+
     // Starts the node; expects success.
     void Start();
     // The node's physical device and the mouse device attached on it.
     PDEVICE_OBJECT PhysicalDevice();
     PDEVICE_OBJECT MouseDevice();
+    PDEVICE_OBJECT ControlDevice();
+    tapkernel::DriverModule *Module();
 
     // A control code through a handle of the control device, as DeviceIoControl sends it.
     Reply Control(ULONG code, const void *input, ULONG inputLength, ULONG outputLength);
     Reply Control(ULONG code) { return Control(code, nullptr, 0, 0); }
     Reply ControlValue(ULONG code, ULONG value) { return Control(code, &value, sizeof value, 0); }
 
-    // A request made by hand and sent to a device: major function, control code, buffers.
+    // A request made by hand and sent to a device: major function, control code, buffers (a
+    // system buffer as METHOD_BUFFERED has one, or none when noSystemBuffer is set).
     Reply Send(PDEVICE_OBJECT device, UCHAR majorFunction, ULONG code, const void *input, ULONG inputLength,
-               ULONG outputLength, UCHAR minorFunction = 0);
+               ULONG outputLength, UCHAR minorFunction = 0, bool noSystemBuffer = false);
 
     // Which COM port (number) the driver holds open, 0 for none.
     unsigned OpenPort();
     // Reads the driver has outstanding or has had on a port.
     size_t ReadsIssued(unsigned port);
-    bool ReadPending(unsigned port);
+    bool LastReadPended(unsigned port);
+    // Gives COM<port> time-outs and flow control of its own, as another program would leave them.
+    void PresetPort(unsigned port, const SERIAL_TIMEOUTS &timeouts, const SERIAL_HANDFLOW &handflow);
 
     // Bytes down COM<port>'s line, then every byte arrives and is handled.
     void Feed(unsigned port, const std::vector<uint8_t> &bytes);
@@ -72,6 +82,20 @@ protected:
 
     tapmachine::Machine machine;
     std::u16string node;
+};
+
+// Counts the requests that reach the physical devices' driver (the root bus) while it lives.
+class BusSpy {
+public:
+    explicit BusSpy(tapmachine::Machine &machine);
+    ~BusSpy();
+    BusSpy(const BusSpy &) = delete;
+    BusSpy &operator=(const BusSpy &) = delete;
+
+    // Requests to this physical device of this major (and minor function, for PnP) seen so far.
+    int Count(PDEVICE_OBJECT physicalDevice, UCHAR majorFunction, UCHAR minorFunction = 0xFF) const;
+    // Control codes of the IRP_MJ_DEVICE_CONTROL requests to it.
+    std::vector<ULONG> ControlCodes(PDEVICE_OBJECT physicalDevice) const;
 };
 
 }  // namespace monotaptest
