@@ -41,8 +41,8 @@
 #define TAP_READ_PASSED      2   /* the read has been passed on (or no read is in progress) */
 #define TAP_READ_COMPLETED   3   /* the read completed while it was being passed on */
 
-/* A read that returns nothing with the same status this many times in a row ends the reader, as
- * a vanished port does, so a port that fails every read at once cannot hold a processor at
+/* This many reads in a row that bring no byte (whatever their status) end the reader, as a
+ * vanished port does, so a port that fails every read at once cannot hold a processor at
  * DISPATCH_LEVEL forever. IOCTL_TOUCH_CLOSE_PORT then IOCTL_TOUCH_OPEN_PORT starts a new one. */
 #define TAP_READ_RETRY_LIMIT 32
 
@@ -85,8 +85,7 @@ typedef struct _MOUSE_DEVICE_EXTENSION {
     struct _MOUSE_DEVICE_EXTENSION *NextLive; /* Globals.LiveDevices chain; under PortLock */
     ULONG PairNumber;                    /* names the pair to the arrival handler; never reused */
     BOOLEAN ReadEnded;                   /* read path only: the last completion ended the reader */
-    NTSTATUS LastReadStatus;             /* read path only: status of the last unproductive read */
-    ULONG UnproductiveReads;             /* read path only: unproductive reads in a row with it */
+    ULONG UnproductiveReads;             /* read path only: reads in a row that brought no byte */
 } MOUSE_DEVICE_EXTENSION, *PMOUSE_DEVICE_EXTENSION;
 
 /* The control device: named, in no device stack; the tools send their control codes here. */

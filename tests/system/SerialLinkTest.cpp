@@ -3,6 +3,7 @@
 #include "MonotapSystem.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <mutex>
 
@@ -221,6 +222,89 @@ TEST_F(SerialLink, AValueOfAnotherLengthIsIgnored)
     EXPECT_EQ(records[1].buttonFlags, MOUSE_LEFT_BUTTON_DOWN);
     EXPECT_EQ(records[1].lastX, 32767);
     EXPECT_EQ(records[1].lastY, 6553);
+}
+
+// A COM port whose driver fails every read at once, alternately with an error and with no byte.
+namespace failingport {
+
+std::atomic<int> reads{0};
+
+NTSTATUS NTAPI Dispatch(PDEVICE_OBJECT, PIRP irp)
+{
+    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    NTSTATUS status = STATUS_SUCCESS;
+    ULONG_PTR information = 0;
+    switch (stack->MajorFunction) {
+    case IRP_MJ_READ:
+        status = reads++ % 2 ? STATUS_SUCCESS : STATUS_INVALID_PARAMETER;
+        break;
+    case IRP_MJ_DEVICE_CONTROL:
+    case IRP_MJ_INTERNAL_DEVICE_CONTROL:
+        information = stack->Parameters.DeviceIoControl.OutputBufferLength;
+        if (information != 0) {
+            std::memset(irp->AssociatedIrp.SystemBuffer, 0, information);
+        }
+        break;
+    default:
+        break;
+    }
+    irp->IoStatus.Status = status;
+    irp->IoStatus.Information = information;
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    return status;
+}
+
+VOID NTAPI Unload(PDRIVER_OBJECT driver)
+{
+    UNICODE_STRING link;
+    RtlInitUnicodeString(&link, L"\\DosDevices\\COM7");
+    IoDeleteSymbolicLink(&link);
+    IoDeleteDevice(driver->DeviceObject);
+}
+
+NTSTATUS NTAPI Entry(PDRIVER_OBJECT driver, PUNICODE_STRING)
+{
+    for (int major = 0; major <= IRP_MJ_MAXIMUM_FUNCTION; ++major) {
+        driver->MajorFunction[major] = Dispatch;
+    }
+    driver->DriverUnload = Unload;
+    UNICODE_STRING name;
+    UNICODE_STRING link;
+    RtlInitUnicodeString(&name, L"\\Device\\FailingPort");
+    RtlInitUnicodeString(&link, L"\\DosDevices\\COM7");
+    PDEVICE_OBJECT device = nullptr;
+    NTSTATUS status = IoCreateDevice(driver, 0, &name, FILE_DEVICE_SERIAL_PORT, 0, TRUE, &device);
+    if (!NT_SUCCESS(status)) {
+        return status;
+    }
+    device->Flags |= DO_BUFFERED_IO;
+    return IoCreateSymbolicLink(&link, &name);
+}
+
+} // namespace failingport
+
+TEST_F(SerialLink, APortThatFailsEveryReadEndsTheReaderInsteadOfSpinning)
+{
+    tapkernel::Kernel &kernel = tapkernel::Kernel::Current();
+    PDRIVER_OBJECT failingDriver = nullptr;
+    ASSERT_EQ(kernel.LoadDriver(kernel.CreateModule("FailingPort"), u"\\Driver\\FailingPort", failingport::Entry,
+                                u"\\Registry\\Machine\\System\\CurrentControlSet\\Services\\FailingPort",
+                                &failingDriver),
+              STATUS_SUCCESS);
+    Start();
+
+    failingport::reads = 0;
+    EXPECT_EQ(ControlValue(IOCTL_TOUCH_OPEN_PORT, 7).status, STATUS_UNSUCCESSFUL);
+    EXPECT_EQ(failingport::reads, 32) << "the reader gave up after 32 reads without a byte";
+
+    // The port stays open without a reader until it is closed; then the next open tries again.
+    EXPECT_EQ(ControlValue(IOCTL_TOUCH_OPEN_PORT, 7).status, STATUS_SUCCESS) << "already open";
+    EXPECT_EQ(failingport::reads, 32);
+    EXPECT_EQ(Control(IOCTL_TOUCH_CLOSE_PORT).status, STATUS_SUCCESS);
+    EXPECT_EQ(ControlValue(IOCTL_TOUCH_OPEN_PORT, 7).status, STATUS_UNSUCCESSFUL);
+    EXPECT_EQ(failingport::reads, 64);
+    EXPECT_EQ(Control(IOCTL_TOUCH_CLOSE_PORT).status, STATUS_SUCCESS);
+    kernel.UnloadDriver(failingDriver);
 }
 
 class HighPorts : public SerialLink {
