@@ -161,7 +161,9 @@ public:
     std::optional<RegistryValueRecord> Value(std::u16string_view keyPath, std::u16string_view name) const;
     bool KeyExists(std::u16string_view keyPath) const;
     // The whole registry in the text format of RegistryText.h (HKLM\HARDWARE, which the system
-    // rebuilds at every boot, is left out), and back: loading replaces everything.
+    // rebuilds at every boot, is left out), and back: loading replaces everything else and adds
+    // the system's own entries where missing. Meant for a machine whose devices are not started
+    // yet (or MachineOptions::registryFile); running stacks are not touched.
     std::string RegistryText() const;
     void LoadRegistryText(const std::string &text);
     void SaveRegistry(const std::string &hostFile) const;

@@ -404,7 +404,7 @@ NTSTATUS NTAPI DispatchCleanup(PDEVICE_OBJECT device, PIRP irp)
     return CompleteRequest(irp, note.Answer(STATUS_SUCCESS));
 }
 
-// PASSIVE_LEVEL. The last close of a surprise-removed port lets its removal finish.
+// PASSIVE_LEVEL. The close of a surprise-removed port lets the PnP manager finish its removal.
 NTSTATUS NTAPI DispatchClose(PDEVICE_OBJECT device, PIRP irp)
 {
     PSERIAL_DEVICE_EXTENSION extension = ExtensionOf(device);
@@ -413,15 +413,10 @@ NTSTATUS NTAPI DispatchClose(PDEVICE_OBJECT device, PIRP irp)
     KIRQL irql;
     KeAcquireSpinLock(&extension->Lock, &irql);
     extension->OpenCount = 0;
-    BOOLEAN removed = extension->Removed;
     KeReleaseSpinLock(&extension->Lock, irql);
     extension->Port->SetReceiving(false);
-    extension->Port->SetOpen(false);
-    NTSTATUS status = CompleteRequest(irp, note.Answer(STATUS_SUCCESS));
-    if (removed) {
-        tapmachine::DriverHost().PortClosedAfterRemoval(*extension->Port);
-    }
-    return status;
+    extension->Port->SetOpen(false);  // a surprise-removed port's stack may go now
+    return CompleteRequest(irp, note.Answer(STATUS_SUCCESS));
 }
 
 // Up to DISPATCH_LEVEL (a client may read again from its completion routine).
