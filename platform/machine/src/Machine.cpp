@@ -4,7 +4,6 @@
 #include <machine/Utf.h>
 
 #include <atomic>
-#include <cstdarg>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -49,16 +48,6 @@ SystemDriverHost &DriverHost()
         tapkernel::BugCheck("DriverHost", "a system driver of the simulated PC runs without a machine");
     }
     return machine->state();
-}
-
-void BugCheckFromMachine(const char *routine, const char *format, ...)
-{
-    char message[512];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(message, sizeof message, format, args);
-    va_end(args);
-    tapkernel::BugCheck(routine, "%s", message);
 }
 
 // ---- MachineState ----------------------------------------------------------------------------------
