@@ -53,12 +53,22 @@ TEST_F(MonotapControl, TheRawSampleIsTwelveBytesAndFollowsTheFinger)
     EXPECT_EQ(sample.RawX, 0u) << "nothing touched yet";
     EXPECT_EQ(sample.RawY, 0u);
 
-    TapRaw(2000, 1000);
+    tapmachine::TouchController &controller = machine.comPort(3).controller();
+    controller.TouchRaw({2000, 1000});
+    machine.Settle();
     ASSERT_TRUE(Send(IOCTL_TOUCH_GET_RAW_SAMPLE, NULL, 0, &sample, sizeof(sample)));
     EXPECT_EQ(returned, 12u);
     EXPECT_EQ(sample.RawX, 2000u);
     EXPECT_EQ(sample.RawY, 1000u);
-    EXPECT_EQ(sample.RawZ, 32u) << "the controller's third value";
+    EXPECT_EQ(sample.RawZ, 32u) << "the touching packet's third value";
+
+    controller.MoveRaw({2100, 900});
+    controller.Lift();
+    machine.Settle();
+    ASSERT_TRUE(Send(IOCTL_TOUCH_GET_RAW_SAMPLE, NULL, 0, &sample, sizeof(sample)));
+    EXPECT_EQ(sample.RawX, 2100u) << "the lift packet is the last valid one";
+    EXPECT_EQ(sample.RawY, 900u);
+    EXPECT_EQ(sample.RawZ, 0u);
 }
 
 TEST_F(MonotapControl, DataModeAnswersZeroIntoFourBytesAndRefusesNoBuffer)

@@ -90,13 +90,14 @@ NTSTATUS NTAPI Dispatch(PDEVICE_OBJECT, PIRP irp)
             hold = holdNext;
             holdNext = false;
             if (hold) {
+                // Pending before anyone can see it: Release may complete it at once.
+                IoMarkIrpPending(irp);
                 heldIrp = irp;
             }
         }
         changed.notify_all();
     }
     if (hold) {
-        IoMarkIrpPending(irp);
         return STATUS_PENDING;
     }
     if (stack->MajorFunction == IRP_MJ_WRITE && answer.information == 0 && NT_SUCCESS(answer.status)) {

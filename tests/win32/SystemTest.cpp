@@ -39,11 +39,11 @@ TEST(ModuleFileName, NamesTheImageAndTheLibrariesOfTheProcess)
     void *applet = panel.AddModule("C:\\WINDOWS\\system32\\MonoPanel.cpl");
     tapwin32::ProcessScope scope(panel);
     char buffer[MAX_PATH];
-    EXPECT_EQ(GetModuleFileNameA(NULL, buffer, MAX_PATH), 31u);
+    EXPECT_EQ(GetModuleFileNameA(NULL, buffer, MAX_PATH), 32u);
     EXPECT_STREQ(buffer, "C:\\WINDOWS\\system32\\rundll32.exe");
-    EXPECT_EQ(GetModuleFileNameA(static_cast<HMODULE>(applet), buffer, MAX_PATH), 34u);
+    EXPECT_EQ(GetModuleFileNameA(static_cast<HMODULE>(applet), buffer, MAX_PATH), 33u);
     EXPECT_STREQ(buffer, "C:\\WINDOWS\\system32\\MonoPanel.cpl");
-    EXPECT_EQ(GetModuleFileNameA(static_cast<HMODULE>(panel.ImageModule()), buffer, MAX_PATH), 31u);
+    EXPECT_EQ(GetModuleFileNameA(static_cast<HMODULE>(panel.ImageModule()), buffer, MAX_PATH), 32u);
 
     SetLastError(0);
     EXPECT_EQ(GetModuleFileNameA(reinterpret_cast<HMODULE>(0x1000), buffer, MAX_PATH), 0u);
