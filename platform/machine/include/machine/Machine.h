@@ -19,8 +19,6 @@
 #include <machine/RegistryText.h>
 #include <machine/TouchController.h>
 
-#include <tapkernel/Kernel.h>
-
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -29,6 +27,10 @@
 #include <string>
 #include <vector>
 
+namespace tapkernel {
+class Kernel;
+class RegistryStore;
+}
 namespace tap::desktop {
 class Desktop;
 }
