@@ -4,12 +4,14 @@
 #include <vector>
 
 #include "Replay.h"
+#include "ScenarioRun.h"
 
 namespace {
 
 void PrintUsage(std::ostream &out)
 {
     out << "usage: tapbench replay [options] [FILE|-]   replay a controller byte stream through a driver\n"
+           "       tapbench run SCENARIO|-               run a scripted session on a fresh simulated PC\n"
            "       tapbench help                         this text\n";
 }
 
@@ -26,6 +28,9 @@ int main(int argc, char **argv)
     args.erase(args.begin());
     if (command == "replay") {
         return tapbench::RunReplay(args, std::cin, std::cout, std::cerr);
+    }
+    if (command == "run") {
+        return tapbench::RunScenarioCommand(args, std::cout, std::cerr);
     }
     if (command == "help" || command == "--help") {
         PrintUsage(std::cout);

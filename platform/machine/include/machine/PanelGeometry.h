@@ -39,9 +39,11 @@ class PanelGeometry {
 public:
     int screenWidth = 1024;
     int screenHeight = 768;
-    // Raw span of each panel axis from one screen edge to the other.
+    // Raw span of each panel axis from one screen edge to the other (raw X from rawMin to
+    // rawMaxX, raw Y from rawMin to rawMaxY).
     int rawMin = 0;
-    int rawMax = 4095;
+    int rawMaxX = 4095;
+    int rawMaxY = 4095;
     // Added to every raw value after scaling: the panel sits a little off the visible screen.
     int rawOffsetX = 48;
     int rawOffsetY = 32;
@@ -61,7 +63,7 @@ public:
 private:
     // Raw value of one panel axis at a fraction (0 at the first screen edge, 1 at the second) of
     // the screen direction it follows.
-    double RawAt(double fraction, bool mirrored, int offset) const;
+    double RawAt(double fraction, bool mirrored, int rawMax, int offset) const;
 };
 
 }  // namespace tapmachine

@@ -20,7 +20,7 @@ uint16_t ClampToPacketRange(double raw)
 
 }  // namespace
 
-double PanelGeometry::RawAt(double fraction, bool mirrored, int offset) const
+double PanelGeometry::RawAt(double fraction, bool mirrored, int rawMax, int offset) const
 {
     double along = mirrored ? 1.0 - fraction : fraction;
     return rawMin + along * (rawMax - rawMin) + offset;
@@ -33,18 +33,18 @@ RawPoint PanelGeometry::ToRaw(PixelPoint pixel) const
     // With swapped axes the panel's X runs along the screen's vertical.
     double alongRawX = swapAxes ? fy : fx;
     double alongRawY = swapAxes ? fx : fy;
-    return {ClampToPacketRange(RawAt(alongRawX, mirrorX, rawOffsetX)),
-            ClampToPacketRange(RawAt(alongRawY, mirrorY, rawOffsetY))};
+    return {ClampToPacketRange(RawAt(alongRawX, mirrorX, rawMaxX, rawOffsetX)),
+            ClampToPacketRange(RawAt(alongRawY, mirrorY, rawMaxY, rawOffsetY))};
 }
 
 PixelPoint PanelGeometry::ToPixel(RawPoint raw) const
 {
-    auto fractionOf = [this](int value, bool mirrored, int offset) {
+    auto fractionOf = [this](int value, bool mirrored, int rawMax, int offset) {
         double along = static_cast<double>(value - offset - rawMin) / (rawMax - rawMin);
         return mirrored ? 1.0 - along : along;
     };
-    double alongRawX = fractionOf(raw.x, mirrorX, rawOffsetX);
-    double alongRawY = fractionOf(raw.y, mirrorY, rawOffsetY);
+    double alongRawX = fractionOf(raw.x, mirrorX, rawMaxX, rawOffsetX);
+    double alongRawY = fractionOf(raw.y, mirrorY, rawMaxY, rawOffsetY);
     double fx = swapAxes ? alongRawY : alongRawX;
     double fy = swapAxes ? alongRawX : alongRawY;
     return {static_cast<int>(std::lround(fx * (screenWidth - 1))),
@@ -60,16 +60,16 @@ IdealCalibration PanelGeometry::Calibration() const
     if (swapAxes) {
         // Raw X follows the vertical: its Start is the bottom edge, its End the top edge.
         result.orientation = 1;
-        result.rawXStart = times100(RawAt(1.0, mirrorX, rawOffsetX));
-        result.rawXEnd = times100(RawAt(0.0, mirrorX, rawOffsetX));
-        result.rawYStart = times100(RawAt(0.0, mirrorY, rawOffsetY));
-        result.rawYEnd = times100(RawAt(1.0, mirrorY, rawOffsetY));
+        result.rawXStart = times100(RawAt(1.0, mirrorX, rawMaxX, rawOffsetX));
+        result.rawXEnd = times100(RawAt(0.0, mirrorX, rawMaxX, rawOffsetX));
+        result.rawYStart = times100(RawAt(0.0, mirrorY, rawMaxY, rawOffsetY));
+        result.rawYEnd = times100(RawAt(1.0, mirrorY, rawMaxY, rawOffsetY));
     } else {
         result.orientation = 0;
-        result.rawXStart = times100(RawAt(0.0, mirrorX, rawOffsetX));
-        result.rawXEnd = times100(RawAt(1.0, mirrorX, rawOffsetX));
-        result.rawYStart = times100(RawAt(0.0, mirrorY, rawOffsetY));
-        result.rawYEnd = times100(RawAt(1.0, mirrorY, rawOffsetY));
+        result.rawXStart = times100(RawAt(0.0, mirrorX, rawMaxX, rawOffsetX));
+        result.rawXEnd = times100(RawAt(1.0, mirrorX, rawMaxX, rawOffsetX));
+        result.rawYStart = times100(RawAt(0.0, mirrorY, rawMaxY, rawOffsetY));
+        result.rawYEnd = times100(RawAt(1.0, mirrorY, rawMaxY, rawOffsetY));
     }
     return result;
 }
