@@ -27,14 +27,8 @@ using tap::ui::host::WindowEvent;
 using tapmachine::Ticks;
 
 // The programs of this build: name, folder under the Windows directory, host module.
-struct ProgramModule {
-    const char *name;
-    const char *folder;
-    const char *module;
-};
-const ProgramModule kPrograms[] = {
+const std::vector<ExtraProgram> kPrograms = {
 #include "BenchPrograms.inc"
-    {nullptr, nullptr, nullptr},
 };
 
 // What the installer leaves for each line; see Install().
@@ -135,12 +129,14 @@ enum EventKind { kProcessStarted, kWindowCreated, kMessageBoxShown, kReport, kBe
 
 class ScenarioRunner {
 public:
-    ScenarioRunner(std::ostream &out) : out_(out), machine_(BootOptions())
+    ScenarioRunner(std::ostream &out, const std::vector<ExtraProgram> &extraPrograms)
+        : out_(out), machine_(BootOptions()), programs_(kPrograms)
     {
+        programs_.insert(programs_.end(), extraPrograms.begin(), extraPrograms.end());
         panel_.screenWidth = machine_.screenWidth();
         panel_.screenHeight = machine_.screenHeight();
-        for (const ProgramModule *program = kPrograms; program->name; ++program) {
-            machine_.InstallProgram(program->module, ProgramPath(*program), true);
+        for (const ExtraProgram &program : programs_) {
+            machine_.InstallProgram(program.module, ProgramPath(program), true);
         }
         machine_.WaitIdle();
     }
@@ -153,7 +149,8 @@ public:
                 Execute(line);
                 machine_.WaitIdle();
                 PrintEvents();
-            } catch (const ScenarioError &error) {
+            } catch (const std::exception &error) {
+                // A command that cannot be carried out, or the machine refusing one.
                 PrintEvents();
                 out_.flush();
                 err << "tapbench run: line " << line.number << ": " << error.what() << '\n';
@@ -174,7 +171,7 @@ private:
         return options;
     }
 
-    static std::u16string ProgramPath(const ProgramModule &program)
+    static std::u16string ProgramPath(const ExtraProgram &program)
     {
         return u"C:\\WINDOWS\\" + tapmachine::ToUtf16(program.folder) + u"\\" + tapmachine::ToUtf16(program.name) +
                u".exe";
@@ -288,7 +285,13 @@ private:
 
     void AttachController(const Touchscreen &device)
     {
-        if (!machine_.comPort(device.port).present()) {
+        bool present = false;
+        try {
+            present = machine_.comPort(device.port).present();
+        } catch (const std::exception &) {
+            // never plugged in
+        }
+        if (!present) {
             machine_.AddComPort(device.port);
         }
         tapmachine::ControllerOptions options;
@@ -498,17 +501,15 @@ private:
         if (w.size() < 2) {
             throw ScenarioError("usage: start PROGRAM [ARGUMENTS...]");
         }
-        const ProgramModule *found = nullptr;
-        for (const ProgramModule *program = kPrograms; program->name; ++program) {
-            if (SameWord(w[1], program->name)) {
-                found = program;
+        const ExtraProgram *found = nullptr;
+        std::string known;
+        for (const ExtraProgram &program : programs_) {
+            if (SameWord(w[1], program.name)) {
+                found = &program;
             }
+            known += (known.empty() ? "" : ", ") + program.name;
         }
         if (!found) {
-            std::string known;
-            for (const ProgramModule *program = kPrograms; program->name; ++program) {
-                known += std::string(known.empty() ? "" : ", ") + program->name;
-            }
             throw ScenarioError("no program '" + w[1] + "' in this build (" + known + ")");
         }
         std::string arguments;
@@ -890,6 +891,7 @@ private:
 
     std::ostream &out_;
     tapmachine::Machine machine_;
+    std::vector<ExtraProgram> programs_;
     tapmachine::PanelGeometry panel_;
     std::optional<Touchscreen> device_;
     tapmachine::PixelPoint fingerAt_;
@@ -901,9 +903,10 @@ private:
 
 } // namespace
 
-int RunScenario(const std::vector<ScenarioLine> &lines, std::ostream &out, std::ostream &err)
+int RunScenario(const std::vector<ScenarioLine> &lines, std::ostream &out, std::ostream &err,
+                const std::vector<ExtraProgram> &extraPrograms)
 {
-    ScenarioRunner runner(out);
+    ScenarioRunner runner(out, extraPrograms);
     return runner.Run(lines, err);
 }
 

@@ -17,8 +17,17 @@ constexpr int kScenarioPassed = 0;
 constexpr int kExpectationFailed = 1;
 constexpr int kScenarioError = 2;  // a usage error, or a command that cannot be carried out
 
+// A program the machine of a run has besides the package's own: installed at
+// C:\WINDOWS\<folder>\<name>.exe from the host module, started by name.
+struct ExtraProgram {
+    std::string name;
+    std::string folder;
+    std::string module;
+};
+
 // Runs the script's lines on a fresh machine; the transcript goes to OUT, errors to ERR.
-int RunScenario(const std::vector<ScenarioLine> &lines, std::ostream &out, std::ostream &err);
+int RunScenario(const std::vector<ScenarioLine> &lines, std::ostream &out, std::ostream &err,
+                const std::vector<ExtraProgram> &extraPrograms = {});
 
 // The `run` command: its arguments after "run".
 int RunScenarioCommand(const std::vector<std::string> &args, std::ostream &out, std::ostream &err);

@@ -1,0 +1,135 @@
+// `tapbench run`: reading scripts, the exit status of failed expectations and of commands that
+// cannot be carried out, and the transcript of programs, message boxes and the finger.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "Scenario.h"
+#include "ScenarioRun.h"
+
+namespace tapbench {
+namespace {
+
+struct Outcome {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+Outcome RunScript(const std::string &script)
+{
+    std::istringstream in(script);
+    std::string error;
+    auto lines = ParseScenario(in, error);
+    EXPECT_TRUE(lines) << error;
+    std::ostringstream out, err;
+    int status = RunScenario(*lines, out, err, {{"Ticker", "Tools", TAP_TICKER_MODULE}});
+    return {status, out.str(), err.str()};
+}
+
+bool Has(const std::string &text, const std::string &part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+TEST(ScenarioScript, WordsQuotesAndComments)
+{
+    std::istringstream in("  # a comment line\n"
+                          "\n"
+                          "expect window \"Two words\" topmost   # the rest is a comment\n"
+                          "expect messagebox \"say \\\"hi\\\" # not a comment\"\n"
+                          "registry set HKLM\\X a#b sz \"\"\n");
+    std::string error;
+    auto lines = ParseScenario(in, error);
+    ASSERT_TRUE(lines);
+    ASSERT_EQ(lines->size(), 3u);
+    EXPECT_EQ((*lines)[0].number, 3);
+    EXPECT_EQ((*lines)[0].words, (std::vector<std::string>{"expect", "window", "Two words", "topmost"}));
+    EXPECT_EQ((*lines)[0].text, "expect window \"Two words\" topmost");
+    EXPECT_EQ((*lines)[1].words[2], "say \"hi\" # not a comment");
+    EXPECT_EQ((*lines)[2].words, (std::vector<std::string>{"registry", "set", "HKLM\\X", "a#b", "sz", ""}));
+
+    std::istringstream broken("wait\nexpect messagebox \"open\n");
+    EXPECT_FALSE(ParseScenario(broken, error));
+    EXPECT_EQ(error, "line 2: unterminated quote");
+}
+
+TEST(ScenarioRun, AFailedExpectationIsReportedAndTheRunGoesOn)
+{
+    Outcome outcome = RunScript("expect cursor 1 2\n"
+                          "expect pixel 0 0 3A6EA5\n"
+                          "expect no-window \"\"\n"
+                          "expect report flags=0x0001 buttons=0x0001 x=0 y=0\n");
+    EXPECT_EQ(outcome.status, kExpectationFailed);
+    EXPECT_TRUE(Has(outcome.out, "FAILED line 1: expect cursor 1 2\n  the cursor is at 512 384\n"));
+    EXPECT_FALSE(Has(outcome.out, "FAILED line 2"));  // the desktop's own colour
+    EXPECT_FALSE(Has(outcome.out, "FAILED line 3"));
+    EXPECT_TRUE(Has(outcome.out, "FAILED line 4: expect report flags=0x0001 buttons=0x0001 x=0 y=0\n"
+                                 "  no report since the last one matched\n"));
+    EXPECT_TRUE(Has(outcome.out, "2 expectation(s) failed\n"));
+}
+
+TEST(ScenarioRun, ACommandThatCannotBeCarriedOutStopsTheRun)
+{
+    for (const char *script : {"answer OK\nwait\n", "tap 1 1\n", "start Nothing\n", "install monotap COMX\n",
+                               "frobnicate\n", "advance -5\n", "registry set HKLM\\X V binary 0g\n",
+                               "expect pixel 5000 0 000000\n"}) {
+        Outcome outcome = RunScript(script);
+        EXPECT_EQ(outcome.status, kScenarioError) << script;
+        EXPECT_TRUE(Has(outcome.err, "tapbench run: line 1: ")) << outcome.err;
+        EXPECT_FALSE(Has(outcome.out, "> wait")) << script;
+    }
+    EXPECT_TRUE(Has(RunScript("answer OK\n").err, "no message box is open"));
+    EXPECT_TRUE(Has(RunScript("start Nothing\n").err, "no program 'Nothing' in this build (SideSwitch, Ticker)"));
+}
+
+TEST(ScenarioRun, ProgramsWindowsAndMessageBoxesAppearInTheTranscript)
+{
+    Outcome outcome = RunScript("start Ticker one two\n"
+                          "expect window \"one two ticks 0\" program Ticker\n"
+                          "mouse click 512 384\n"
+                          "expect messagebox \"clicked at 90,39\"\n"
+                          "answer OK\n"
+                          "key Esc\n"
+                          "expect no-window \"one two ticks 0\"\n");
+    EXPECT_EQ(outcome.status, kScenarioPassed) << outcome.out;
+    EXPECT_TRUE(Has(outcome.out, "> start Ticker one two\n"
+                                 "process started Ticker C:\\WINDOWS\\Tools\\Ticker.exe \"one two\"\n"
+                                 "window created \"Ticker\" (Ticker)\n"));
+    EXPECT_TRUE(Has(outcome.out, "messagebox \"clicked at 90,39\" caption \"Ticker\" (Ticker)\n"));
+    EXPECT_TRUE(Has(outcome.out, "> answer OK\nmessagebox closed \"clicked at 90,39\" answer OK\n"));
+    EXPECT_TRUE(Has(outcome.out, "> key Esc\nwindow destroyed \"one two ticks 0\" (Ticker)\n"
+                                 "process ended Ticker exit 7\n"));
+}
+
+TEST(ScenarioRun, ExpectedReportsAreFoundInOrderPassingOverOthers)
+{
+    Outcome outcome = RunScript("install monotap\n"
+                          "calibration panel\n"
+                          "hold 0 0 3\n"
+                          "lift\n"
+                          "expect report flags=0x0001 buttons=0x0002 x=0 y=0\n"     // the lift, passing 3
+                          "expect report flags=0x0001 buttons=0x0001 x=0 y=0\n"     // already passed: fails
+                          "expect no-report\n");
+    EXPECT_EQ(outcome.status, kExpectationFailed);
+    EXPECT_TRUE(Has(outcome.out, "report flags=0x0001 buttons=0x0001 x=0 y=0\n"
+                                 "report flags=0x0001 buttons=0x0000 x=0 y=0\n"
+                                 "report flags=0x0001 buttons=0x0000 x=0 y=0\n"
+                                 "> lift\n"));  // hold 3: touch and two still packets
+    EXPECT_FALSE(Has(outcome.out, "FAILED line 5"));
+    EXPECT_TRUE(Has(outcome.out, "FAILED line 6"));
+    EXPECT_FALSE(Has(outcome.out, "FAILED line 7"));
+}
+
+TEST(ScenarioRun, TheInstalledDeviceHasTheInstallersParameters)
+{
+    Outcome outcome = RunScript("install monotap COM3\n"
+                          "tap 10 10\n"
+                          "expect report flags=0x0001 buttons=0x0001 x=0 y=0\n");  // 28 zero bytes
+    EXPECT_EQ(outcome.status, kScenarioPassed) << outcome.out;
+    EXPECT_TRUE(Has(outcome.out, "device ROOT\\MOUSE\\0000 Monotap started, COM3 open\n"));
+    EXPECT_EQ(RunScript("install monotap\ninstall polytap\n").status, kScenarioError);
+}
+
+} // namespace
+} // namespace tapbench
