@@ -227,11 +227,11 @@ std::vector<std::string> ModuleHoldings(KernelState &state, DriverModule *module
         if (object->kind == ObjectKind::Device && !object->freed) {
             auto *device = static_cast<DeviceRecord *>(object);
             if (device->module == module && (!laterOnly || !device->driverWide)) {
-                const char *state = !device->deleted ? "not deleted" :
-                                    device->device->AttachedDevice != nullptr ? "deleted, a device still attached above it" :
-                                    "deleted but still referenced";
+                const char *condition = !device->deleted ? "not deleted" :
+                                        device->device->AttachedDevice != nullptr ? "deleted, a device still attached above it" :
+                                        "deleted but still referenced";
                 std::snprintf(line, sizeof line, "device object %p (%s) %s", static_cast<void *>(device->device),
-                              device->name.empty() ? "unnamed" : Utf8(device->name).c_str(), state);
+                              device->name.empty() ? "unnamed" : Utf8(device->name).c_str(), condition);
                 found.emplace_back(line);
             }
         }
