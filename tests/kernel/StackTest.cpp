@@ -109,6 +109,18 @@ TEST_F(StackTest, TopDeviceSkipsToTheDeviceBelowOnAnIrpOfItsOwnStackSize)
     EXPECT_EQ((std::vector<std::string>{"sender"}), routines.calls);
     EXPECT_TRUE(routines.senderPendingReturned);
     IoFreeIrp(irp);
+
+    // A request the I/O manager builds for the FDO has no location for its sender either.
+    pend = false;
+    KEVENT event;
+    KeInitializeEvent(&event, NotificationEvent, FALSE);
+    IO_STATUS_BLOCK status{};
+    PIRP built = IoBuildDeviceIoControlRequest(0x222004, fdo, nullptr, 0, nullptr, 0, TRUE, &event, &status);
+    ASSERT_NE(nullptr, built);
+    EXPECT_EQ(STATUS_SUCCESS, IoCallDriver(fdo, built));
+    EXPECT_EQ(2, seen.location);
+    EXPECT_EQ(7u, status.Information);
+    EXPECT_EQ(1, KeReadStateEvent(&event));
 }
 
 TEST_F(StackTest, SkipsAndCopiesInAThreeDeviceStackRunTheRoutinesBottomUp)
