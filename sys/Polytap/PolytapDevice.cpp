@@ -48,9 +48,11 @@ NTSTATUS WriteParameterValue(PCWSTR Name, ULONG Type, PVOID Data, ULONG Length)
     return status;
 }
 
+/* Records the outcome of an automatic open in the registry only. The Enable in force stays as
+ * loaded: a configured port that is absent now is still opened when it arrives later, and the
+ * value then goes back to 1. */
 static VOID RecordEnable(ULONG Enable)
 {
-    TapStore(Globals.Settings.Enable, Enable);
     WriteParameterValue(TAP_VALUE_ENABLE_W, REG_DWORD, &Enable, sizeof(Enable));
 }
 
