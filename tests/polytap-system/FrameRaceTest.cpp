@@ -32,7 +32,8 @@ std::vector<uint8_t> NumberedPacket(uint32_t number)
 // The tool: polls frames until told to stop and keeps the numbers of those it got.
 class PollingTool {
 public:
-    PollingTool() : thread_([this] { Run(); }) {}
+    // A tool that may find the port closed accepts the "no COM port" reply as well.
+    explicit PollingTool(bool portMayClose = false) : portMayClose_(portMayClose), thread_([this] { Run(); }) {}
     ~PollingTool() { Stop(); }
 
     void Stop()
@@ -62,6 +63,7 @@ public:
         return failure_;
     }
     unsigned emptyReplies() const { return emptyReplies_.load(); }
+    unsigned noPortReplies() const { return noPortReplies_.load(); }
 
 private:
     void Fail(const std::string &why)
@@ -94,6 +96,11 @@ private:
                 std::this_thread::yield();
                 continue;
             }
+            if (frame.ContactCount == CONTACT_COUNT_NO_PORT && portMayClose_) {
+                ++noPortReplies_;
+                std::this_thread::yield();
+                continue;
+            }
             if (frame.ContactCount != 1 || frame.Contact2State != 0) {
                 Fail("a frame that no packet made: count " + std::to_string(frame.ContactCount));
                 break;
@@ -107,8 +114,10 @@ private:
         kernel.CloseFile(file);
     }
 
+    const bool portMayClose_;
     std::atomic<bool> stop_{false};
     std::atomic<unsigned> emptyReplies_{0};
+    std::atomic<unsigned> noPortReplies_{0};
     std::mutex mutex_;
     std::condition_variable seen_;
     std::vector<uint32_t> numbers_;
@@ -191,6 +200,28 @@ TEST_F(FrameRaceTest, SlowToolLosesOnlyTheOldestFrames)
         for (uint32_t number = end - 9; number <= end; ++number) {
             EXPECT_TRUE(std::binary_search(numbers.begin(), numbers.end(), number)) << "frame " << number;
         }
+    }
+}
+
+TEST_F(FrameRaceTest, PortClosedAndOpenedUnderAPollingTool)
+{
+    // The reply looks at the port while another thread opens and closes it on demand; frames fed
+    // while the port is open still arrive whole and in order.
+    PollingTool tool(true);
+    uint32_t next = 1;
+    for (int round = 0; round < 40; ++round) {
+        ASSERT_EQ(Control(IOCTL_TOUCH_CLOSE_PORT).status, STATUS_SUCCESS);
+        ASSERT_EQ(ControlValue(IOCTL_TOUCH_OPEN_PORT, 1).status, STATUS_SUCCESS);
+        FeedNumbered(next, next + 4);
+        ASSERT_TRUE(tool.WaitFor(next + 4)) << tool.failure();
+        next += 5;
+    }
+    tool.Stop();
+    ASSERT_EQ(tool.failure(), "");
+    std::vector<uint32_t> numbers = tool.numbers();
+    ASSERT_EQ(numbers.size(), next - 1);
+    for (uint32_t i = 0; i < numbers.size(); ++i) {
+        ASSERT_EQ(numbers[i], i + 1) << "frame " << i;
     }
 }
 
