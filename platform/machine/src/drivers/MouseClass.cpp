@@ -10,6 +10,8 @@
 // Every other request passes down the stack unchanged.
 #include "drivers/SystemDrivers.h"
 
+#include <tapkernel/Kernel.h>
+
 #include <kbdmou.h>
 #include <ntddmou.h>
 
@@ -48,11 +50,7 @@ tapmachine::MouseClassDeviceInfo Describe(PMOUSE_CLASS_EXTENSION extension)
 VOID NTAPI ServiceCallback(PDEVICE_OBJECT device, PMOUSE_INPUT_DATA start, PMOUSE_INPUT_DATA end,
                            PULONG consumed)
 {
-    if (KeGetCurrentIrql() != DISPATCH_LEVEL) {
-        tapmachine::BugCheckFromMachine("MouseClassServiceCallback",
-                                        "called at IRQL %u; the class service runs at DISPATCH_LEVEL",
-                                        static_cast<unsigned>(KeGetCurrentIrql()));
-    }
+    tapkernel::RequireIrql("MouseClassServiceCallback", DISPATCH_LEVEL, DISPATCH_LEVEL);
     PMOUSE_CLASS_EXTENSION extension = ExtensionOf(device);
     tapmachine::SystemDriverHost &host = tapmachine::DriverHost();
     ULONG count = 0;
