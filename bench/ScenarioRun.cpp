@@ -275,6 +275,10 @@ private:
         }
         Touchscreen device{line, port, {}, kServices + line->service + u"\\Parameters"};
         AttachController(device);
+        // The INF as the installer copies it into the system's store, and the driver file.
+        const std::string inf = std::string(TAPBENCH_SOURCE_DIR) + "/sys/" + tapmachine::ToUtf8(line->service) + "/" +
+                                tapmachine::ToUtf8(line->service) + ".inf";
+        machine_.files().CopyIn(inf, u"C:\\WINDOWS\\inf\\oem0.inf");
         machine_.InstallDriverModule(line->module, line->service, true);
         machine_.RequirePoolTag(line->service, 'vdtP');
         WriteInstallerDefaults(device);
