@@ -141,7 +141,9 @@ TEST_F(Dialogs, FrameAndCaptionSurroundTheClientArea)
                                    GetSystemMetric(metric::CyCaption));
     Point origin = WindowRef(handle).ClientToScreen({0, 0});
     EXPECT_EQ(origin.x, 15); // the template's 10 dialog units from the screen's corner
-    EXPECT_EQ(origin.y, 16);
+    // 10 dialog units down would put the caption above the screen: the window is kept on it.
+    EXPECT_EQ(window.top, 0);
+    EXPECT_EQ(origin.y, 3 + 19);
 }
 
 TEST_F(Dialogs, AutoRadioButtonsCheckOneOfTheirGroup)

@@ -10,6 +10,7 @@
 
 #include <commctrl.h>
 
+#include <cstring>
 #include <vector>
 
 namespace tap::ui::win32 {
@@ -136,28 +137,30 @@ intptr_t RunPropertySheet(const SheetHeader& header)
         return -1;
     }
     EnsureCommonControls();
-    // Version 1 records: every comctl32 since Windows 95 takes them, and the framework needs no
-    // later field (header images, subtitles).
-    std::vector<PROPSHEETPAGEW> pages(header.pages.size());
-    for (size_t i = 0; i < pages.size(); ++i) {
-        PROPSHEETPAGEW& page = pages[i];
-        page = PROPSHEETPAGEW{};
-        page.dwSize = PROPSHEETPAGEW_V1_SIZE;
+    // Version 1 page records, which every comctl32 takes; the framework needs no later field. The
+    // sheet steps from record to record by their dwSize, so they lie that far apart.
+    const size_t stride = PROPSHEETPAGEW_V1_SIZE;
+    std::vector<DWORD> records((stride / sizeof(DWORD)) * header.pages.size());
+    for (size_t i = 0; i < header.pages.size(); ++i) {
+        PROPSHEETPAGEW page{};
+        page.dwSize = static_cast<DWORD>(stride);
         page.dwFlags = PSP_DEFAULT;
         page.hInstance = Instance(header.pages[i].module);
         page.pszTemplate = MAKEINTRESOURCEW(header.pages[i].templateId);
         page.pfnDlgProc = FrameworkPageProc;
         page.lParam = reinterpret_cast<LPARAM>(header.pages[i].target);
+        std::memcpy(reinterpret_cast<unsigned char*>(records.data()) + i * stride, &page, stride);
     }
+    // The version 1 header: the framework needs none of the later fields (wizard images).
     PROPSHEETHEADERW sheet{};
     sheet.dwSize = PROPSHEETHEADERW_V1_SIZE;
     sheet.dwFlags = header.flags | PSH_PROPSHEETPAGE;
     sheet.hwndParent = Hwnd(header.parent);
     sheet.hInstance = Instance(header.pages.front().module);
     sheet.pszCaption = Wide(header.caption);
-    sheet.nPages = static_cast<UINT>(pages.size());
-    sheet.nStartPage = header.startPage < pages.size() ? header.startPage : 0;
-    sheet.ppsp = pages.data();
+    sheet.nPages = static_cast<UINT>(header.pages.size());
+    sheet.nStartPage = header.startPage < header.pages.size() ? header.startPage : 0;
+    sheet.ppsp = reinterpret_cast<LPCPROPSHEETPAGEW>(records.data());
     return PropertySheetW(&sheet);
 }
 
