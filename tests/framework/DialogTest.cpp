@@ -131,6 +131,17 @@ TEST_F(Dialogs, EscapeCancels)
     EXPECT_EQ(result, answer::Cancel);
 }
 
+TEST_F(FrameworkTest, ModalDialogIsShownEvenWithoutVisibleInItsTemplate)
+{
+    Run([] { Dialog(IDD_HIDDEN).RunModal(); });
+    WindowHandle hidden = TopWindow();
+    ASSERT_NE(hidden, nullptr);
+    EXPECT_EQ(WindowRef(hidden).Text(), "Hidden");
+    EXPECT_TRUE(WindowRef(hidden).IsVisible());
+    Key(desktop::kKeyEnter);
+    EXPECT_FALSE(WindowRef(hidden).Exists());
+}
+
 TEST_F(Dialogs, FrameAndCaptionSurroundTheClientArea)
 {
     Rect window = WindowRef(handle).WindowRect();

@@ -390,6 +390,17 @@ intptr_t RunDialog(ModuleHandle module, ResourceId templateId, WindowHandle pare
     if (!dialog) {
         return -1;
     }
+    // DialogBox shows its dialog even when the template does not say WS_VISIBLE (Windows does so
+    // when the modal loop first finds the queue empty), unless it has already ended.
+    bool mustShow;
+    {
+        Lock lock(CurrentState().mutex);
+        HostWindow* w = FindLocked(dialog);
+        mustShow = w && !w->dialogEnded && !(w->style & kVisible);
+    }
+    if (mustShow) {
+        ShowWindowCommand(dialog, show::Normal);
+    }
     return RunModalWindow(dialog, parent);
 }
 
