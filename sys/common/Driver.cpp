@@ -75,10 +75,11 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRI
     return STATUS_SUCCESS;
 }
 
-/* Puts a new mouse device on the list the arrival handler checks its context against, and takes
- * it off again. PASSIVE_LEVEL, PortLock held. */
+/* Gives a new mouse device its pair number and puts it on the list the arrival handler looks
+ * that number up in. PASSIVE_LEVEL, PortLock held. */
 static VOID LinkLiveDevice(PMOUSE_DEVICE_EXTENSION Extension)
 {
+    Extension->PairNumber = ++Globals.LastPairNumber;
     Extension->NextLive = Globals.LiveDevices;
     Globals.LiveDevices = Extension;
 }
@@ -163,7 +164,7 @@ NTSTATUS NTAPI AddDevice(PDRIVER_OBJECT DriverObject, PDEVICE_OBJECT PhysicalDev
     /* Without a beep thread the driver works silently. */
     StartBeepThread(extension);
 
-    /* Ports already present are reported from inside the registration, so the arrival handler
+    /* Ports already present may be reported from inside the registration, so the arrival handler
      * must find this device on the live list before it, and PortLock must be free. */
     AcquirePortLock();
     LinkLiveDevice(extension);

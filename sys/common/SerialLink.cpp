@@ -18,7 +18,7 @@
  *
  * Every ending of a reader acknowledges it once on ReadDoneEvent: the loop when it finds the
  * reader stopped, closed or removed, whoever would have issued the next read when a read ends the
- * reader (cancelled, port gone, or the same unproductive status TAP_READ_RETRY_LIMIT times). A
+ * reader (cancelled, port gone, or TAP_READ_RETRY_LIMIT reads in a row without a byte). A
  * reader's start clears the event. A stop therefore waits exactly when Reading was set: either the
  * reader is still running and its ending will come, or it ended by itself and its acknowledgement
  * is already there. Nothing else signals the event.
@@ -276,10 +276,10 @@ NTSTATUS NTAPI PortArrival(PVOID NotificationStructure, PVOID Context)
     }
 
     AcquirePortLock();
-    /* The context is only compared until it is found on the live list: a notification that was
-     * already on its way when the device was removed finds nothing and does nothing. */
+    /* A notification that was already on its way when its pair was removed finds no pair with
+     * its number and does nothing. */
     for (extension = Globals.LiveDevices; extension != NULL; extension = extension->NextLive) {
-        if (extension == (PMOUSE_DEVICE_EXTENSION)Context) {
+        if (extension->PairNumber == (ULONG)(ULONG_PTR)Context) {
             break;
         }
     }
@@ -294,8 +294,8 @@ NTSTATUS RegisterPortArrivals(PDRIVER_OBJECT DriverObject, PMOUSE_DEVICE_EXTENSI
 {
     return IoRegisterPlugPlayNotification(EventCategoryDeviceInterfaceChange,
                                           PNPNOTIFY_DEVICE_INTERFACE_INCLUDE_EXISTING_INTERFACES,
-                                          (PVOID)&GUID_DEVINTERFACE_COMPORT, DriverObject, PortArrival, Extension,
-                                          &Extension->InterfaceNotification);
+                                          (PVOID)&GUID_DEVINTERFACE_COMPORT, DriverObject, PortArrival,
+                                          (PVOID)(ULONG_PTR)Extension->PairNumber, &Extension->InterfaceNotification);
 }
 
 /* ---- The reader ----------------------------------------------------------------------------- */
@@ -328,7 +328,6 @@ NTSTATUS RunReader(PMOUSE_DEVICE_EXTENSION Extension)
     KeClearEvent(&Extension->ReadDoneEvent);
     Extension->ReadEnded = FALSE;
     Extension->UnproductiveReads = 0;
-    Extension->LastReadStatus = STATUS_SUCCESS;
 
     KeAcquireSpinLock(&Extension->ReadLock, &irql);
     Extension->Reading = TRUE;
@@ -391,15 +390,10 @@ NTSTATUS IssueReads(PMOUSE_DEVICE_EXTENSION Extension)
     }
 }
 
-/* Counts a read that brought no byte. TRUE when the same status came back too often in a row. */
-static BOOLEAN UnproductiveReadLimitReached(PMOUSE_DEVICE_EXTENSION Extension, NTSTATUS Status)
+/* Counts a read that brought no byte. TRUE when too many came in a row. */
+static BOOLEAN UnproductiveReadLimitReached(PMOUSE_DEVICE_EXTENSION Extension)
 {
-    if (Extension->UnproductiveReads != 0 && Extension->LastReadStatus == Status) {
-        Extension->UnproductiveReads++;
-    } else {
-        Extension->LastReadStatus = Status;
-        Extension->UnproductiveReads = 1;
-    }
+    Extension->UnproductiveReads++;
     return Extension->UnproductiveReads >= TAP_READ_RETRY_LIMIT;
 }
 
@@ -425,7 +419,7 @@ NTSTATUS NTAPI ReadComplete(PDEVICE_OBJECT DeviceObject, PIRP Irp, PVOID Context
         ended = TRUE;
     } else {
         /* No byte: the read is issued again, unless it keeps failing the same way. */
-        ended = UnproductiveReadLimitReached(extension, status);
+        ended = UnproductiveReadLimitReached(extension);
     }
     extension->ReadEnded = ended;
 

@@ -41,8 +41,8 @@
 #define TAP_READ_PASSED      2   /* the read has been passed on (or no read is in progress) */
 #define TAP_READ_COMPLETED   3   /* the read completed while it was being passed on */
 
-/* A read that returns nothing with the same status this many times in a row ends the reader, as
- * a vanished port does, so a port that fails every read at once cannot hold a processor at
+/* This many reads in a row that bring no byte (whatever their status) end the reader, as a
+ * vanished port does, so a port that fails every read at once cannot hold a processor at
  * DISPATCH_LEVEL forever. IOCTL_TOUCH_CLOSE_PORT then IOCTL_TOUCH_OPEN_PORT starts a new one. */
 #define TAP_READ_RETRY_LIMIT 32
 
@@ -83,9 +83,9 @@ typedef struct _MOUSE_DEVICE_EXTENSION {
 
     /* Bookkeeping of the framework. */
     struct _MOUSE_DEVICE_EXTENSION *NextLive; /* Globals.LiveDevices chain; under PortLock */
+    ULONG PairNumber;                    /* names the pair to the arrival handler; never reused */
     BOOLEAN ReadEnded;                   /* read path only: the last completion ended the reader */
-    NTSTATUS LastReadStatus;             /* read path only: status of the last unproductive read */
-    ULONG UnproductiveReads;             /* read path only: unproductive reads in a row with it */
+    ULONG UnproductiveReads;             /* read path only: reads in a row that brought no byte */
 } MOUSE_DEVICE_EXTENSION, *PMOUSE_DEVICE_EXTENSION;
 
 /* The control device: named, in no device stack; the tools send their control codes here. */
@@ -120,6 +120,7 @@ typedef struct _TAP_DRIVER_DATA {
     /* Bookkeeping of the framework. */
     KMUTEX PortLock;                     /* see the lock order above; initialised in DriverEntry */
     PMOUSE_DEVICE_EXTENSION LiveDevices; /* mouse devices the arrival handler may act on */
+    ULONG LastPairNumber;                /* under PortLock */
 } TAP_DRIVER_DATA;
 
 extern TAP_DRIVER_DATA Globals;
@@ -187,12 +188,15 @@ NTSTATUS QueryParameterValue(HANDLE Key, PCWSTR Name, PVOID Destination, ULONG L
 
 /* ---- SerialLink.cpp: the COM port, its reader and the stop protocol -------------------------- */
 
-/* COM-port interface arrival callback. System worker thread (or AddDevice's thread for ports
- * present at registration), PASSIVE_LEVEL; takes PortLock. Returns STATUS_SUCCESS. */
+/* COM-port interface arrival callback; its context is the pair's number, not a pointer, since a
+ * notification may still run after the pair has been removed. System worker thread (or AddDevice's
+ * thread for ports present at registration), PASSIVE_LEVEL; takes PortLock. Returns
+ * STATUS_SUCCESS. */
 DRIVER_NOTIFICATION_CALLBACK_ROUTINE PortArrival;
 
-/* Registers PortArrival for COM-port interfaces, those present included, with Extension as the
- * context. PASSIVE_LEVEL, PortLock not held (present ports are reported from inside the call). */
+/* Registers PortArrival for COM-port interfaces, those present included, with the pair's number
+ * as the context. PASSIVE_LEVEL, PortLock not held (present ports may be reported from inside the
+ * call). */
 NTSTATUS RegisterPortArrivals(PDRIVER_OBJECT DriverObject, PMOUSE_DEVICE_EXTENSION Extension);
 
 /* Opens and configures the port named by Settings.Port when Enable allows it, and starts the

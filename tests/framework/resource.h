@@ -5,6 +5,7 @@
 #define IDD_PAGE_ONE    201
 #define IDD_PAGE_TWO    202
 #define IDD_PAGE_THREE  203
+#define IDD_TARGET      204
 #define IDI_SQUARE      300
 #define IDS_GREETING    1
 #define IDC_RADIO_A     1001

@@ -3,8 +3,14 @@
 //
 // The kernel follows who holds each IRP: the allocator (Idle), the driver it was sent to
 // (Dispatched), a completion routine that may take it back (RoutineRunning), a driver whose
-// completion routine took it back mid-stack (Halted). A driver that touches an IRP it does not
-// hold - completes it twice, frees or reuses it while a lower driver has it - stops the run.
+// completion routine took it back mid-stack (Halted). Which driver holds it is read from the
+// IRP's own record, not from CurrentLocation: a stack location is held from the moment a
+// dispatch routine is called for it until completion passes it. A driver passes an IRP on from
+// its own location either to the next one (IoCopyCurrentIrpStackLocationToNext) or by handing
+// its own location to the driver below (IoSkipCurrentIrpStackLocation), and a sender may keep a
+// location of its own (IoSetNextIrpStackLocation) that no driver ever holds. A driver that
+// touches an IRP it does not hold - completes it twice, frees or reuses it while a lower driver
+// has it - stops the run.
 // For every stack location it also checks the pending rule: a dispatch routine returns
 // STATUS_PENDING exactly when the location was marked pending, and returns anything else only
 // after the IRP has been completed past its location.
@@ -139,6 +145,16 @@ void ClearLocation(PIO_STACK_LOCATION location)
 
 } // namespace
 
+int HoldingLocation(const IrpRecord &record)
+{
+    for (size_t number = 1; number < record.locations.size(); ++number) {
+        if (record.locations[number].held) {
+            return static_cast<int>(number);
+        }
+    }
+    return 0;
+}
+
 bool ConsumeIrpFailure(DriverModule *module)
 {
     if (module == nullptr || module->irpFailCount == 0) {
@@ -202,9 +218,8 @@ NTSTATUS CallDriverChecked(const char *routine, PDEVICE_OBJECT device, PIRP irp)
     int number = 0;
     {
         std::lock_guard<std::mutex> held(state.lock);
-        state.LiveDevice(routine, device);
+        DeviceRecord *target = state.LiveDevice(routine, device);
         IrpRecord *record = state.LiveIrp(routine, irp);
-        bool top = irp->CurrentLocation == irp->StackCount + 1;
         if (irp->CurrentLocation > irp->StackCount + 1) {
             BugCheck(routine, "IRP %p has a corrupt stack (CurrentLocation %d, StackCount %d)",
                      static_cast<void *>(irp), irp->CurrentLocation, irp->StackCount);
@@ -213,8 +228,25 @@ NTSTATUS CallDriverChecked(const char *routine, PDEVICE_OBJECT device, PIRP irp)
             BugCheck(routine, "IRP %p is sent to device %p while it is being completed", static_cast<void *>(irp),
                      static_cast<void *>(device));
         }
-        if (record->phase == IrpPhase::Dispatched && top) {
-            BugCheck(routine, "IRP %p is sent again while a driver still holds it", static_cast<void *>(irp));
+        // Only the holder passes an IRP on: to the location below its own, or (after a skip) on
+        // its own location. A send from higher up would overwrite a location that the driver
+        // above still owns: a second skip, or a driver that already passed the IRP on.
+        int holding = HoldingLocation(*record);
+        if (holding != 0 && irp->CurrentLocation > holding + 1) {
+            BugCheck(routine,
+                     "IRP %p is sent again while a driver still holds it: it would take stack location %d, above "
+                     "location %d of device %p that holds it (skipped twice, or sent by a driver that already "
+                     "passed it on)",
+                     static_cast<void *>(irp), irp->CurrentLocation - 1, holding,
+                     static_cast<void *>((FirstLocation(irp) + holding - 1)->DeviceObject));
+        }
+        if (target->deleted && target->deletedUnderUpper) {
+            BugCheck(routine,
+                     "IRP %p (major function 0x%02x) is sent to device object %p, which its driver deleted while "
+                     "a device was still attached above it: after IRP_MN_REMOVE_DEVICE nothing may be sent down "
+                     "the stack",
+                     static_cast<void *>(irp), IoGetNextIrpStackLocation(irp)->MajorFunction,
+                     static_cast<void *>(device));
         }
         if (irp->CurrentLocation <= 1) {
             BugCheck(routine, "no stack location left in IRP %p for device %p (StackCount %d, device StackSize %d)",
@@ -244,6 +276,7 @@ NTSTATUS CallDriverChecked(const char *routine, PDEVICE_OBJECT device, PIRP irp)
         location = IrpLocation{};
         location.sequence = ++state.nextSequence;
         location.majorFunction = next->MajorFunction;
+        location.held = true;
         sequence = location.sequence;
         record->phase = IrpPhase::Dispatched;
         ++record->token;
@@ -501,12 +534,17 @@ extern "C" VOID FASTCALL IofCompleteRequest(PIRP irp, CCHAR)
             location.markedPending = marked ? 1 : 0;
             CheckPendingRule(irp, location, number, leaving->DeviceObject);
         }
+        location.held = false;
         irp->CurrentLocation++;
         irp->Tail.Overlay.CurrentStackLocation++;
         irp->PendingReturned = marked;
         if (InvokesRoutine(leaving, irp)) {
-            bool atTop = irp->CurrentLocation == irp->StackCount + 1;
-            PDEVICE_OBJECT device = atTop ? nullptr : IoGetCurrentIrpStackLocation(irp)->DeviceObject;
+            // The routine is the sender's when no driver holds a location above: the IRP is back
+            // at the top, or at a location the sender took for itself.
+            bool atTop = HoldingLocation(*record) == 0;
+            PDEVICE_OBJECT device = irp->CurrentLocation > irp->StackCount
+                                        ? nullptr
+                                        : IoGetCurrentIrpStackLocation(irp)->DeviceObject;
             DriverModule *module = record->owner.module;
             if (device != nullptr) {
                 state.LiveDevice("completion routine (IoCompleteRequest)", device);

@@ -89,6 +89,7 @@ struct DeviceRecord : ObjectRecord {
     bool driverWide = false;
     std::u16string name; // empty: unnamed
     bool deleted = false;
+    bool deletedUnderUpper = false;      // deleted while a device was attached on top of it
     PDEVICE_OBJECT attachedTo = nullptr; // the device it is attached on top of
 };
 
@@ -152,6 +153,8 @@ struct IrpLocation {
     int markedPending = -1;     // -1 unknown, else whether completion found SL_PENDING_RETURNED
     NTSTATUS returnedStatus = STATUS_SUCCESS;
     uint8_t majorFunction = 0;
+    bool held = false;          // dispatched to a driver and not yet completed past; a location the
+                                // sender took for itself (IoSetNextIrpStackLocation) is never held
 };
 
 struct IrpRecord {
@@ -171,6 +174,10 @@ struct IrpRecord {
     ULONG code = 0;              // control code, for messages
     bool routineAtTop = false;   // the running completion routine is the allocator's
 };
+
+// The lowest stack location that a driver holds (see IrpLocation::held), 0 if none: the IRP is
+// then with its sender.
+int HoldingLocation(const IrpRecord &record);
 
 // ---- Pool ----------------------------------------------------------------------------------------
 struct PoolBlock {

@@ -4,7 +4,6 @@
 #include <machine/Utf.h>
 
 #include <atomic>
-#include <cstdarg>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -49,16 +48,6 @@ SystemDriverHost &DriverHost()
         tapkernel::BugCheck("DriverHost", "a system driver of the simulated PC runs without a machine");
     }
     return machine->state();
-}
-
-void BugCheckFromMachine(const char *routine, const char *format, ...)
-{
-    char message[512];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(message, sizeof message, format, args);
-    va_end(args);
-    tapkernel::BugCheck(routine, "%s", message);
 }
 
 // ---- MachineState ----------------------------------------------------------------------------------
@@ -276,6 +265,8 @@ Machine *Machine::CurrentOrNull() { return currentMachine.load(); }
 
 MachineState &Machine::state() { return *state_; }
 
+tapkernel::Kernel &Machine::kernel() { return state_->kernel(); }
+tapkernel::RegistryStore &Machine::registry() { return state_->registry(); }
 FileSystem &Machine::files() { return state_->files(); }
 MouseInput &Machine::mouse() { return state_->Mouse(); }
 std::vector<MouseClassDeviceInfo> Machine::mouseClassDevices() const { return state_->MouseClassDevices(); }
@@ -337,10 +328,14 @@ void Machine::SaveRegistry(const std::string &hostFile) const
 
 void Machine::LoadRegistry(const std::string &hostFile) { LoadRegistryText(ReadHostFile(hostFile)); }
 
-void Machine::InstallDriverModule(const std::string &hostModule, std::u16string_view service)
+void Machine::InstallDriverModule(const std::string &hostModule, std::u16string_view service, bool link)
 {
     std::u16string imagePath = u"System32\\drivers\\" + std::u16string(service) + u".sys";
-    files().CopyIn(hostModule, u"\\SystemRoot\\" + imagePath);
+    if (link) {
+        files().LinkIn(hostModule, u"\\SystemRoot\\" + imagePath);
+    } else {
+        files().CopyIn(hostModule, u"\\SystemRoot\\" + imagePath);
+    }
     InstallService(service, imagePath);
 }
 

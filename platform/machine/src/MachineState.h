@@ -18,7 +18,6 @@
 
 #include <map>
 #include <mutex>
-#include <set>
 
 namespace tapmachine {
 
@@ -39,7 +38,6 @@ struct DeviceNode {
     PDEVICE_OBJECT pdo = nullptr;
     std::vector<LoadedDriver *> stack;  // drivers whose AddDevice succeeded, bottom up
     ComPortModel *port = nullptr;       // the UART of a COM port node
-    bool removalReady = false;          // surprise-removed and no handle left open
 };
 
 struct ComPortSlot {
@@ -61,7 +59,6 @@ public:
 
     // ---- SystemDriverHost ----
     ComPortModel *ComPortOf(PDEVICE_OBJECT physicalDevice) override;
-    void PortClosedAfterRemoval(ComPortModel &port) override;
     void SetPortInterfaceState(ComPortModel &port, BOOLEAN enabled) override;
     MouseInput &Mouse() override { return mouse_; }
     bool MouseClassQueriesAttributes() override;
@@ -149,7 +146,6 @@ private:
     std::vector<BeepRecord> beeps_;
     std::map<unsigned, MouseClassDeviceInfo> mouseClassDevices_;
     bool queryAttributes_ = true;
-    std::set<ComPortModel *> portsClosedAfterRemoval_;
 };
 
 // Upper-case form of a name, for maps keyed without regard to case.

@@ -19,6 +19,8 @@
 #include <machine/RegistryText.h>
 #include <machine/TouchController.h>
 
+#include <tapkernel/Kernel.h>
+
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -134,6 +136,10 @@ public:
     static Machine *CurrentOrNull();
 
     // ---- Parts ----
+    // The kernel stand-in of this machine (object namespace, files for user mode, leak checks)
+    // and its registry store, shared by the kernel's Zw* and the user-mode Reg* routines.
+    tapkernel::Kernel &kernel();
+    tapkernel::RegistryStore &registry();
     FileSystem &files();
     MouseInput &mouse();
     std::vector<MouseClassDeviceInfo> mouseClassDevices() const;
@@ -155,16 +161,19 @@ public:
     std::optional<RegistryValueRecord> Value(std::u16string_view keyPath, std::u16string_view name) const;
     bool KeyExists(std::u16string_view keyPath) const;
     // The whole registry in the text format of RegistryText.h (HKLM\HARDWARE, which the system
-    // rebuilds at every boot, is left out), and back: loading replaces everything.
+    // rebuilds at every boot, is left out), and back: loading replaces everything else and adds
+    // the system's own entries where missing. Meant for a machine whose devices are not started
+    // yet (or MachineOptions::registryFile); running stacks are not touched.
     std::string RegistryText() const;
     void LoadRegistryText(const std::string &text);
     void SaveRegistry(const std::string &hostFile) const;
     void LoadRegistry(const std::string &hostFile);
 
     // ---- Drivers and device nodes ----
-    // Copies a driver module built for this machine to system32\drivers\<service>.sys and
-    // writes its service key (ImagePath, Type 1, Start 3, ErrorControl 1).
-    void InstallDriverModule(const std::string &hostModule, std::u16string_view service);
+    // Puts a driver module built for this machine at system32\drivers\<service>.sys (a copy, or
+    // with `link` a symbolic link to the build output) and writes its service key (ImagePath,
+    // Type 1, Start 3, ErrorControl 1).
+    void InstallDriverModule(const std::string &hostModule, std::u16string_view service, bool link = false);
     // Writes a service key only; the image path defaults to System32\drivers\<service>.sys.
     void InstallService(std::u16string_view service, std::u16string_view imagePath = {});
 

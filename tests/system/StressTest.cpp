@@ -1,0 +1,127 @@
+// The reader's stop protocol under load: the port's device thread completes reads (and issues the
+// next ones) while another thread closes and opens the port, stops the device or removes it.
+// Run under ThreadSanitizer (host-tsan) and the kernel's verifier.
+#include "MonotapSystem.h"
+
+#include "serial/ComPortModel.h"
+
+#include <atomic>
+#include <limits>
+#include <thread>
+
+using namespace monotaptest;
+
+namespace {
+
+constexpr int kClosesAndOpens = 5000;
+constexpr int kRemovals = 200;
+constexpr int kStops = 100;
+
+class Stress : public MonotapMachine {
+protected:
+    Stress()
+    {
+        SetParameter(u"Port", 1);
+        SetParameter(u"Enable", 1);
+        SetParameter(u"BeepMode", BEEP_ON_TOUCH);
+        SetParameter(u"BeepFreq", 880);
+        SetParameter(u"BeepTime", 1);
+    }
+
+    // Sends touch packets down COM1 and hands them to the port at once, until told to stop, so
+    // that reads complete on the port's device thread all along. Only the port's line is touched
+    // from this thread (the machine's PnP state belongs to the test's thread); the virtual clock
+    // does not move.
+    void StartFeeding()
+    {
+        tapmachine::ComPortModel &port = machine.comPort(1).model();
+        feeder_ = std::thread([this, &port] {
+            uint16_t x = 0;
+            while (!stop_) {
+                std::vector<uint8_t> packet = Packet(x % 3 ? 0x81 : 0x84, x, static_cast<uint16_t>(4095 - x));
+                port.Transmit(packet.data(), packet.size(), tapmachine::LineFormat{});
+                port.DeliverArrived(std::numeric_limits<tapmachine::Ticks>::max());
+                x = static_cast<uint16_t>((x + 37) % 4096);
+                std::this_thread::yield();
+            }
+        });
+    }
+
+    void StopFeeding()
+    {
+        stop_ = true;
+        feeder_.join();
+        machine.Settle();
+    }
+
+    // A control code straight through a handle, without waiting for the machine to be idle.
+    NTSTATUS RawControl(ULONG code, ULONG value = 0)
+    {
+        tapkernel::Kernel &kernel = tapkernel::Kernel::Current();
+        PFILE_OBJECT file = nullptr;
+        NTSTATUS status = kernel.OpenFile(u"\\??\\MonotapSymLnk1", FILE_ALL_ACCESS, &file);
+        if (!NT_SUCCESS(status)) {
+            return status;
+        }
+        ULONG_PTR information = 0;
+        status = kernel.DeviceIoControl(file, code, value ? &value : nullptr, value ? sizeof value : 0, nullptr, 0,
+                                        &information);
+        kernel.CloseFile(file);
+        return status;
+    }
+
+    std::atomic<bool> stop_{false};
+    std::thread feeder_;
+};
+
+TEST_F(Stress, CloseAndOpenAgainstCompletingReads)
+{
+    Start();
+    StartFeeding();
+    for (int i = 0; i < kClosesAndOpens; ++i) {
+        ASSERT_EQ(RawControl(IOCTL_TOUCH_CLOSE_PORT), STATUS_SUCCESS);
+        ASSERT_EQ(RawControl(IOCTL_TOUCH_OPEN_PORT, 1), STATUS_SUCCESS);
+    }
+    StopFeeding();
+    // Every open issues one read; the rest were issued by completions on the device thread.
+    EXPECT_GT(ReadsIssued(1), size_t(kClosesAndOpens)) << "reads completed along the way";
+    TakeRecords();
+    EXPECT_EQ(OpenPort(), 1u);
+    Feed(1, Packet(0x84, 10, 10));
+    Feed(1, Packet(0x81, 10, 10));
+    EXPECT_FALSE(TakeRecords().empty()) << "still reading";
+    ASSERT_EQ(machine.RemoveDevice(node), STATUS_SUCCESS);
+}
+
+TEST_F(Stress, RemovalAgainstCompletingReads)
+{
+    Start();
+    StartFeeding();
+    for (int i = 0; i < kRemovals; ++i) {
+        ASSERT_EQ(machine.RemoveDevice(node), STATUS_SUCCESS);
+        ASSERT_EQ(machine.StartDevice(node), STATUS_SUCCESS);
+    }
+    StopFeeding();
+    ASSERT_EQ(machine.RemoveDevice(node), STATUS_SUCCESS);
+    EXPECT_FALSE(machine.DriverLoaded(u"Monotap"));
+}
+
+TEST_F(Stress, StopAgainstCompletingReads)
+{
+    for (int i = 0; i < kStops; ++i) {
+        Start();
+        StartFeeding();
+        RawControl(IOCTL_TOUCH_CLOSE_PORT);
+        RawControl(IOCTL_TOUCH_OPEN_PORT, 1);
+        ASSERT_EQ(machine.StopDevice(node), STATUS_SUCCESS);
+        RawControl(IOCTL_TOUCH_OPEN_PORT, 1);
+        StopFeeding();
+        stop_ = false;
+        machine.comPort(1).ClearRequests();
+        Feed(1, Packet(0x81, 10, 10));
+        EXPECT_TRUE(machine.comPort(1).requests().empty()) << "no read after the stop";
+        ASSERT_EQ(machine.RemoveDevice(node), STATUS_SUCCESS);
+    }
+}
+
+} // namespace
