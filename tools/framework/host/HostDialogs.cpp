@@ -467,8 +467,10 @@ int ShowBox(WindowHandle owner, const std::u16string& text, const std::u16string
         FocusControl(first);
     }
     {
+        const uint64_t now = state.desktop.Clock().Now();
         Lock lock(state.mutex);
         state.openBoxes[window] = index;
+        LogWindowEventLocked(WindowEvent::Kind::MessageBoxShown, *FindLocked(window), now, text);
     }
     ShowWindowCommand(window, show::Show);
     if (automatic) {
@@ -476,10 +478,20 @@ int ShowBox(WindowHandle owner, const std::u16string& text, const std::u16string
     }
     WindowHandle disabledOwner = DisableOwner(owner);
     RunModalLoop(window);
+    // The log keeps the box's own record: the window is gone once the modal run has finished.
+    HostWindow closed;
+    {
+        Lock lock(state.mutex);
+        closed.handle = window;
+        closed.text = FindLocked(window)->text;
+        closed.thread = FindLocked(window)->thread;
+    }
     intptr_t result = FinishModal(window, disabledOwner);
+    const uint64_t now = state.desktop.Clock().Now();
     Lock lock(state.mutex);
     state.openBoxes.erase(window);
     state.boxes[index].answer = static_cast<int>(result);
+    LogWindowEventLocked(WindowEvent::Kind::MessageBoxClosed, closed, now, text, static_cast<int>(result));
     return static_cast<int>(result);
 }
 
