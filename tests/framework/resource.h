@@ -1,6 +1,7 @@
 // Ids of Framework.rc.
 #define IDC_STATIC      (-1)
 #define IDD_CONTROLS    100
+#define IDD_HIDDEN      101
 #define IDD_PAGE_ONE    201
 #define IDD_PAGE_TWO    202
 #define IDD_PAGE_THREE  203

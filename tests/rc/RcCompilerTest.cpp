@@ -168,6 +168,21 @@ TEST(RcCompiler, IconAndBitmapEmbedTheFilesTheyName)
     EXPECT_EQ(script.bitmaps[0].id, 131);
 }
 
+TEST(RcCompiler, VersionRecordIsReadAndLeftOut)
+{
+    Script script = Compile("1 VERSIONINFO\n FILEVERSION 1,0,0,0\n FILEOS VOS_NT_WINDOWS32\n"
+                            "BEGIN\n BLOCK \"StringFileInfo\"\n BEGIN\n  BLOCK \"080404b0\"\n  {\n"
+                            "   VALUE \"FileDescription\", \"Tool\"\n  }\n END\n"
+                            " BLOCK \"VarFileInfo\" BEGIN VALUE \"Translation\", 0x804, 1200 END\n"
+                            "END\n"
+                            "STRINGTABLE BEGIN 7 \"after\" END\n");
+    ASSERT_EQ(script.strings.size(), 1u);
+    EXPECT_EQ(script.strings[0].text, u"after");
+    const std::string file = TAP_RC_DATA_DIR "/inline.rc:";
+    EXPECT_EQ(ErrorOf("1 VERSIONINFO FILEVERSION 1,0,0,0"), file + "1: VERSIONINFO without BEGIN");
+    EXPECT_EQ(ErrorOf("1 VERSIONINFO\nBEGIN BLOCK \"x\" BEGIN END"), file + "1: VERSIONINFO without END");
+}
+
 TEST(RcCompiler, FaultsNameTheFileAndLine)
 {
     const std::string file = TAP_RC_DATA_DIR "/inline.rc:";

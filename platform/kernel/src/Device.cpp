@@ -147,15 +147,15 @@ NTSTATUS SendFileRequest(PFILE_OBJECT file, UCHAR major, ULONG code, const void 
     KEVENT event;
     KeInitializeEvent(&event, NotificationEvent, FALSE);
     IO_STATUS_BLOCK ioStatus{};
-    RequestSpec spec;
-    spec.major = major;
-    spec.code = code;
-    spec.input = input;
-    spec.inputLength = inputLength;
-    spec.output = output;
-    spec.outputLength = outputLength;
-    spec.file = file;
-    PIRP irp = BuildRequest("I/O request", device, spec, &event, &ioStatus, Owner{});
+    RequestParameters request;
+    request.major = major;
+    request.code = code;
+    request.input = input;
+    request.inputLength = inputLength;
+    request.output = output;
+    request.outputLength = outputLength;
+    request.file = file;
+    PIRP irp = BuildRequest("I/O request", device, request, &event, &ioStatus, Owner{});
     if (irp == nullptr) {
         return STATUS_INSUFFICIENT_RESOURCES;
     }

@@ -315,7 +315,7 @@ NTSTATUS CallDriverChecked(const char *routine, PDEVICE_OBJECT device, PIRP irp)
     return status;
 }
 
-PIRP BuildRequest(const char *routine, PDEVICE_OBJECT device, const RequestSpec &spec, PKEVENT event,
+PIRP BuildRequest(const char *routine, PDEVICE_OBJECT device, const RequestParameters &request, PKEVENT event,
                   PIO_STATUS_BLOCK ioStatus, Owner owner)
 {
     PIRP irp = AllocateIrp(routine, device->StackSize, owner);
@@ -326,15 +326,15 @@ PIRP BuildRequest(const char *routine, PDEVICE_OBJECT device, const RequestSpec 
     std::lock_guard<std::mutex> held(state.lock);
     IrpRecord *record = state.irps[irp].get();
     record->threaded = true;
-    record->code = spec.code;
-    record->file = spec.file;
+    record->code = request.code;
+    record->file = request.file;
     irp->UserIosb = ioStatus;
     irp->UserEvent = event;
     irp->RequestorMode = KernelMode;
-    irp->Tail.Overlay.OriginalFileObject = spec.file;
+    irp->Tail.Overlay.OriginalFileObject = request.file;
     PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
-    next->MajorFunction = spec.major;
-    next->FileObject = spec.file;
+    next->MajorFunction = request.major;
+    next->FileObject = request.file;
     auto buffered = [&](const void *input, ULONG inputLength, void *output, ULONG outputLength) {
         ULONG size = inputLength > outputLength ? inputLength : outputLength;
         if (size == 0) {
@@ -356,29 +356,29 @@ PIRP BuildRequest(const char *routine, PDEVICE_OBJECT device, const RequestSpec 
             record->outputLength = outputLength;
         }
     };
-    switch (spec.major) {
+    switch (request.major) {
     case IRP_MJ_DEVICE_CONTROL:
     case IRP_MJ_INTERNAL_DEVICE_CONTROL:
-        next->Parameters.DeviceIoControl.OutputBufferLength = spec.outputLength;
-        next->Parameters.DeviceIoControl.InputBufferLength = spec.inputLength;
-        next->Parameters.DeviceIoControl.IoControlCode = spec.code;
-        switch (METHOD_FROM_CTL_CODE(spec.code)) {
+        next->Parameters.DeviceIoControl.OutputBufferLength = request.outputLength;
+        next->Parameters.DeviceIoControl.InputBufferLength = request.inputLength;
+        next->Parameters.DeviceIoControl.IoControlCode = request.code;
+        switch (METHOD_FROM_CTL_CODE(request.code)) {
         case METHOD_BUFFERED:
-            buffered(spec.input, spec.inputLength, spec.output, spec.outputLength);
-            irp->UserBuffer = spec.output;
+            buffered(request.input, request.inputLength, request.output, request.outputLength);
+            irp->UserBuffer = request.output;
             break;
         case METHOD_NEITHER:
-            next->Parameters.DeviceIoControl.Type3InputBuffer = const_cast<void *>(spec.input);
-            irp->UserBuffer = spec.output;
+            next->Parameters.DeviceIoControl.Type3InputBuffer = const_cast<void *>(request.input);
+            irp->UserBuffer = request.output;
             break;
         default:
             BugCheck(routine, "control code 0x%08x uses METHOD_IN_DIRECT/METHOD_OUT_DIRECT, which this kernel "
-                              "does not offer", static_cast<unsigned>(spec.code));
+                              "does not offer", static_cast<unsigned>(request.code));
         }
         break;
     case IRP_MJ_READ:
     case IRP_MJ_WRITE: {
-        ULONG length = spec.major == IRP_MJ_READ ? spec.outputLength : spec.inputLength;
+        ULONG length = request.major == IRP_MJ_READ ? request.outputLength : request.inputLength;
         next->Parameters.Read.Length = length;
         next->Parameters.Read.ByteOffset.QuadPart = 0;
         if ((device->Flags & DO_DIRECT_IO) != 0) {
@@ -386,13 +386,13 @@ PIRP BuildRequest(const char *routine, PDEVICE_OBJECT device, const RequestSpec 
                      static_cast<void *>(device));
         }
         if ((device->Flags & DO_BUFFERED_IO) != 0) {
-            if (spec.major == IRP_MJ_READ) {
-                buffered(nullptr, 0, spec.output, length);
+            if (request.major == IRP_MJ_READ) {
+                buffered(nullptr, 0, request.output, length);
             } else {
-                buffered(spec.input, length, nullptr, 0);
+                buffered(request.input, length, nullptr, 0);
             }
         } else {
-            irp->UserBuffer = spec.major == IRP_MJ_READ ? spec.output : const_cast<void *>(spec.input);
+            irp->UserBuffer = request.major == IRP_MJ_READ ? request.output : const_cast<void *>(request.input);
         }
         break;
     }
@@ -609,14 +609,14 @@ extern "C" PIRP NTAPI IoBuildDeviceIoControlRequest(ULONG code, PDEVICE_OBJECT d
         state.LiveDevice("IoBuildDeviceIoControlRequest", device);
         state.CheckNotFreed("IoBuildDeviceIoControlRequest", event, "event");
     }
-    RequestSpec spec;
-    spec.major = internal ? IRP_MJ_INTERNAL_DEVICE_CONTROL : IRP_MJ_DEVICE_CONTROL;
-    spec.code = code;
-    spec.input = input;
-    spec.inputLength = inputLength;
-    spec.output = output;
-    spec.outputLength = outputLength;
-    return BuildRequest("IoBuildDeviceIoControlRequest", device, spec, event, ioStatus, CurrentOwner());
+    RequestParameters request;
+    request.major = internal ? IRP_MJ_INTERNAL_DEVICE_CONTROL : IRP_MJ_DEVICE_CONTROL;
+    request.code = code;
+    request.input = input;
+    request.inputLength = inputLength;
+    request.output = output;
+    request.outputLength = outputLength;
+    return BuildRequest("IoBuildDeviceIoControlRequest", device, request, event, ioStatus, CurrentOwner());
 }
 
 // ---- Cancel ---------------------------------------------------------------------------------------

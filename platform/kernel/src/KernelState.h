@@ -361,7 +361,7 @@ PIRP AllocateIrp(const char *routine, CCHAR stackSize, Owner owner);
 NTSTATUS OpenDeviceFile(const char *routine, std::u16string_view name, ACCESS_MASK access, PFILE_OBJECT *file);
 // A request the I/O manager builds and completes itself (threaded IRP): device control (internal
 // or not), read, write, create, cleanup, close.
-struct RequestSpec {
+struct RequestParameters {
     UCHAR major = 0;
     ULONG code = 0;
     const void *input = nullptr;
@@ -370,7 +370,7 @@ struct RequestSpec {
     ULONG outputLength = 0;
     PFILE_OBJECT file = nullptr;
 };
-PIRP BuildRequest(const char *routine, PDEVICE_OBJECT device, const RequestSpec &spec, PKEVENT event,
+PIRP BuildRequest(const char *routine, PDEVICE_OBJECT device, const RequestParameters &request, PKEVENT event,
                   PIO_STATUS_BLOCK ioStatus, Owner owner);
 bool ConsumePoolFailure(DriverModule *module); // lock held: fault injection
 bool ConsumeIrpFailure(DriverModule *module);  // lock held
