@@ -186,7 +186,7 @@ VOID ReplyContactFrame(PMOUSE_DEVICE_EXTENSION Extension, PCONTACT_FRAME Reply)
 
     RtlZeroMemory(Reply, sizeof(*Reply));
     KeAcquireSpinLock(&FrameLock, &oldIrql);
-    if (Extension->AttributesQueried && Extension->PortDevice == NULL) {
+    if (TapLoad(Extension->AttributesQueried) && Extension->PortDevice == NULL) {
         Reply->ContactCount = CONTACT_COUNT_NO_PORT;
     } else if (!Extension->Touch.DataMode) {
         Reply->ContactCount = CONTACT_COUNT_DATA_MODE_OFF;

@@ -37,8 +37,8 @@ VOID StartDataMode(PMOUSE_DEVICE_EXTENSION Extension);
 VOID StopDataMode(PMOUSE_DEVICE_EXTENSION Extension);
 
 /* The reply to a request for a contact frame: the oldest queued frame, or a frame of zeros whose
- * ContactCount says why there is none (no COM port, data mode off, nothing queued). Takes
- * FrameLock. */
+ * ContactCount says why there is none (no COM port, data mode off, nothing queued). PASSIVE_LEVEL,
+ * PortLock held (PortDevice does not change under it); takes FrameLock. */
 VOID ReplyContactFrame(PMOUSE_DEVICE_EXTENSION Extension, PCONTACT_FRAME Reply);
 
 /* PolytapDevice.cpp. */

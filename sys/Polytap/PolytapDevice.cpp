@@ -48,9 +48,11 @@ NTSTATUS WriteParameterValue(PCWSTR Name, ULONG Type, PVOID Data, ULONG Length)
     return status;
 }
 
+/* Records the outcome of an automatic open in the registry only. The Enable in force stays as
+ * loaded: a configured port that is absent now is still opened when it arrives later, and the
+ * value then goes back to 1. */
 static VOID RecordEnable(ULONG Enable)
 {
-    TapStore(Globals.Settings.Enable, Enable);
     WriteParameterValue(TAP_VALUE_ENABLE_W, REG_DWORD, &Enable, sizeof(Enable));
 }
 
@@ -88,42 +90,55 @@ static NTSTATUS SetBaudRate(PCONTROL_DEVICE_EXTENSION Control, ULONG BaudRate)
     return status;
 }
 
+/* The data-mode codes act on this control device's mouse device. PortLock keeps the pair from
+ * being taken apart under the request, and keeps PortDevice, which the reply looks at, from
+ * changing under it. PASSIVE_LEVEL; takes PortLock, then FrameLock. */
+static NTSTATUS DataModeRequest(PCONTROL_DEVICE_EXTENSION Control, ULONG Code, PCONTACT_FRAME Reply)
+{
+    PMOUSE_DEVICE_EXTENSION extension;
+    NTSTATUS status = STATUS_SUCCESS;
+
+    AcquirePortLock();
+    extension = Control->MouseExtension;
+    if (extension == NULL) {
+        status = STATUS_DELETE_PENDING;
+    } else if (Code == IOCTL_TOUCH_START_DATA_MODE) {
+        StartDataMode(extension);
+    } else if (Code == IOCTL_TOUCH_STOP_DATA_MODE) {
+        StopDataMode(extension);
+    } else {
+        ReplyContactFrame(extension, Reply);
+    }
+    ReleasePortLock();
+    return status;
+}
+
 NTSTATUS TapLineControlRequest(PCONTROL_DEVICE_EXTENSION Control, PIRP Irp, PIO_STACK_LOCATION Stack,
                                PULONG_PTR Information)
 {
+    ULONG code = Stack->Parameters.DeviceIoControl.IoControlCode;
     ULONG inputLength = Stack->Parameters.DeviceIoControl.InputBufferLength;
     ULONG outputLength = Stack->Parameters.DeviceIoControl.OutputBufferLength;
     PVOID buffer = Irp->AssociatedIrp.SystemBuffer;
-    PMOUSE_DEVICE_EXTENSION extension = Control->MouseExtension;
     CONTACT_FRAME frame;
+    NTSTATUS status;
     ULONG value;
 
-    switch (Stack->Parameters.DeviceIoControl.IoControlCode) {
+    switch (code) {
     case IOCTL_TOUCH_START_DATA_MODE:
-        if (extension == NULL) {
-            return STATUS_DELETE_PENDING;
-        }
-        StartDataMode(extension);
-        return STATUS_SUCCESS;
-
     case IOCTL_TOUCH_STOP_DATA_MODE:
-        if (extension == NULL) {
-            return STATUS_DELETE_PENDING;
-        }
-        StopDataMode(extension);
-        return STATUS_SUCCESS;
+        return DataModeRequest(Control, code, NULL);
 
     case IOCTL_TOUCH_GET_CONTACT_FRAME:
         if (outputLength != sizeof(CONTACT_FRAME) || buffer == NULL) {
             return STATUS_INVALID_PARAMETER;
         }
-        if (extension == NULL) {
-            return STATUS_DELETE_PENDING;
+        status = DataModeRequest(Control, code, &frame);
+        if (NT_SUCCESS(status)) {
+            RtlCopyMemory(buffer, &frame, sizeof(frame));
+            *Information = sizeof(CONTACT_FRAME);
         }
-        ReplyContactFrame(extension, &frame);
-        RtlCopyMemory(buffer, &frame, sizeof(frame));
-        *Information = sizeof(CONTACT_FRAME);
-        return STATUS_SUCCESS;
+        return status;
 
     case IOCTL_TOUCH_SET_BAUD_RATE:
         if (inputLength != sizeof(ULONG) || buffer == NULL) {

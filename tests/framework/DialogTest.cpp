@@ -131,6 +131,17 @@ TEST_F(Dialogs, EscapeCancels)
     EXPECT_EQ(result, answer::Cancel);
 }
 
+TEST_F(FrameworkTest, ModalDialogIsShownEvenWithoutVisibleInItsTemplate)
+{
+    Run([] { Dialog(IDD_HIDDEN).RunModal(); });
+    WindowHandle hidden = TopWindow();
+    ASSERT_NE(hidden, nullptr);
+    EXPECT_EQ(WindowRef(hidden).Text(), "Hidden");
+    EXPECT_TRUE(WindowRef(hidden).IsVisible());
+    Key(desktop::kKeyEnter);
+    EXPECT_FALSE(WindowRef(hidden).Exists());
+}
+
 TEST_F(Dialogs, FrameAndCaptionSurroundTheClientArea)
 {
     Rect window = WindowRef(handle).WindowRect();
@@ -141,7 +152,9 @@ TEST_F(Dialogs, FrameAndCaptionSurroundTheClientArea)
                                    GetSystemMetric(metric::CyCaption));
     Point origin = WindowRef(handle).ClientToScreen({0, 0});
     EXPECT_EQ(origin.x, 15); // the template's 10 dialog units from the screen's corner
-    EXPECT_EQ(origin.y, 16);
+    // 10 dialog units down would put the caption above the screen: the window is kept on it.
+    EXPECT_EQ(window.top, 0);
+    EXPECT_EQ(origin.y, 3 + 19);
 }
 
 TEST_F(Dialogs, AutoRadioButtonsCheckOneOfTheirGroup)

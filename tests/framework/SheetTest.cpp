@@ -47,7 +47,7 @@ protected:
     void Start(bool wizardMode)
     {
         Run([this, wizardMode] {
-            PropertySheet sheet("Hello");
+            PropertySheetDialog sheet("Hello");
             sheet.AddPage(one);
             sheet.AddPage(two);
             sheet.AddPage(three);

@@ -1,9 +1,11 @@
 // Ids of Framework.rc.
 #define IDC_STATIC      (-1)
 #define IDD_CONTROLS    100
+#define IDD_HIDDEN      101
 #define IDD_PAGE_ONE    201
 #define IDD_PAGE_TWO    202
 #define IDD_PAGE_THREE  203
+#define IDD_TARGET      204
 #define IDI_SQUARE      300
 #define IDS_GREETING    1
 #define IDC_RADIO_A     1001

@@ -125,13 +125,11 @@ void SwitchWindow::OnLButtonUp(uint32_t keys, Point client)
 {
     rightMode_ = rightMode_ == 0 ? 1 : 0;
     Dialog::OnLButtonUp(keys, client);
-    if (rightMode_ == 1) {
-        if (g_device == INVALID_HANDLE_VALUE) {
-            return;
-        }
+    if (rightMode_ == 1 && g_device != INVALID_HANDLE_VALUE) {
         ArmRightClick();
     }
-    // The repaint reads the driver's flag again.
+    // The repaint reads the driver's flag again. Without a driver it shows the new mode: the
+    // picture follows every click at once rather than at the next timer tick.
     RepaintNow();
 }
 

@@ -227,9 +227,11 @@ std::vector<std::string> ModuleHoldings(KernelState &state, DriverModule *module
         if (object->kind == ObjectKind::Device && !object->freed) {
             auto *device = static_cast<DeviceRecord *>(object);
             if (device->module == module && (!laterOnly || !device->driverWide)) {
+                const char *condition = !device->deleted ? "not deleted" :
+                                        device->device->AttachedDevice != nullptr ? "deleted, a device still attached above it" :
+                                        "deleted but still referenced";
                 std::snprintf(line, sizeof line, "device object %p (%s) %s", static_cast<void *>(device->device),
-                              device->name.empty() ? "unnamed" : Utf8(device->name).c_str(),
-                              device->deleted ? "deleted but still referenced" : "not deleted");
+                              device->name.empty() ? "unnamed" : Utf8(device->name).c_str(), condition);
                 found.emplace_back(line);
             }
         }
@@ -516,6 +518,26 @@ void Kernel::CheckDeviceRemoval(DriverModule *module)
 {
     WaitUntilIdle();
     std::lock_guard<std::mutex> held(state_->lock);
+    // Every driver of the stack has handled IRP_MN_REMOVE_DEVICE: a device of this module that
+    // was deleted under another must have lost it (the driver above detaches after passing the
+    // request down).
+    for (auto &entry : state_->objects) {
+        ObjectRecord *object = entry.second.get();
+        if (object->kind != ObjectKind::Device || object->freed) {
+            continue;
+        }
+        auto *device = static_cast<DeviceRecord *>(object);
+        PDEVICE_OBJECT upper = device->device->AttachedDevice;
+        if (device->module == module && device->deleted && upper != nullptr) {
+            auto *upperRecord = static_cast<DeviceRecord *>(state_->FindObject(upper));
+            DriverModule *upperModule = upperRecord != nullptr ? upperRecord->module : nullptr;
+            BugCheck("device removal (leak check)",
+                     "device object %p of %s was deleted, but device %p (%s) is still attached above it at the end "
+                     "of the removal: the driver above never detached (IoDetachDevice)",
+                     static_cast<void *>(device->device), module->name.c_str(), static_cast<void *>(upper),
+                     upperModule != nullptr ? upperModule->name.c_str() : "the machine");
+        }
+    }
     if (CountUsage(*state_, module).devices != 0) {
         return; // other device stacks of the driver are still present
     }

@@ -69,6 +69,9 @@ WINBASEAPI BOOL WINAPI CloseHandle(HANDLE hObject);
 WINBASEAPI DWORD WINAPI GetLastError(VOID);
 WINBASEAPI VOID WINAPI SetLastError(DWORD dwErrCode);
 
+/* Processes. */
+WINBASEAPI UINT WINAPI WinExec(LPCSTR lpCmdLine, UINT uCmdShow);
+
 /* System directories and module paths. */
 WINBASEAPI UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize);
 WINBASEAPI DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);

@@ -97,6 +97,22 @@ tapkernel::RegistryStore *Registry()
     return kernel ? &kernel->Registry() : nullptr;
 }
 
+uint32_t StartProcess(std::string_view imagePath, std::string_view commandLine, int showCommand)
+{
+    constexpr uint32_t kFileNotFound = 2, kBadFormat = 11; // ERROR_FILE_NOT_FOUND, ERROR_BAD_FORMAT
+    tapmachine::Machine *machine = tapmachine::Machine::CurrentOrNull();
+    if (!machine) {
+        return kFileNotFound;
+    }
+    try {
+        machine->StartProcess(std::u16string(imagePath.begin(), imagePath.end()), std::string(commandLine),
+                              showCommand);
+    } catch (const tapmachine::ProcessStartError &error) {
+        return error.reason == tapmachine::ProcessStartError::Reason::NotFound ? kFileNotFound : kBadFormat;
+    }
+    return 0;
+}
+
 std::optional<std::string> HostPath(std::u16string_view windowsPath)
 {
     tapmachine::Machine *machine = tapmachine::Machine::CurrentOrNull();

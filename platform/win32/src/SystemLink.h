@@ -58,4 +58,9 @@ tapkernel::RegistryStore *Registry();
 // The host path of a Windows path on drive C:, or nothing (another drive, no machine).
 std::optional<std::string> HostPath(std::u16string_view windowsPath);
 
+// Starts the program module at a Windows path on drive C: in a process of its own (the machine's
+// StartProcess). ERROR_SUCCESS, ERROR_FILE_NOT_FOUND (no such file, or no machine) or
+// ERROR_BAD_FORMAT (not a program module), as the values of winerror.h.
+uint32_t StartProcess(std::string_view imagePath, std::string_view commandLine, int showCommand);
+
 }  // namespace tapwin32::link

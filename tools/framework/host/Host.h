@@ -122,6 +122,7 @@ public:
     std::deque<Posted> posted;
     std::deque<SentMessage*> sent;
     std::vector<Timer> timers;
+    std::string program;             // the program running on the thread, if any
     bool quit = false;
     int quitCode = 0;
     bool terminate = false;          // the session is shutting down
@@ -172,6 +173,7 @@ struct Session::State : desktop::WindowSystem {
     int cursorCount = 0;
     std::vector<MessageBoxRecord> boxes;
     std::map<WindowHandle, size_t> openBoxes; // box window -> record index
+    std::vector<WindowEvent> windowEvents;
     std::function<std::optional<int>(const MessageBoxRecord&)> boxPolicy;
     std::map<ProgramId, std::unique_ptr<Program>> programs;
     ProgramId nextProgram = 1;
@@ -183,6 +185,10 @@ struct Session::State : desktop::WindowSystem {
 
 // ---- Shared operations (Host*.cpp) -----------------------------------------------------------------
 Session::State& CurrentState();
+// Adds to the session's window log (big lock held); TIME is the desktop clock's, read before the
+// lock was taken.
+void LogWindowEventLocked(WindowEvent::Kind kind, const HostWindow& window, uint64_t time,
+                          const std::u16string& text = {}, int answer = 0);
 UiThread& ThisThread();
 HostWindow* FindLocked(WindowHandle window);
 

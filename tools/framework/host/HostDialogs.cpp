@@ -146,10 +146,16 @@ WindowHandle CreateDialogFromTemplate(ModuleHandle module, ResourceId templateId
         // A top-level dialog's position is relative to its owner's client area.
         Point origin = parent ? sys::ClientToScreenPoint(parent, {0, 0}) : Point{};
         rect = AdjustedWindowRect(client.Offset(origin.x, origin.y), style, t->exStyle);
+        const desktop::Size screen = CurrentState().desktop.ScreenSize();
         if (t->style & kDsCenter) {
-            desktop::Size screen = CurrentState().desktop.ScreenSize();
             rect = rect.Offset((screen.cx - rect.Width()) / 2 - rect.left, (screen.cy - rect.Height()) / 2 - rect.top);
         }
+        // As on Windows, the dialog is kept on the screen: moved back from the right and bottom
+        // edges (Windows counts one dialog frame, 3 pixels, beyond them), then its top-left corner
+        // onto the screen. A template at 0, 0 thus puts the window, not the client area, there.
+        const int dialogFrame = 3;
+        rect = rect.Offset(-std::max(0, rect.right + dialogFrame - screen.cx), -std::max(0, rect.bottom + dialogFrame - screen.cy));
+        rect = rect.Offset(std::max(0, -rect.left), std::max(0, -rect.top));
     }
     CreateParams params{WindowKind::Dialog, style, t->exStyle, t->caption};
     params.parent = child ? parent : nullptr;
@@ -384,6 +390,17 @@ intptr_t RunDialog(ModuleHandle module, ResourceId templateId, WindowHandle pare
     if (!dialog) {
         return -1;
     }
+    // DialogBox shows its dialog even when the template does not say WS_VISIBLE (Windows does so
+    // when the modal loop first finds the queue empty), unless it has already ended.
+    bool mustShow;
+    {
+        Lock lock(CurrentState().mutex);
+        HostWindow* w = FindLocked(dialog);
+        mustShow = w && !w->dialogEnded && !(w->style & kVisible);
+    }
+    if (mustShow) {
+        ShowWindowCommand(dialog, show::Normal);
+    }
     return RunModalWindow(dialog, parent);
 }
 
@@ -450,8 +467,10 @@ int ShowBox(WindowHandle owner, const std::u16string& text, const std::u16string
         FocusControl(first);
     }
     {
+        const uint64_t now = state.desktop.Clock().Now();
         Lock lock(state.mutex);
         state.openBoxes[window] = index;
+        LogWindowEventLocked(WindowEvent::Kind::MessageBoxShown, *FindLocked(window), now, text);
     }
     ShowWindowCommand(window, show::Show);
     if (automatic) {
@@ -459,10 +478,20 @@ int ShowBox(WindowHandle owner, const std::u16string& text, const std::u16string
     }
     WindowHandle disabledOwner = DisableOwner(owner);
     RunModalLoop(window);
+    // The log keeps the box's own record: the window is gone once the modal run has finished.
+    HostWindow closed;
+    {
+        Lock lock(state.mutex);
+        closed.handle = window;
+        closed.text = FindLocked(window)->text;
+        closed.thread = FindLocked(window)->thread;
+    }
     intptr_t result = FinishModal(window, disabledOwner);
+    const uint64_t now = state.desktop.Clock().Now();
     Lock lock(state.mutex);
     state.openBoxes.erase(window);
     state.boxes[index].answer = static_cast<int>(result);
+    LogWindowEventLocked(WindowEvent::Kind::MessageBoxClosed, closed, now, text, static_cast<int>(result));
     return static_cast<int>(result);
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cassert>
 
+#include "../src/Text.h"
 #include "Host.h"
 
 namespace tap::ui::host {
@@ -125,6 +126,14 @@ static void ForgetThisThread()
             g_threads.erase(it);
         }
     }
+}
+
+void LogWindowEventLocked(WindowEvent::Kind kind, const HostWindow& window, uint64_t time, const std::u16string& text,
+                          int answer)
+{
+    CurrentState().windowEvents.push_back(
+        {kind, window.handle, ToUtf8(window.text), ToUtf8(text), window.thread ? window.thread->program : std::string(),
+         answer, time});
 }
 
 HostWindow* FindLocked(WindowHandle window)
@@ -372,6 +381,11 @@ void Session::EnterSimulatedThread()
     t_simulated = true;
 }
 
+bool Session::IsSimulatedThread()
+{
+    return t_simulated;
+}
+
 ProgramId Session::StartProgram(const std::string& name, std::function<int()> entry)
 {
     State& state = *state_;
@@ -384,7 +398,11 @@ ProgramId Session::StartProgram(const std::string& name, std::function<int()> en
     state.programs[id] = std::move(program);
     p->thread = std::thread([&state, p, entry = std::move(entry)] {
         t_simulated = true;
-        ThisThread();
+        UiThread& thread = ThisThread();
+        {
+            Lock lock(state.mutex);
+            thread.program = p->name;
+        }
         int code = entry();
         {
             Lock lock(state.mutex);
@@ -467,6 +485,12 @@ void Session::SetMessageBoxPolicy(std::function<std::optional<int>(const Message
 {
     Lock lock(state_->mutex);
     state_->boxPolicy = std::move(policy);
+}
+
+std::vector<WindowEvent> Session::WindowEvents() const
+{
+    Lock lock(state_->mutex);
+    return state_->windowEvents;
 }
 
 std::vector<WindowHandle> Session::TopLevelWindows() const

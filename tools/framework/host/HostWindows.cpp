@@ -23,6 +23,13 @@ const res::ResourceModule* ResourcesOf(ModuleHandle module)
     return reinterpret_cast<const res::ResourceModule*>(module);
 }
 
+// The windows the session's log follows: top-level dialogs and sheets (message boxes have entries
+// of their own; drop-down lists are part of their combo box).
+bool IsLoggedWindow(const HostWindow& w)
+{
+    return !w.parent && (w.kind == WindowKind::Dialog || w.kind == WindowKind::Sheet);
+}
+
 desktop::Rect ToDesktop(const Rect& r) { return {r.left, r.top, r.right, r.bottom}; }
 Rect FromDesktop(const desktop::Rect& r) { return {r.left, r.top, r.right, r.bottom}; }
 
@@ -204,10 +211,15 @@ WindowHandle CreateHostWindow(const CreateParams& params)
         state.windows[handle] = std::move(record);
     }
     desktop::WindowId id = state.desktop.Create(place);
+    const uint64_t now = state.desktop.Clock().Now();
     {
         Lock lock(state.mutex);
-        FindLocked(handle)->id = id;
+        HostWindow* w = FindLocked(handle);
+        w->id = id;
         state.byDesktopId[id] = handle;
+        if (IsLoggedWindow(*w)) {
+            LogWindowEventLocked(WindowEvent::Kind::WindowCreated, *w, now);
+        }
     }
     if (params.style & kVisible) {
         sys::ShowWindowCommand(handle, show::Show);
@@ -439,7 +451,11 @@ bool DestroyWindowHandle(WindowHandle window)
     for (auto it = order.rbegin(); it != order.rend(); ++it) {
         CallProcedure(*it, msg::NcDestroy, 0, 0); // the children first
     }
+    const uint64_t now = state.desktop.Clock().Now();
     Lock lock(state.mutex);
+    if (HostWindow* w = FindLocked(window); w && IsLoggedWindow(*w)) {
+        LogWindowEventLocked(WindowEvent::Kind::WindowDestroyed, *w, now);
+    }
     for (WindowHandle w : order) {
         HostWindow* record = FindLocked(w);
         if (!record) {

@@ -44,17 +44,17 @@ intptr_t PropertyPage::OnNotify(int id, int code, intptr_t header)
     }
 }
 
-PropertySheet::PropertySheet(std::string caption, WindowHandle parent, unsigned startPage)
+PropertySheetDialog::PropertySheetDialog(std::string caption, WindowHandle parent, unsigned startPage)
     : caption_(std::move(caption)), parent_(parent), startPage_(startPage)
 {
 }
 
-void PropertySheet::AddPage(PropertyPage& page)
+void PropertySheetDialog::AddPage(PropertyPage& page)
 {
     pages_.push_back(&page);
 }
 
-intptr_t PropertySheet::RunModal()
+intptr_t PropertySheetDialog::RunModal()
 {
     Application* application = Application::Current();
     sys::SheetHeader header{flags_, parent_, ToUtf16(caption_), startPage_, {}};

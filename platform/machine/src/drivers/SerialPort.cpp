@@ -727,12 +727,10 @@ VOID StopDeviceThread(PSERIAL_DEVICE_EXTENSION extension)
     }
 }
 
+// Any IRQL up to DISPATCH_LEVEL. The IRP belongs to the bus driver below on return.
 NTSTATUS PassDown(PSERIAL_DEVICE_EXTENSION extension, PIRP irp)
 {
-    // Copied rather than skipped: the top of a stack keeps its own location (the kernel stand-in
-    // takes a skip at the sender's first location for the IRP coming back, see
-    // NEEDS-FROM-KERNEL.md).
-    IoCopyCurrentIrpStackLocationToNext(irp);
+    IoSkipCurrentIrpStackLocation(irp);
     return IoCallDriver(extension->LowerDevice, irp);
 }
 
@@ -787,7 +785,7 @@ NTSTATUS NTAPI DispatchPnp(PDEVICE_OBJECT device, PIRP irp)
 NTSTATUS NTAPI DispatchPower(PDEVICE_OBJECT device, PIRP irp)
 {
     PoStartNextPowerIrp(irp);
-    IoCopyCurrentIrpStackLocationToNext(irp);
+    IoSkipCurrentIrpStackLocation(irp);
     return PoCallDriver(ExtensionOf(device)->LowerDevice, irp);
 }
 

@@ -35,10 +35,6 @@ public:
 // The host of the current machine; stops the run when there is no machine.
 SystemDriverHost &DriverHost();
 
-// Stops the run through the kernel's verifier, naming the routine that broke a rule.
-[[noreturn]] void BugCheckFromMachine(const char *routine, const char *format, ...)
-    __attribute__((format(printf, 2, 3)));
-
 }  // namespace tapmachine
 
 // Entry points, registered with the module loader under these built-in names.

@@ -14,7 +14,7 @@ namespace detail {
 class DialogDispatch;
 }
 
-class PropertySheet;
+class PropertySheetDialog;
 
 class Dialog : public WindowRef {
 public:
@@ -72,7 +72,7 @@ protected:
 
 private:
     friend class detail::DialogDispatch;
-    friend class PropertySheet;
+    friend class PropertySheetDialog;
     intptr_t Dispatch(uint32_t message, uintptr_t wParam, intptr_t lParam);
 
     struct CurrentMessage {

@@ -10,7 +10,7 @@
 
 namespace tap::ui {
 
-class PropertySheet;
+class PropertySheetDialog;
 
 class PropertyPage : public Dialog {
 public:
@@ -41,11 +41,13 @@ protected:
     intptr_t OnNotify(int id, int code, intptr_t header) override;
 };
 
-class PropertySheet {
+// (Not named PropertySheet: <prsht.h>, which <commctrl.h> and <setupapi.h> include, makes that a
+// macro for PropertySheetA or PropertySheetW.)
+class PropertySheetDialog {
 public:
     // CAPTION is UTF-8; PARENT owns the sheet's window.
-    PropertySheet(std::string caption, WindowHandle parent = nullptr, unsigned startPage = 0);
-    virtual ~PropertySheet() = default;
+    PropertySheetDialog(std::string caption, WindowHandle parent = nullptr, unsigned startPage = 0);
+    virtual ~PropertySheetDialog() = default;
 
     void AddPage(PropertyPage& page);
     // PSH_* flags added to the header (sheet::NoApplyNow ...).

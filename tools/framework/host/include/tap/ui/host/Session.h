@@ -30,6 +30,19 @@ struct MessageBoxRecord {
 
 using ProgramId = uint32_t;
 
+// What happened to a top-level window (dialogs and property sheets) or a message box, as a log
+// of the session in the order it happened.
+struct WindowEvent {
+    enum class Kind { WindowCreated, WindowDestroyed, MessageBoxShown, MessageBoxClosed };
+    Kind kind;
+    WindowHandle window;
+    std::string caption;  // UTF-8, at the time of the event
+    std::string text;     // a message box's message
+    std::string program;  // the program whose thread owns the window; empty for none
+    int answer;           // MessageBoxClosed: the button that closed it
+    uint64_t time;        // on the desktop's clock (ms)
+};
+
 class Session {
 public:
     explicit Session(desktop::Desktop& desktop);
@@ -51,6 +64,9 @@ public:
     // Marks the calling thread as a thread of the simulated system, for threads that programs
     // start themselves (the creator has already called Scheduler::Runnable for it).
     static void EnterSimulatedThread();
+    // Whether the calling thread is one of the simulated system's (a program's UI thread or a
+    // thread it started): such a thread counts as busy while it runs.
+    static bool IsSimulatedThread();
 
     // Waits until idle (Desktop().Clock().WaitUntilIdle()).
     void WaitUntilIdle();
@@ -63,6 +79,9 @@ public:
     bool AnswerMessageBox(int answer);
     // Answers every later box at once with what POLICY returns (nullopt: leave it open).
     void SetMessageBoxPolicy(std::function<std::optional<int>(const MessageBoxRecord&)> policy);
+
+    // Every window and message box event since the session began.
+    std::vector<WindowEvent> WindowEvents() const;
 
     // ---- Looking at windows --------------------------------------------------------------------
     // Top-level windows from the top of the Z order down.
