@@ -47,7 +47,9 @@ protected:
         feeder_ = std::thread([this, &port] {
             uint16_t x = 0;
             while (!stop_) {
-                if (paused_) {
+                // The next packet when the last one has been read (or lost with a closed port),
+                // as a controller's pace gives a reader time to keep up.
+                if (paused_ || port.BytesWaiting() != 0) {
                     std::this_thread::yield();
                     continue;
                 }
