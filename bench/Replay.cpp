@@ -4,7 +4,7 @@
 #include <iostream>
 
 #include "ByteStream.h"
-#include "DirectMonotapPath.h"
+#include "MachineTouchPath.h"
 #include "ReplayOptions.h"
 
 namespace tapbench {
@@ -51,13 +51,8 @@ int RunReplay(const std::vector<std::string> &args, std::istream &standardInput,
         err << "tapbench replay: " << error << '\n';
         return kUsageError;
     }
-    if (options->driver != DriverLine::Monotap) {
-        err << "tapbench replay: the multi-touch driver is not part of this build\n";
-        return kUsageError;
-    }
-
     auto print = [&out](const std::string &line) { out << line << '\n'; };
-    auto path = MakeDirectMonotapPath(*options, print);
+    auto path = MakeMachineTouchPath(*options, print);
     for (uint8_t byte : *bytes) {
         path->FeedByte(byte);
     }

@@ -29,3 +29,5 @@ function(tap_add_subdirectories dir)
     add_subdirectory(${dir}/${sub})
   endforeach()
 endfunction()
+
+include(${CMAKE_CURRENT_LIST_DIR}/TapProgram.cmake)

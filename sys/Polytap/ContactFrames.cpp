@@ -54,17 +54,17 @@ static VOID SetStates(PCONTACT_FRAME Frame, UCHAR First, UCHAR Second)
 }
 
 /* The frame of the packet just decoded: count, identifiers and pixel positions; no states yet. */
-static VOID FramePositions(const TAP_TOUCH_STATE *Touch, PCONTACT_FRAME Frame)
+static VOID FramePositions(const TAP_TOUCH_STATE *Touch, const CALIBRATION_DATA *Calibration, PCONTACT_FRAME Frame)
 {
     const UCHAR *packet = Touch->PacketBuffer;
 
     RtlZeroMemory(Frame, sizeof(*Frame));
     Frame->ContactCount = packet[MULTI_TOUCH_COUNT];
     Frame->Contact1Id = packet[MULTI_TOUCH_ID1];
-    PixelMap(&Globals.ActiveCalibration, Touch->RawX1, Touch->RawY1, &Frame->Contact1X, &Frame->Contact1Y);
+    PixelMap(Calibration, Touch->RawX1, Touch->RawY1, &Frame->Contact1X, &Frame->Contact1Y);
     if (Frame->ContactCount == 2) {
         Frame->Contact2Id = packet[MULTI_TOUCH_ID2];
-        PixelMap(&Globals.ActiveCalibration, Touch->RawX2, Touch->RawY2, &Frame->Contact2X, &Frame->Contact2Y);
+        PixelMap(Calibration, Touch->RawX2, Touch->RawY2, &Frame->Contact2X, &Frame->Contact2Y);
     }
 }
 
@@ -105,7 +105,7 @@ static BOOLEAN TouchingStates(const CONTACT_FRAME *Previous, PCONTACT_FRAME Fram
     return TRUE;
 }
 
-VOID BuildContactFrames(PMOUSE_DEVICE_EXTENSION Extension)
+VOID BuildContactFrames(PMOUSE_DEVICE_EXTENSION Extension, const CALIBRATION_DATA *Calibration)
 {
     TAP_TOUCH_STATE *touch = &Extension->Touch;
     CONTACT_FRAME frame;
@@ -113,7 +113,7 @@ VOID BuildContactFrames(PMOUSE_DEVICE_EXTENSION Extension)
     BOOLEAN haveExtra = FALSE;
     UCHAR both;
 
-    FramePositions(touch, &frame);
+    FramePositions(touch, Calibration, &frame);
     both = frame.ContactCount == 2;
     if (touch->Status & MULTI_TOUCH_DOWN) {
         SetStates(&frame, ContactDown, both ? ContactDown : ContactNone);
@@ -186,7 +186,7 @@ VOID ReplyContactFrame(PMOUSE_DEVICE_EXTENSION Extension, PCONTACT_FRAME Reply)
 
     RtlZeroMemory(Reply, sizeof(*Reply));
     KeAcquireSpinLock(&FrameLock, &oldIrql);
-    if (Extension->AttributesQueried && Extension->PortDevice == NULL) {
+    if (TapLoad(Extension->AttributesQueried) && Extension->PortDevice == NULL) {
         Reply->ContactCount = CONTACT_COUNT_NO_PORT;
     } else if (!Extension->Touch.DataMode) {
         Reply->ContactCount = CONTACT_COUNT_DATA_MODE_OFF;

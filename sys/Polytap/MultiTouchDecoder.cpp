@@ -42,7 +42,7 @@ static ULONG ReadWord(const UCHAR *Packet, ULONG Offset)
 
 /* Positions of the packet: contact 1 always, contact 2 when there are two; another count keeps
  * contact 2 as it was. Both are clamped to the calibrated raw range. */
-static VOID ExtractContacts(TAP_TOUCH_STATE *Touch)
+static VOID ExtractContacts(TAP_TOUCH_STATE *Touch, const CALIBRATION_DATA *Calibration)
 {
     const UCHAR *packet = Touch->PacketBuffer;
     UCHAR count = packet[MULTI_TOUCH_COUNT];
@@ -50,8 +50,8 @@ static VOID ExtractContacts(TAP_TOUCH_STATE *Touch)
     Touch->Status = packet[MULTI_TOUCH_STATUS];
     Touch->RawX1 = ReadWord(packet, MULTI_TOUCH_X1);
     Touch->RawY1 = ReadWord(packet, MULTI_TOUCH_Y1);
-    Globals.LastRawSample.RawX = Touch->RawX1;
-    Globals.LastRawSample.RawY = Touch->RawY1;
+    TapStore(Globals.LastRawSample.RawX, Touch->RawX1);
+    TapStore(Globals.LastRawSample.RawY, Touch->RawY1);
     if (count == 1) {
         Touch->RawX2 = 0;
         Touch->RawY2 = 0;
@@ -60,17 +60,17 @@ static VOID ExtractContacts(TAP_TOUCH_STATE *Touch)
         Touch->RawY2 = ReadWord(packet, MULTI_TOUCH_Y2);
     }
 
-    ClampToCalibration(&Globals.ActiveCalibration, &Touch->RawX1, &Touch->RawY1);
+    ClampToCalibration(Calibration, &Touch->RawX1, &Touch->RawY1);
     if (count == 2) {
-        ClampToCalibration(&Globals.ActiveCalibration, &Touch->RawX2, &Touch->RawY2);
+        ClampToCalibration(Calibration, &Touch->RawX2, &Touch->RawY2);
     }
 }
 
 /* A lift that follows no touch only moves the cursor: no button, latch, frame, mode or beep. */
 static VOID DeliverPointerOnly(PMOUSE_DEVICE_EXTENSION Extension, PMOUSE_INPUT_DATA InputData,
-                               const TAP_TOUCH_STATE *Touch)
+                               const TAP_TOUCH_STATE *Touch, const CALIBRATION_DATA *Calibration)
 {
-    MapToAbsolute(&Globals.ActiveCalibration, Touch->RawX1, Touch->RawY1, InputData);
+    MapToAbsolute(Calibration, Touch->RawX1, Touch->RawY1, InputData);
     InputData->Flags |= MOUSE_MOVE_ABSOLUTE;
     InputData->ButtonFlags = 0;
     DeliverReport(Extension);
@@ -85,13 +85,13 @@ static VOID UpdateLatch(TAP_TOUCH_STATE *Touch)
     }
 }
 
-static VOID QueueFramesInDataMode(PMOUSE_DEVICE_EXTENSION Extension)
+static VOID QueueFramesInDataMode(PMOUSE_DEVICE_EXTENSION Extension, const CALIBRATION_DATA *Calibration)
 {
     KIRQL oldIrql;
 
     KeAcquireSpinLock(&FrameLock, &oldIrql);
     if (Extension->Touch.DataMode) {
-        BuildContactFrames(Extension);
+        BuildContactFrames(Extension, Calibration);
     }
     KeReleaseSpinLock(&FrameLock, oldIrql);
 }
@@ -105,7 +105,7 @@ static VOID SetButtonTransition(PMOUSE_INPUT_DATA InputData, TAP_TOUCH_STATE *To
 
     if (state == MULTI_TOUCH_DOWN) {
         button = BUTTON_STATE_DOWN;
-        Globals.StillCount = 0;
+        TapStore(Globals.StillCount, 0);
     } else if (state == MULTI_TOUCH_TOUCHING) {
         button = BUTTON_STATE_DOWN;
     }
@@ -119,6 +119,8 @@ static VOID SetButtonTransition(PMOUSE_INPUT_DATA InputData, TAP_TOUCH_STATE *To
 BOOLEAN DecodeByte(PMOUSE_DEVICE_EXTENSION Extension, PMOUSE_INPUT_DATA InputData, TAP_TOUCH_STATE *Touch,
                    UCHAR Byte)
 {
+    CALIBRATION_DATA calibration;
+
     Touch->PacketBuffer[Touch->ByteCount++] = Byte;
     if (Touch->ByteCount == MULTI_TOUCH_COUNT + 1) {
         if (Byte == 2) {
@@ -136,15 +138,17 @@ BOOLEAN DecodeByte(PMOUSE_DEVICE_EXTENSION Extension, PMOUSE_INPUT_DATA InputDat
     }
 
     Touch->ByteCount = 0;
-    ExtractContacts(Touch);
+    /* One copy of the calibration in force serves the whole packet. */
+    LoadCalibration(&calibration);
+    ExtractContacts(Touch, &calibration);
     if ((Touch->Status & MULTI_TOUCH_LIFT) && !Touch->TouchLatch) {
-        DeliverPointerOnly(Extension, InputData, Touch);
+        DeliverPointerOnly(Extension, InputData, Touch, &calibration);
         return FALSE;
     }
 
     UpdateLatch(Touch);
-    QueueFramesInDataMode(Extension);
-    MapToAbsolute(&Globals.ActiveCalibration, Touch->RawX1, Touch->RawY1, InputData);
+    QueueFramesInDataMode(Extension, &calibration);
+    MapToAbsolute(&calibration, Touch->RawX1, Touch->RawY1, InputData);
     InputData->Flags |= MOUSE_MOVE_ABSOLUTE;
     SetButtonTransition(InputData, Touch);
     return TRUE;

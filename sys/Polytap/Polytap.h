@@ -20,8 +20,9 @@ BOOLEAN DecodeByte(PMOUSE_DEVICE_EXTENSION Extension, PMOUSE_INPUT_DATA InputDat
  * calibration with equal values on either axis leaves X and Y as they are. */
 VOID PixelMap(const CALIBRATION_DATA *Calibration, ULONG RawX, ULONG RawY, PLONG X, PLONG Y);
 
-/* Builds the frames of the packet just decoded and queues them. FrameLock held, DataMode set. */
-VOID BuildContactFrames(PMOUSE_DEVICE_EXTENSION Extension);
+/* Builds the frames of the packet just decoded, with the calibration the packet was decoded with,
+ * and queues them. FrameLock held, DataMode set. */
+VOID BuildContactFrames(PMOUSE_DEVICE_EXTENSION Extension, const CALIBRATION_DATA *Calibration);
 
 /* Appends a frame; a full queue loses its oldest frame. FrameLock held. */
 VOID QueueContactFrame(PCONTACT_FRAME_QUEUE Queue, const CONTACT_FRAME *Frame);
@@ -36,8 +37,13 @@ VOID StartDataMode(PMOUSE_DEVICE_EXTENSION Extension);
 VOID StopDataMode(PMOUSE_DEVICE_EXTENSION Extension);
 
 /* The reply to a request for a contact frame: the oldest queued frame, or a frame of zeros whose
- * ContactCount says why there is none (no COM port, data mode off, nothing queued). Takes
- * FrameLock. */
+ * ContactCount says why there is none (no COM port, data mode off, nothing queued). PASSIVE_LEVEL,
+ * PortLock held (PortDevice does not change under it); takes FrameLock. */
 VOID ReplyContactFrame(PMOUSE_DEVICE_EXTENSION Extension, PCONTACT_FRAME Reply);
+
+/* PolytapDevice.cpp. */
+
+/* Writes one value into the driver's Parameters key (REG_SZ or REG_DWORD). PASSIVE_LEVEL. */
+NTSTATUS WriteParameterValue(PCWSTR Name, ULONG Type, PVOID Data, ULONG Length);
 
 #endif /* POLYTAP_H */

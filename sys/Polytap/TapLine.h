@@ -11,6 +11,18 @@
 #define TAP_LINE_DEVICE_NAME_W    POLYTAP_DEVICE_NAME_W
 #define TAP_LINE_LINK_NAME_W      POLYTAP_LINK_NAME_W
 
+/* Parameter value names in the order of the TAP_POINTER_SETTINGS fields. */
+#define TAP_LINE_SETTING_VALUE_NAMES                                                             \
+    {                                                                                            \
+        TAP_VALUE_MOUSE_MODE_W, TAP_VALUE_DBL_CLICK_REGION_W, TAP_VALUE_INTER_ACT_TIME_W,        \
+        TAP_VALUE_BEEP_MODE_W, TAP_VALUE_BEEP_FREQ_W, TAP_VALUE_BEEP_TIME_W, TAP_VALUE_PORT_W,    \
+        TAP_VALUE_BAUD_RATE_W, TAP_VALUE_ENABLE_W                                                \
+    }
+
+/* One: on a COM-port arrival, Port and Enable are tested before an open port is looked at, so
+ * with Enable 0 not even a port that is already open gets its reader started again. */
+#define TAP_LINE_ENABLE_GATES_OPEN_PORT 1
+
 /* Mouse attributes: buttons the mouse class is told about. */
 #define TAP_LINE_NUMBER_OF_BUTTONS 5
 

@@ -272,3 +272,59 @@ TEST_F(DispatcherTest, InterfaceNotificationsIncludeExistingOnesAndRunOnTheWorke
 }
 
 } // namespace
+
+TEST_F(DispatcherTest, RegisteredInterfaceNotifiesWhenEnabledAndDisabled)
+{
+    Arrivals arrivals;
+    PVOID entry = nullptr;
+    ASSERT_EQ(STATUS_SUCCESS, IoRegisterPlugPlayNotification(EventCategoryDeviceInterfaceChange, 0,
+                                                             const_cast<GUID *>(&GUID_DEVINTERFACE_COMPORT), driver,
+                                                             OnInterfaceChange, &arrivals, &entry));
+    PDEVICE_OBJECT pdo = CreateDevice([](PDEVICE_OBJECT, PIRP irp) { return Complete(irp, STATUS_SUCCESS); });
+    UNICODE_STRING link{};
+    ASSERT_EQ(STATUS_SUCCESS, IoRegisterDeviceInterface(pdo, &GUID_DEVINTERFACE_COMPORT, nullptr, &link));
+    kernel->WaitUntilIdle();
+    EXPECT_TRUE(arrivals.links.empty()); // registered, not enabled
+    IoSetDeviceInterfaceState(&link, TRUE);
+    IoSetDeviceInterfaceState(&link, FALSE);
+    kernel->WaitUntilIdle();
+    EXPECT_EQ((std::vector<bool>{true, false}), arrivals.arrivals);
+    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t *>(link.Buffer), link.Length / 2), arrivals.links[0]);
+    RtlFreeUnicodeString(&link);
+    IoUnregisterPlugPlayNotification(entry);
+}
+
+TEST_F(DispatcherTest, IdleWaitsForTheMachinesProbesAndSetTimeReleasesDueWaits)
+{
+    std::atomic<int> pending{3};
+    auto probe = kernel->AddIdleProbe([&] { return pending-- > 0; });
+    kernel->WaitUntilIdle();
+    EXPECT_LE(pending.load(), 0);
+    kernel->RemoveIdleProbe(probe);
+
+    KEVENT never;
+    KeInitializeEvent(&never, NotificationEvent, FALSE);
+    std::atomic<NTSTATUS> result{kWaiting};
+    PKTHREAD waiter = Waiter(&never, &result, 20);
+    kernel->WaitUntilIdle();
+    kernel->SetTime(*kernel->NextDeadline());
+    kernel->WaitUntilIdle();
+    EXPECT_EQ(STATUS_TIMEOUT, result.load());
+    Finish(waiter);
+}
+
+
+namespace {
+
+// Driver logic exercised on its own (no machine) signals events that nobody can wait on.
+TEST(EventWithoutKernelTest, SignalAndClearChangeOnlyTheState)
+{
+    KEVENT event;
+    KeInitializeEvent(&event, NotificationEvent, FALSE);
+    EXPECT_EQ(0, KeSetEvent(&event, IO_NO_INCREMENT, FALSE));
+    EXPECT_EQ(1, KeReadStateEvent(&event));
+    KeClearEvent(&event);
+    EXPECT_EQ(0, KeReadStateEvent(&event));
+}
+
+} // namespace

@@ -130,6 +130,84 @@ TEST_F(VerifierTest, IrpFreedWhileALowerDriverHoldsIt)
     EXPECT_DEATH(IoReuseIrp(irp, STATUS_SUCCESS), "BUGCHECK in IoReuseIrp: IRP .* reused while a driver holds it");
 }
 
+NTSTATUS NTAPI TakeBack(PDEVICE_OBJECT, PIRP, PVOID)
+{
+    return STATUS_MORE_PROCESSING_REQUIRED;
+}
+
+TEST_F(VerifierTest, IrpSkippedTwiceByAFilter)
+{
+    PDEVICE_OBJECT lower = CreateDevice([](PDEVICE_OBJECT, PIRP irp) { return Complete(irp, STATUS_SUCCESS); });
+    PDEVICE_OBJECT middle = CreateFilter(lower, [&](PDEVICE_OBJECT, PIRP irp) {
+        IoSkipCurrentIrpStackLocation(irp);
+        IoSkipCurrentIrpStackLocation(irp); // would hand down the location of the driver above
+        return IoCallDriver(lower, irp);
+    });
+    PDEVICE_OBJECT upper = CreateFilter(middle, [&](PDEVICE_OBJECT, PIRP irp) {
+        IoCopyCurrentIrpStackLocationToNext(irp);
+        IoSetCompletionRoutine(irp, TakeBack, nullptr, TRUE, TRUE, TRUE);
+        return IoCallDriver(middle, irp);
+    });
+    PIRP irp = IoAllocateIrp(upper->StackSize, FALSE);
+    IoGetNextIrpStackLocation(irp)->MajorFunction = IRP_MJ_READ;
+    EXPECT_DEATH(IoCallDriver(upper, irp),
+                 "BUGCHECK in IoCallDriver: IRP .* is sent again while a driver still holds it: it would take stack "
+                 "location 3, above location 2");
+    IoFreeIrp(irp);
+}
+
+TEST_F(VerifierTest, IrpWithASendersOwnLocationFreedBeforeItIsBack)
+{
+    PIRP queued = nullptr;
+    PDEVICE_OBJECT port = CreateDevice([&](PDEVICE_OBJECT, PIRP irp) {
+        IoMarkIrpPending(irp);
+        queued = irp;
+        return STATUS_PENDING;
+    });
+    PIRP irp = IoAllocateIrp(static_cast<CCHAR>(port->StackSize + 1), FALSE);
+    IoSetNextIrpStackLocation(irp);
+    IoGetNextIrpStackLocation(irp)->MajorFunction = IRP_MJ_READ;
+    IoSetCompletionRoutine(irp, TakeBack, nullptr, TRUE, TRUE, TRUE);
+    ASSERT_EQ(STATUS_PENDING, IoCallDriver(port, irp));
+    EXPECT_DEATH(IoFreeIrp(irp), "BUGCHECK in IoFreeIrp: IRP .* freed while a driver holds it");
+    Complete(queued, STATUS_SUCCESS);
+    EXPECT_DEATH(Complete(queued, STATUS_SUCCESS), "BUGCHECK in IoCompleteRequest: IRP .* completed twice");
+    IoFreeIrp(irp);
+}
+
+TEST_F(VerifierTest, RequestSentToADeviceDeletedUnderTheDeviceAbove)
+{
+    PDEVICE_OBJECT lower = CreateDevice([](PDEVICE_OBJECT, PIRP irp) { return Complete(irp, STATUS_SUCCESS); });
+    PDEVICE_OBJECT upper = CreateFilter(lower, [&](PDEVICE_OBJECT, PIRP irp) {
+        IoSkipCurrentIrpStackLocation(irp);
+        return IoCallDriver(lower, irp);
+    });
+    IoDeleteDevice(lower); // its driver handled the removal; the filter above has not yet
+    PIRP irp = IoAllocateIrp(upper->StackSize, FALSE);
+    IoGetNextIrpStackLocation(irp)->MajorFunction = IRP_MJ_DEVICE_CONTROL;
+    IoSetCompletionRoutine(irp, TakeBack, nullptr, TRUE, TRUE, TRUE);
+    EXPECT_DEATH(IoCallDriver(upper, irp),
+                 "BUGCHECK in IoCallDriver: IRP .* \\(major function 0x0e\\) is sent to device object .*, which its "
+                 "driver deleted while a device was still attached above it");
+    IoDetachDevice(lower);
+    IoDeleteDevice(upper);
+    IoFreeIrp(irp);
+}
+
+TEST_F(VerifierTest, DeviceAboveNeverDetachesFromADeletedDevice)
+{
+    PDEVICE_OBJECT lower = CreateDevice([](PDEVICE_OBJECT, PIRP irp) { return Complete(irp, STATUS_SUCCESS); });
+    PDEVICE_OBJECT upper = CreateFilter(lower, [](PDEVICE_OBJECT, PIRP irp) { return Complete(irp, STATUS_SUCCESS); });
+    IoDeleteDevice(lower);
+    EXPECT_DEATH(IoDeleteDevice(upper), "BUGCHECK in IoDeleteDevice: .* still attached to device .*IoDetachDevice first");
+    EXPECT_DEATH(kernel->CheckDeviceRemoval(module),
+                 "BUGCHECK in device removal \\(leak check\\): device object .* of TestDriver was deleted, but "
+                 "device .* \\(TestDriver\\) is still attached above it");
+    IoDetachDevice(lower);
+    IoDeleteDevice(upper);
+    kernel->CheckDeviceRemoval(module);
+}
+
 TEST_F(VerifierTest, OwnIrpCompletedToTheTopWithoutTakingItBack)
 {
     PDEVICE_OBJECT device = CreateDevice([](PDEVICE_OBJECT, PIRP irp) { return Complete(irp, STATUS_SUCCESS); });

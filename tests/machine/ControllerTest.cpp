@@ -197,6 +197,14 @@ TEST(TouchController, SingleTouchGesturesBecomePackets)
     EXPECT_EQ(line.packets[3][3] | (line.packets[3][4] << 8), 4095);  // the last move is at the end
     EXPECT_EQ(line.packets[4][2], kSingleTouchNotTouching);
 
+    // A 100 ms hold at 9600 baud: 10 packets of 10.4 ms.
+    line.packets.clear();
+    controller.TouchRaw({1, 1});
+    controller.HoldFor(std::chrono::milliseconds(100));
+    EXPECT_EQ(line.packets.size(), 1u + 10u);
+    EXPECT_EQ(controller.PacketDuration(), 104167);
+    controller.Lift();
+
     EXPECT_THROW(controller.TouchContacts({{{1, 1}, 0}, {{2, 2}, 1}}), std::logic_error);
     EXPECT_THROW(controller.Hold(), std::logic_error);  // no finger down
 }

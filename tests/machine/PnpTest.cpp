@@ -148,7 +148,7 @@ TEST(PnpBoot, ARegistryFileBringsItsDevicesUp)
         MachineOptions options;
         options.driveC = folder + "/c";
         Machine machine(options);
-        machine.InstallDriverModule(TAP_TEST_MOUSE_DRIVER, u"TestMouse");
+        machine.InstallDriverModule(TAP_TEST_MOUSE_DRIVER, u"TestMouse", /*link=*/true);
         machine.CreateRootDevice(u"*TestMouse", u"TestMouse");
         machine.SaveRegistry(registryFile);
     }

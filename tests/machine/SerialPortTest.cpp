@@ -362,3 +362,64 @@ TEST_F(SerialPort, ReadTimeOutsFollowTheVirtualClock)
 }
 
 }  // namespace
+
+namespace {
+
+// A driver that holds the port and reads it the way the touch drivers do: one reused IRP, the
+// next read issued from the completion routine, on whatever thread the port completes it.
+class PortReader : public machinetest::TestMouseMachine {
+protected:
+    PortReader() : TestMouseMachine(Options()) { SetKnob(u"ReadPort", 1); }
+
+    static MachineOptions Options()
+    {
+        MachineOptions options;
+        options.comPorts = {1};
+        return options;
+    }
+
+    Bytes BytesRead()
+    {
+        using CopyBytes = ULONG (*)(UCHAR *, ULONG);
+        auto copy = reinterpret_cast<CopyBytes>(machine.DriverSymbol(u"TestMouse", "TestDriverCopyBytes"));
+        Bytes bytes(256);
+        bytes.resize(copy(bytes.data(), static_cast<ULONG>(bytes.size())));
+        return bytes;
+    }
+};
+
+TEST_F(PortReader, ReadsTheControllerAndLetsThePortGoWhenRemoved)
+{
+    ComPort &com1 = machine.comPort(1);
+    com1.AttachController();
+    ASSERT_EQ(machine.StartDevice(node), 0);
+    EXPECT_TRUE(com1.open());
+    com1.controller().TouchRaw({4660, 1656});
+    machine.Settle();
+    com1.controller().Lift();
+    machine.Settle();
+    Bytes expected = kPacket;
+    expected.insert(expected.end(), {0x55, 0x00, 0x84, 0x34, 0x12, 0x78, 0x06, 0x00, 0x00, 0x47});
+    EXPECT_EQ(BytesRead(), expected);
+
+    // Bytes that wait before the read is issued: the read completes inside the call.
+    com1.Feed({1, 2, 3});
+    machine.Settle();
+    EXPECT_EQ(BytesRead().size(), expected.size() + 3);
+
+    ASSERT_EQ(machine.RemoveDevice(node), 0);  // cancels the read, closes the port
+    EXPECT_FALSE(com1.open());
+}
+
+TEST_F(PortReader, UnpluggedWhileReadingTheReaderEndsAndTheStackWaitsForTheDriver)
+{
+    ASSERT_EQ(machine.StartDevice(node), 0);
+    machine.UnplugComPort(1);
+    std::string log = machinetest::TestDriverLog(machine);
+    EXPECT_NE(log.find("read ended 0xC0000056 at IRQL 2"), std::string::npos) << log;
+    EXPECT_EQ(machine.Device(u"ACPI\\PNP0501\\1")->state, DeviceState::SurpriseRemoved);
+    ASSERT_EQ(machine.RemoveDevice(node), 0);  // the driver lets the port go
+    EXPECT_EQ(machine.Device(u"ACPI\\PNP0501\\1")->state, DeviceState::NotStarted);
+}
+
+}  // namespace

@@ -6,6 +6,9 @@
 //   FailAddDevice   AddDevice fails with STATUS_INSUFFICIENT_RESOURCES
 //   VetoRemove      IRP_MN_QUERY_REMOVE_DEVICE is answered with STATUS_DEVICE_BUSY
 //   LeakAtRemove    IRP_MN_REMOVE_DEVICE leaves a pool block behind
+//   ReadPort        n: opens COM<n> in AddDevice (9600 8N1, reads that wait) and reads it one
+//                   byte at a time with one reused IRP, issuing the next read from the
+//                   completion routine; the bytes are kept for the test
 // It also registers for COM port interface changes and logs each arrival and removal.
 #include <ntddk.h>
 #include <kbdmou.h>
@@ -33,10 +36,18 @@ typedef struct _TEST_EXTENSION {
     ULONG LeakAtRemove;
     PVOID Buffer;  // a pool block held while the device exists
     PVOID Notification;  // COM port interface changes
+    PFILE_OBJECT PortFile;  // the open COM port, referenced; NULL when none
+    PDEVICE_OBJECT PortDevice;
+    PIRP ReadIrp;
+    UCHAR ReadByte;
+    volatile LONG ReadOutstanding;  // a read is with the port driver
+    KEVENT ReadEnded;  // notification: the last read came back and none follows
 } TEST_EXTENSION, *PTEST_EXTENSION;
 
 char Log[4096];
-KSPIN_LOCK LogLock;  // notifications arrive on a worker thread
+KSPIN_LOCK LogLock;  // notifications arrive on a worker thread; bytes on the port's thread
+UCHAR Bytes[256];
+ULONG ByteCount;
 PDEVICE_OBJECT LastDevice;
 PVOID Leaked;
 
@@ -135,6 +146,104 @@ NTSTATUS NTAPI ComPortChange(PVOID notification, PVOID)
     return STATUS_SUCCESS;
 }
 
+// ---- The port reader --------------------------------------------------------------------------
+
+IO_COMPLETION_ROUTINE ReadDone;
+
+VOID IssueRead(PTEST_EXTENSION extension)
+{
+    IoReuseIrp(extension->ReadIrp, STATUS_SUCCESS);
+    extension->ReadIrp->AssociatedIrp.SystemBuffer = &extension->ReadByte;
+    PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(extension->ReadIrp);
+    next->MajorFunction = IRP_MJ_READ;
+    next->Parameters.Read.Length = 1;
+    next->FileObject = extension->PortFile;
+    IoSetCompletionRoutine(extension->ReadIrp, ReadDone, extension, TRUE, TRUE, TRUE);
+    InterlockedExchange(&extension->ReadOutstanding, 1);
+    IoCallDriver(extension->PortDevice, extension->ReadIrp);
+}
+
+// Up to DISPATCH_LEVEL, wherever the port completes the read. A byte read in the call comes
+// back here inside IoCallDriver, so the reads of waiting bytes nest; the test feeds few at once.
+NTSTATUS NTAPI ReadDone(PDEVICE_OBJECT, PIRP irp, PVOID context)
+{
+    PTEST_EXTENSION extension = static_cast<PTEST_EXTENSION>(context);
+    InterlockedExchange(&extension->ReadOutstanding, 0);
+    if (NT_SUCCESS(irp->IoStatus.Status) && irp->IoStatus.Information == 1) {
+        KIRQL irql;
+        KeAcquireSpinLock(&LogLock, &irql);
+        if (ByteCount < sizeof(Bytes)) {
+            Bytes[ByteCount++] = extension->ReadByte;
+        }
+        KeReleaseSpinLock(&LogLock, irql);
+        IssueRead(extension);
+    } else {
+        Note("read ended 0x%08X at IRQL %u", static_cast<unsigned>(irp->IoStatus.Status),
+             static_cast<unsigned>(KeGetCurrentIrql()));
+        KeSetEvent(&extension->ReadEnded, IO_NO_INCREMENT, FALSE);
+    }
+    return STATUS_MORE_PROCESSING_REQUIRED;
+}
+
+NTSTATUS SendToPort(PTEST_EXTENSION extension, ULONG code, PVOID input, ULONG length)
+{
+    KEVENT done;
+    IO_STATUS_BLOCK status;
+    KeInitializeEvent(&done, NotificationEvent, FALSE);
+    PIRP irp = IoBuildDeviceIoControlRequest(code, extension->PortDevice, input, length, NULL, 0, FALSE, &done, &status);
+    if (irp == NULL) {
+        return STATUS_INSUFFICIENT_RESOURCES;
+    }
+    NTSTATUS result = IoCallDriver(extension->PortDevice, irp);
+    if (result == STATUS_PENDING) {
+        KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, NULL);
+        result = status.Status;
+    }
+    return result;
+}
+
+VOID StartReading(PTEST_EXTENSION extension, ULONG port)
+{
+    WCHAR nameBuffer[32] = L"\\DosDevices\\COM";
+    size_t length = 0;
+    while (nameBuffer[length] != 0) {
+        ++length;
+    }
+    nameBuffer[length++] = static_cast<WCHAR>(L'0' + port);  // ports 1..9
+    UNICODE_STRING name = {static_cast<USHORT>(length * sizeof(WCHAR)), sizeof(nameBuffer), nameBuffer};
+    KeInitializeEvent(&extension->ReadEnded, NotificationEvent, FALSE);
+    NTSTATUS status = IoGetDeviceObjectPointer(&name, FILE_ALL_ACCESS, &extension->PortFile, &extension->PortDevice);
+    if (!NT_SUCCESS(status)) {
+        Note("open failed 0x%08X", static_cast<unsigned>(status));
+        extension->PortFile = NULL;
+        return;
+    }
+    SERIAL_TIMEOUTS timeouts = {0, 0, 0, 0, 0};
+    SERIAL_LINE_CONTROL line = {STOP_BIT_1, NO_PARITY, 8};
+    SERIAL_BAUD_RATE rate = {9600};
+    SendToPort(extension, IOCTL_SERIAL_SET_TIMEOUTS, &timeouts, sizeof(timeouts));
+    SendToPort(extension, IOCTL_SERIAL_SET_LINE_CONTROL, &line, sizeof(line));
+    SendToPort(extension, IOCTL_SERIAL_SET_BAUD_RATE, &rate, sizeof(rate));
+    extension->ReadIrp = IoAllocateIrp(extension->PortDevice->StackSize, FALSE);
+    Note("reading COM%u", static_cast<unsigned>(port));
+    IssueRead(extension);
+}
+
+// PASSIVE_LEVEL: cancels the outstanding read, waits for it, closes the port.
+VOID StopReading(PTEST_EXTENSION extension)
+{
+    if (extension->PortFile == NULL) {
+        return;
+    }
+    if (InterlockedCompareExchange(&extension->ReadOutstanding, 1, 1) == 1) {
+        IoCancelIrp(extension->ReadIrp);
+        KeWaitForSingleObject(&extension->ReadEnded, Executive, KernelMode, FALSE, NULL);
+    }
+    IoFreeIrp(extension->ReadIrp);
+    ObDereferenceObject(extension->PortFile);
+    extension->PortFile = NULL;
+}
+
 DRIVER_DISPATCH DispatchInternal;
 DRIVER_DISPATCH DispatchPnp;
 DRIVER_DISPATCH DispatchPower;
@@ -193,6 +302,7 @@ NTSTATUS NTAPI DispatchPnp(PDEVICE_OBJECT device, PIRP irp)
     case IRP_MN_REMOVE_DEVICE: {
         irp->IoStatus.Status = STATUS_SUCCESS;
         NTSTATUS status = PassDown(extension, irp);
+        StopReading(extension);
         IoUnregisterPlugPlayNotification(extension->Notification);
         if (extension->LeakAtRemove) {
             Leaked = extension->Buffer;  // kept on purpose: the leak check must notice
@@ -251,6 +361,9 @@ NTSTATUS NTAPI AddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT physicalDevice)
     device->Flags |= DO_BUFFERED_IO | DO_POWER_PAGABLE;
     device->Flags &= ~DO_DEVICE_INITIALIZING;
     LastDevice = device;
+    if (ULONG port = ReadKnob(&RegistryPath, L"ReadPort")) {
+        StartReading(extension, port);
+    }
     return IoRegisterPlugPlayNotification(EventCategoryDeviceInterfaceChange,
                                           PNPNOTIFY_DEVICE_INTERFACE_INCLUDE_EXISTING_INTERFACES,
                                           const_cast<GUID *>(&GUID_DEVINTERFACE_COMPORT), driver, ComPortChange,
@@ -291,6 +404,17 @@ void TestDriverCopyLog(char *buffer, size_t size)
     KeAcquireSpinLock(&LogLock, &irql);
     std::snprintf(buffer, size, "%s", Log);
     KeReleaseSpinLock(&LogLock, irql);
+}
+
+// Copies the bytes the port reader has read; returns how many.
+ULONG TestDriverCopyBytes(UCHAR *buffer, ULONG size)
+{
+    KIRQL irql;
+    KeAcquireSpinLock(&LogLock, &irql);
+    ULONG count = ByteCount < size ? ByteCount : size;
+    std::memcpy(buffer, Bytes, count);
+    KeReleaseSpinLock(&LogLock, irql);
+    return count;
 }
 
 // Sends one report to the class service of the last device, at DISPATCH_LEVEL unless told

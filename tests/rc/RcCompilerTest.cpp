@@ -168,6 +168,21 @@ TEST(RcCompiler, IconAndBitmapEmbedTheFilesTheyName)
     EXPECT_EQ(script.bitmaps[0].id, 131);
 }
 
+TEST(RcCompiler, VersionRecordIsReadAndLeftOut)
+{
+    Script script = Compile("1 VERSIONINFO\n FILEVERSION 1,0,0,0\n FILEOS VOS_NT_WINDOWS32\n"
+                            "BEGIN\n BLOCK \"StringFileInfo\"\n BEGIN\n  BLOCK \"080404b0\"\n  {\n"
+                            "   VALUE \"FileDescription\", \"Tool\"\n  }\n END\n"
+                            " BLOCK \"VarFileInfo\" BEGIN VALUE \"Translation\", 0x804, 1200 END\n"
+                            "END\n"
+                            "STRINGTABLE BEGIN 7 \"after\" END\n");
+    ASSERT_EQ(script.strings.size(), 1u);
+    EXPECT_EQ(script.strings[0].text, u"after");
+    const std::string file = TAP_RC_DATA_DIR "/inline.rc:";
+    EXPECT_EQ(ErrorOf("1 VERSIONINFO FILEVERSION 1,0,0,0"), file + "1: VERSIONINFO without BEGIN");
+    EXPECT_EQ(ErrorOf("1 VERSIONINFO\nBEGIN BLOCK \"x\" BEGIN END"), file + "1: VERSIONINFO without END");
+}
+
 TEST(RcCompiler, FaultsNameTheFileAndLine)
 {
     const std::string file = TAP_RC_DATA_DIR "/inline.rc:";
@@ -185,6 +200,35 @@ TEST(RcCompiler, FaultsNameTheFileAndLine)
     EXPECT_EQ(ErrorOf("1 ICON \"absent.ico\""), file + "1: cannot open resource file 'absent.ico'");
     EXPECT_EQ(ErrorOf("1 DIALOG 0, 0, 1, 1 BEGIN"), file + "1: dialog without END");
     EXPECT_EQ(ErrorOf("#pragma code_page(936)"), file + "1: unsupported code page 936 (use 65001 or 1252)");
+}
+
+TEST(RcCompiler, LanguageOfADialogHeaderAndOfLaterResources)
+{
+    Script script = Compile("LANGUAGE LANG_ENGLISH, SUBLANG_ENGLISH_US\n"
+                            "1 DIALOG 0, 0, 1, 1 LANGUAGE LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED BEGIN END\n"
+                            "2 DIALOG 0, 0, 1, 1 BEGIN END\n"
+                            "STRINGTABLE LANGUAGE LANG_NEUTRAL, SUBLANG_NEUTRAL BEGIN 7 \"x\" END\n");
+    EXPECT_EQ(script.dialogs[0].language, 0x0804);
+    EXPECT_EQ(script.dialogs[1].language, 0x0409);
+    EXPECT_EQ(script.strings[0].language, 0x0000);
+}
+
+TEST(RcCompiler, MacrosCanBeUndefinedAndExpandThroughOtherMacros)
+{
+    Script script = Compile("#define BASE 100\n#define NEXT (BASE + 2)\n"
+                            "NEXT DIALOG 0, 0, 1, 1 BEGIN END\n"
+                            "#undef BASE\n#ifndef BASE\n3 DIALOG 0, 0, 1, 1 BEGIN END\n#endif\n");
+    ASSERT_EQ(script.dialogs.size(), 2u);
+    EXPECT_EQ(script.dialogs[0].id, 102);
+    EXPECT_EQ(script.dialogs[1].id, 3);
+}
+
+TEST(RcCompiler, DuplicateStringsAndIdsOutOfRangeAreFaults)
+{
+    const std::string file = TAP_RC_DATA_DIR "/inline.rc:";
+    EXPECT_EQ(ErrorOf("STRINGTABLE BEGIN\n1 \"a\"\n1 \"b\"\nEND"), file + "3: string id 1 is defined twice");
+    EXPECT_EQ(ErrorOf("0 DIALOG 0, 0, 1, 1 BEGIN END"), file + "1: resource id 0 is outside 1..65535");
+    EXPECT_EQ(ErrorOf("#define F(x) x"), file + "1: function-like macros are not supported");
 }
 
 TEST(RcCompiler, ExecutableReportsFaultsWithNonZeroExit)

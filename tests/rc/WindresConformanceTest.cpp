@@ -21,8 +21,16 @@ constexpr uint16_t RT_BITMAP = 2, RT_DIALOG = 5, RT_STRING = 6, RT_GROUP_ICON = 
 class Reader {
 public:
     Reader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-    uint16_t Word() { return static_cast<uint16_t>(Byte() | (Byte() << 8)); }
-    uint32_t Dword() { return Word() | (static_cast<uint32_t>(Word()) << 16); }
+    uint16_t Word()
+    {
+        uint16_t low = Byte();
+        return static_cast<uint16_t>(low | (Byte() << 8));
+    }
+    uint32_t Dword()
+    {
+        uint32_t low = Word();
+        return low | (static_cast<uint32_t>(Word()) << 16);
+    }
     int16_t Short() { return static_cast<int16_t>(Word()); }
     // A name-or-ordinal field: 0xFFFF then the ordinal, or a zero-terminated UTF-16 string.
     std::u16string NameOrOrdinal(uint16_t& ordinal)

@@ -110,6 +110,11 @@ NTSYSAPI NTSTATUS NTAPI RtlAppendUnicodeStringToString(PUNICODE_STRING Destinati
 NTSYSAPI NTSTATUS NTAPI RtlIntegerToUnicodeString(ULONG Value, ULONG Base, PUNICODE_STRING String);
 NTSYSAPI BOOLEAN NTAPI RtlEqualUnicodeString(PCUNICODE_STRING String1, PCUNICODE_STRING String2,
                                              BOOLEAN CaseInSensitive);
+/* <0, 0, >0 as String1 sorts before, equal to or after String2. */
+NTSYSAPI LONG NTAPI RtlCompareUnicodeString(PCUNICODE_STRING String1, PCUNICODE_STRING String2,
+                                            BOOLEAN CaseInSensitive);
+/* Frees a string buffer the system allocated (IoRegisterDeviceInterface). */
+NTSYSAPI VOID NTAPI RtlFreeUnicodeString(PUNICODE_STRING UnicodeString);
 
 /* ---- Control codes --------------------------------------------------------------------------- */
 #define CTL_CODE(DeviceType, Function, Method, Access) \
@@ -868,6 +873,13 @@ NTKERNELAPI NTSTATUS NTAPI IoRegisterPlugPlayNotification(IO_NOTIFICATION_EVENT_
                                                           PDRIVER_OBJECT DriverObject,
                                                           PDRIVER_NOTIFICATION_CALLBACK_ROUTINE CallbackRoutine,
                                                           PVOID Context, PVOID *NotificationEntry);
+/* Registers an interface of InterfaceClassGuid for a PDO; returns its symbolic link name in a
+ * buffer the caller frees with RtlFreeUnicodeString. The interface starts disabled. */
+NTKERNELAPI NTSTATUS NTAPI IoRegisterDeviceInterface(PDEVICE_OBJECT PhysicalDeviceObject,
+                                                     CONST GUID *InterfaceClassGuid, PUNICODE_STRING ReferenceString,
+                                                     PUNICODE_STRING SymbolicLinkName);
+/* Enables (arrival notifications) or disables (removal notifications) a registered interface. */
+NTKERNELAPI NTSTATUS NTAPI IoSetDeviceInterfaceState(PUNICODE_STRING SymbolicLinkName, BOOLEAN Enable);
 /* Ends a registration. Callbacks already queued for it may still run after this returns. */
 NTKERNELAPI NTSTATUS NTAPI IoUnregisterPlugPlayNotification(PVOID NotificationEntry);
 

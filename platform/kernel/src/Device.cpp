@@ -147,15 +147,15 @@ NTSTATUS SendFileRequest(PFILE_OBJECT file, UCHAR major, ULONG code, const void 
     KEVENT event;
     KeInitializeEvent(&event, NotificationEvent, FALSE);
     IO_STATUS_BLOCK ioStatus{};
-    RequestSpec spec;
-    spec.major = major;
-    spec.code = code;
-    spec.input = input;
-    spec.inputLength = inputLength;
-    spec.output = output;
-    spec.outputLength = outputLength;
-    spec.file = file;
-    PIRP irp = BuildRequest("I/O request", device, spec, &event, &ioStatus, Owner{});
+    RequestParameters request;
+    request.major = major;
+    request.code = code;
+    request.input = input;
+    request.inputLength = inputLength;
+    request.output = output;
+    request.outputLength = outputLength;
+    request.file = file;
+    PIRP irp = BuildRequest("I/O request", device, request, &event, &ioStatus, Owner{});
     if (irp == nullptr) {
         return STATUS_INSUFFICIENT_RESOURCES;
     }
@@ -278,11 +278,11 @@ extern "C" VOID NTAPI IoDeleteDevice(PDEVICE_OBJECT device)
         BugCheck("IoDeleteDevice", "device object %p is still attached to device %p (IoDetachDevice first)",
                  static_cast<void *>(device), static_cast<void *>(record->attachedTo));
     }
-    if (device->AttachedDevice != nullptr) {
-        BugCheck("IoDeleteDevice", "device object %p still has device %p attached on top of it",
-                 static_cast<void *>(device), static_cast<void *>(device->AttachedDevice));
-    }
+    // A device with another still attached on top of it is the middle of a stack being removed:
+    // its driver passed IRP_MN_REMOVE_DEVICE down and deletes before the driver above detaches.
+    // The object stays, delete-pending, until that detach (IoDetachDevice frees it then).
     record->deleted = true;
+    record->deletedUnderUpper = device->AttachedDevice != nullptr;
     if (!record->name.empty()) {
         auto it = state.names.find(NormalisePath(record->name));
         if (it != state.names.end() && it->second.device == device) {
@@ -366,8 +366,8 @@ extern "C" VOID NTAPI IoDetachDevice(PDEVICE_OBJECT target)
 {
     RequireIrql("IoDetachDevice", PASSIVE_LEVEL, PASSIVE_LEVEL);
     KernelState &state = State();
-    std::lock_guard<std::mutex> held(state.lock);
-    state.LiveDevice("IoDetachDevice", target);
+    std::unique_lock<std::mutex> held(state.lock);
+    DeviceRecord *record = state.LiveDevice("IoDetachDevice", target);
     PDEVICE_OBJECT upper = target->AttachedDevice;
     if (upper == nullptr) {
         BugCheck("IoDetachDevice", "no device is attached to device object %p", static_cast<void *>(target));
@@ -377,6 +377,9 @@ extern "C" VOID NTAPI IoDetachDevice(PDEVICE_OBJECT target)
         upperRecord->attachedTo = nullptr;
     }
     target->AttachedDevice = nullptr;
+    if (record->deleted && record->references == 0) {
+        DeleteObjectRecord(state, record, held); // the delete-pending device below goes now
+    }
 }
 
 extern "C" PDEVICE_OBJECT NTAPI IoGetAttachedDeviceReference(PDEVICE_OBJECT device)

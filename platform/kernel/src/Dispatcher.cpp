@@ -316,6 +316,10 @@ extern "C" VOID NTAPI KeInitializeEvent(PRKEVENT event, EVENT_TYPE type, BOOLEAN
 extern "C" LONG NTAPI KeSetEvent(PRKEVENT event, KPRIORITY, BOOLEAN)
 {
     RequireIrql("KeSetEvent", PASSIVE_LEVEL, DISPATCH_LEVEL);
+    if (TryState() == nullptr) {
+        // No kernel, so nobody can be waiting: pure driver logic exercised on its own.
+        return __atomic_exchange_n(&event->Header.SignalState, 1, __ATOMIC_SEQ_CST);
+    }
     KernelState &kernel = State();
     std::lock_guard<std::mutex> held(kernel.lock);
     ValidateObject(kernel, "KeSetEvent", event);
@@ -328,6 +332,9 @@ extern "C" LONG NTAPI KeSetEvent(PRKEVENT event, KPRIORITY, BOOLEAN)
 extern "C" LONG NTAPI KeResetEvent(PRKEVENT event)
 {
     RequireIrql("KeResetEvent", PASSIVE_LEVEL, DISPATCH_LEVEL);
+    if (TryState() == nullptr) {
+        return __atomic_exchange_n(&event->Header.SignalState, 0, __ATOMIC_SEQ_CST);
+    }
     KernelState &kernel = State();
     std::lock_guard<std::mutex> held(kernel.lock);
     ValidateObject(kernel, "KeResetEvent", event);
@@ -338,6 +345,10 @@ extern "C" LONG NTAPI KeResetEvent(PRKEVENT event)
 
 extern "C" VOID NTAPI KeClearEvent(PRKEVENT event)
 {
+    if (TryState() == nullptr) {
+        __atomic_store_n(&event->Header.SignalState, 0, __ATOMIC_SEQ_CST);
+        return;
+    }
     KernelState &kernel = State();
     std::lock_guard<std::mutex> held(kernel.lock);
     ValidateObject(kernel, "KeClearEvent", event);

@@ -3,8 +3,14 @@
 //
 // The kernel follows who holds each IRP: the allocator (Idle), the driver it was sent to
 // (Dispatched), a completion routine that may take it back (RoutineRunning), a driver whose
-// completion routine took it back mid-stack (Halted). A driver that touches an IRP it does not
-// hold - completes it twice, frees or reuses it while a lower driver has it - stops the run.
+// completion routine took it back mid-stack (Halted). Which driver holds it is read from the
+// IRP's own record, not from CurrentLocation: a stack location is held from the moment a
+// dispatch routine is called for it until completion passes it. A driver passes an IRP on from
+// its own location either to the next one (IoCopyCurrentIrpStackLocationToNext) or by handing
+// its own location to the driver below (IoSkipCurrentIrpStackLocation), and a sender may keep a
+// location of its own (IoSetNextIrpStackLocation) that no driver ever holds. A driver that
+// touches an IRP it does not hold - completes it twice, frees or reuses it while a lower driver
+// has it - stops the run.
 // For every stack location it also checks the pending rule: a dispatch routine returns
 // STATUS_PENDING exactly when the location was marked pending, and returns anything else only
 // after the IRP has been completed past its location.
@@ -139,6 +145,16 @@ void ClearLocation(PIO_STACK_LOCATION location)
 
 } // namespace
 
+int HoldingLocation(const IrpRecord &record)
+{
+    for (size_t number = 1; number < record.locations.size(); ++number) {
+        if (record.locations[number].held) {
+            return static_cast<int>(number);
+        }
+    }
+    return 0;
+}
+
 bool ConsumeIrpFailure(DriverModule *module)
 {
     if (module == nullptr || module->irpFailCount == 0) {
@@ -202,9 +218,8 @@ NTSTATUS CallDriverChecked(const char *routine, PDEVICE_OBJECT device, PIRP irp)
     int number = 0;
     {
         std::lock_guard<std::mutex> held(state.lock);
-        state.LiveDevice(routine, device);
+        DeviceRecord *target = state.LiveDevice(routine, device);
         IrpRecord *record = state.LiveIrp(routine, irp);
-        bool top = irp->CurrentLocation == irp->StackCount + 1;
         if (irp->CurrentLocation > irp->StackCount + 1) {
             BugCheck(routine, "IRP %p has a corrupt stack (CurrentLocation %d, StackCount %d)",
                      static_cast<void *>(irp), irp->CurrentLocation, irp->StackCount);
@@ -213,8 +228,25 @@ NTSTATUS CallDriverChecked(const char *routine, PDEVICE_OBJECT device, PIRP irp)
             BugCheck(routine, "IRP %p is sent to device %p while it is being completed", static_cast<void *>(irp),
                      static_cast<void *>(device));
         }
-        if (record->phase == IrpPhase::Dispatched && top) {
-            BugCheck(routine, "IRP %p is sent again while a driver still holds it", static_cast<void *>(irp));
+        // Only the holder passes an IRP on: to the location below its own, or (after a skip) on
+        // its own location. A send from higher up would overwrite a location that the driver
+        // above still owns: a second skip, or a driver that already passed the IRP on.
+        int holding = HoldingLocation(*record);
+        if (holding != 0 && irp->CurrentLocation > holding + 1) {
+            BugCheck(routine,
+                     "IRP %p is sent again while a driver still holds it: it would take stack location %d, above "
+                     "location %d of device %p that holds it (skipped twice, or sent by a driver that already "
+                     "passed it on)",
+                     static_cast<void *>(irp), irp->CurrentLocation - 1, holding,
+                     static_cast<void *>((FirstLocation(irp) + holding - 1)->DeviceObject));
+        }
+        if (target->deleted && target->deletedUnderUpper) {
+            BugCheck(routine,
+                     "IRP %p (major function 0x%02x) is sent to device object %p, which its driver deleted while "
+                     "a device was still attached above it: after IRP_MN_REMOVE_DEVICE nothing may be sent down "
+                     "the stack",
+                     static_cast<void *>(irp), IoGetNextIrpStackLocation(irp)->MajorFunction,
+                     static_cast<void *>(device));
         }
         if (irp->CurrentLocation <= 1) {
             BugCheck(routine, "no stack location left in IRP %p for device %p (StackCount %d, device StackSize %d)",
@@ -244,6 +276,7 @@ NTSTATUS CallDriverChecked(const char *routine, PDEVICE_OBJECT device, PIRP irp)
         location = IrpLocation{};
         location.sequence = ++state.nextSequence;
         location.majorFunction = next->MajorFunction;
+        location.held = true;
         sequence = location.sequence;
         record->phase = IrpPhase::Dispatched;
         ++record->token;
@@ -282,7 +315,7 @@ NTSTATUS CallDriverChecked(const char *routine, PDEVICE_OBJECT device, PIRP irp)
     return status;
 }
 
-PIRP BuildRequest(const char *routine, PDEVICE_OBJECT device, const RequestSpec &spec, PKEVENT event,
+PIRP BuildRequest(const char *routine, PDEVICE_OBJECT device, const RequestParameters &request, PKEVENT event,
                   PIO_STATUS_BLOCK ioStatus, Owner owner)
 {
     PIRP irp = AllocateIrp(routine, device->StackSize, owner);
@@ -293,15 +326,15 @@ PIRP BuildRequest(const char *routine, PDEVICE_OBJECT device, const RequestSpec 
     std::lock_guard<std::mutex> held(state.lock);
     IrpRecord *record = state.irps[irp].get();
     record->threaded = true;
-    record->code = spec.code;
-    record->file = spec.file;
+    record->code = request.code;
+    record->file = request.file;
     irp->UserIosb = ioStatus;
     irp->UserEvent = event;
     irp->RequestorMode = KernelMode;
-    irp->Tail.Overlay.OriginalFileObject = spec.file;
+    irp->Tail.Overlay.OriginalFileObject = request.file;
     PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
-    next->MajorFunction = spec.major;
-    next->FileObject = spec.file;
+    next->MajorFunction = request.major;
+    next->FileObject = request.file;
     auto buffered = [&](const void *input, ULONG inputLength, void *output, ULONG outputLength) {
         ULONG size = inputLength > outputLength ? inputLength : outputLength;
         if (size == 0) {
@@ -323,29 +356,29 @@ PIRP BuildRequest(const char *routine, PDEVICE_OBJECT device, const RequestSpec 
             record->outputLength = outputLength;
         }
     };
-    switch (spec.major) {
+    switch (request.major) {
     case IRP_MJ_DEVICE_CONTROL:
     case IRP_MJ_INTERNAL_DEVICE_CONTROL:
-        next->Parameters.DeviceIoControl.OutputBufferLength = spec.outputLength;
-        next->Parameters.DeviceIoControl.InputBufferLength = spec.inputLength;
-        next->Parameters.DeviceIoControl.IoControlCode = spec.code;
-        switch (METHOD_FROM_CTL_CODE(spec.code)) {
+        next->Parameters.DeviceIoControl.OutputBufferLength = request.outputLength;
+        next->Parameters.DeviceIoControl.InputBufferLength = request.inputLength;
+        next->Parameters.DeviceIoControl.IoControlCode = request.code;
+        switch (METHOD_FROM_CTL_CODE(request.code)) {
         case METHOD_BUFFERED:
-            buffered(spec.input, spec.inputLength, spec.output, spec.outputLength);
-            irp->UserBuffer = spec.output;
+            buffered(request.input, request.inputLength, request.output, request.outputLength);
+            irp->UserBuffer = request.output;
             break;
         case METHOD_NEITHER:
-            next->Parameters.DeviceIoControl.Type3InputBuffer = const_cast<void *>(spec.input);
-            irp->UserBuffer = spec.output;
+            next->Parameters.DeviceIoControl.Type3InputBuffer = const_cast<void *>(request.input);
+            irp->UserBuffer = request.output;
             break;
         default:
             BugCheck(routine, "control code 0x%08x uses METHOD_IN_DIRECT/METHOD_OUT_DIRECT, which this kernel "
-                              "does not offer", static_cast<unsigned>(spec.code));
+                              "does not offer", static_cast<unsigned>(request.code));
         }
         break;
     case IRP_MJ_READ:
     case IRP_MJ_WRITE: {
-        ULONG length = spec.major == IRP_MJ_READ ? spec.outputLength : spec.inputLength;
+        ULONG length = request.major == IRP_MJ_READ ? request.outputLength : request.inputLength;
         next->Parameters.Read.Length = length;
         next->Parameters.Read.ByteOffset.QuadPart = 0;
         if ((device->Flags & DO_DIRECT_IO) != 0) {
@@ -353,13 +386,13 @@ PIRP BuildRequest(const char *routine, PDEVICE_OBJECT device, const RequestSpec 
                      static_cast<void *>(device));
         }
         if ((device->Flags & DO_BUFFERED_IO) != 0) {
-            if (spec.major == IRP_MJ_READ) {
-                buffered(nullptr, 0, spec.output, length);
+            if (request.major == IRP_MJ_READ) {
+                buffered(nullptr, 0, request.output, length);
             } else {
-                buffered(spec.input, length, nullptr, 0);
+                buffered(request.input, length, nullptr, 0);
             }
         } else {
-            irp->UserBuffer = spec.major == IRP_MJ_READ ? spec.output : const_cast<void *>(spec.input);
+            irp->UserBuffer = request.major == IRP_MJ_READ ? request.output : const_cast<void *>(request.input);
         }
         break;
     }
@@ -501,12 +534,17 @@ extern "C" VOID FASTCALL IofCompleteRequest(PIRP irp, CCHAR)
             location.markedPending = marked ? 1 : 0;
             CheckPendingRule(irp, location, number, leaving->DeviceObject);
         }
+        location.held = false;
         irp->CurrentLocation++;
         irp->Tail.Overlay.CurrentStackLocation++;
         irp->PendingReturned = marked;
         if (InvokesRoutine(leaving, irp)) {
-            bool atTop = irp->CurrentLocation == irp->StackCount + 1;
-            PDEVICE_OBJECT device = atTop ? nullptr : IoGetCurrentIrpStackLocation(irp)->DeviceObject;
+            // The routine is the sender's when no driver holds a location above: the IRP is back
+            // at the top, or at a location the sender took for itself.
+            bool atTop = HoldingLocation(*record) == 0;
+            PDEVICE_OBJECT device = irp->CurrentLocation > irp->StackCount
+                                        ? nullptr
+                                        : IoGetCurrentIrpStackLocation(irp)->DeviceObject;
             DriverModule *module = record->owner.module;
             if (device != nullptr) {
                 state.LiveDevice("completion routine (IoCompleteRequest)", device);
@@ -571,14 +609,14 @@ extern "C" PIRP NTAPI IoBuildDeviceIoControlRequest(ULONG code, PDEVICE_OBJECT d
         state.LiveDevice("IoBuildDeviceIoControlRequest", device);
         state.CheckNotFreed("IoBuildDeviceIoControlRequest", event, "event");
     }
-    RequestSpec spec;
-    spec.major = internal ? IRP_MJ_INTERNAL_DEVICE_CONTROL : IRP_MJ_DEVICE_CONTROL;
-    spec.code = code;
-    spec.input = input;
-    spec.inputLength = inputLength;
-    spec.output = output;
-    spec.outputLength = outputLength;
-    return BuildRequest("IoBuildDeviceIoControlRequest", device, spec, event, ioStatus, CurrentOwner());
+    RequestParameters request;
+    request.major = internal ? IRP_MJ_INTERNAL_DEVICE_CONTROL : IRP_MJ_DEVICE_CONTROL;
+    request.code = code;
+    request.input = input;
+    request.inputLength = inputLength;
+    request.output = output;
+    request.outputLength = outputLength;
+    return BuildRequest("IoBuildDeviceIoControlRequest", device, request, event, ioStatus, CurrentOwner());
 }
 
 // ---- Cancel ---------------------------------------------------------------------------------------

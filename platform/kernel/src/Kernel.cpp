@@ -227,9 +227,11 @@ std::vector<std::string> ModuleHoldings(KernelState &state, DriverModule *module
         if (object->kind == ObjectKind::Device && !object->freed) {
             auto *device = static_cast<DeviceRecord *>(object);
             if (device->module == module && (!laterOnly || !device->driverWide)) {
+                const char *condition = !device->deleted ? "not deleted" :
+                                        device->device->AttachedDevice != nullptr ? "deleted, a device still attached above it" :
+                                        "deleted but still referenced";
                 std::snprintf(line, sizeof line, "device object %p (%s) %s", static_cast<void *>(device->device),
-                              device->name.empty() ? "unnamed" : Utf8(device->name).c_str(),
-                              device->deleted ? "deleted but still referenced" : "not deleted");
+                              device->name.empty() ? "unnamed" : Utf8(device->name).c_str(), condition);
                 found.emplace_back(line);
             }
         }
@@ -516,6 +518,26 @@ void Kernel::CheckDeviceRemoval(DriverModule *module)
 {
     WaitUntilIdle();
     std::lock_guard<std::mutex> held(state_->lock);
+    // Every driver of the stack has handled IRP_MN_REMOVE_DEVICE: a device of this module that
+    // was deleted under another must have lost it (the driver above detaches after passing the
+    // request down).
+    for (auto &entry : state_->objects) {
+        ObjectRecord *object = entry.second.get();
+        if (object->kind != ObjectKind::Device || object->freed) {
+            continue;
+        }
+        auto *device = static_cast<DeviceRecord *>(object);
+        PDEVICE_OBJECT upper = device->device->AttachedDevice;
+        if (device->module == module && device->deleted && upper != nullptr) {
+            auto *upperRecord = static_cast<DeviceRecord *>(state_->FindObject(upper));
+            DriverModule *upperModule = upperRecord != nullptr ? upperRecord->module : nullptr;
+            BugCheck("device removal (leak check)",
+                     "device object %p of %s was deleted, but device %p (%s) is still attached above it at the end "
+                     "of the removal: the driver above never detached (IoDetachDevice)",
+                     static_cast<void *>(device->device), module->name.c_str(), static_cast<void *>(upper),
+                     upperModule != nullptr ? upperModule->name.c_str() : "the machine");
+        }
+    }
     if (CountUsage(*state_, module).devices != 0) {
         return; // other device stacks of the driver are still present
     }
@@ -631,15 +653,64 @@ void Kernel::WaitUntilIdle()
     RequireIrql("Kernel::WaitUntilIdle", PASSIVE_LEVEL, PASSIVE_LEVEL);
     KernelState &state = *state_;
     JoinFinishedThreads(state);
+    auto deadline = std::chrono::steady_clock::now() + state.options.idleLimit;
     std::unique_lock<std::mutex> held(state.lock);
     ThreadRecord *self = CurrentThread(state, held);
-    bool idle = state.idleChanged.wait_for(held, state.options.idleLimit,
-                                           [&] { return BusyExcluding(state, self) == 0 || state.shuttingDown; });
-    if (!idle) {
-        std::vector<std::string> busy = BusyThreadNames(state, self);
-        BugCheck("Kernel::WaitUntilIdle", "the machine did not become idle within %lld ms; still running:%s",
-                 static_cast<long long>(state.options.idleLimit.count()), Join(busy).c_str());
+    for (;;) {
+        bool idle = state.idleChanged.wait_until(held, deadline, [&] {
+            return BusyExcluding(state, self) == 0 || state.shuttingDown;
+        });
+        if (!idle) {
+            std::vector<std::string> busy = BusyThreadNames(state, self);
+            BugCheck("Kernel::WaitUntilIdle", "the machine did not become idle within %lld ms; still running:%s",
+                     static_cast<long long>(state.options.idleLimit.count()), Join(busy).c_str());
+        }
+        std::vector<std::function<bool()>> probes;
+        for (auto &entry : state.idleProbes) {
+            probes.push_back(entry.second);
+        }
+        held.unlock();
+        bool quiet = true;
+        for (auto &probe : probes) {
+            quiet = quiet && !probe();
+        }
+        held.lock();
+        if (quiet && (BusyExcluding(state, self) == 0 || state.shuttingDown)) {
+            return;
+        }
+        if (!quiet) {
+            // Probes do not signal; look again shortly.
+            state.idleChanged.wait_for(held, std::chrono::milliseconds(1));
+            if (std::chrono::steady_clock::now() > deadline) {
+                BugCheck("Kernel::WaitUntilIdle", "an idle probe of the machine stayed busy for %lld ms",
+                         static_cast<long long>(state.options.idleLimit.count()));
+            }
+        }
     }
+}
+
+Kernel::IdleProbeId Kernel::AddIdleProbe(std::function<bool()> isBusy)
+{
+    std::lock_guard<std::mutex> held(state_->lock);
+    IdleProbeId id = state_->nextProbe++;
+    state_->idleProbes.emplace(id, std::move(isBusy));
+    return id;
+}
+
+void Kernel::RemoveIdleProbe(IdleProbeId id)
+{
+    std::lock_guard<std::mutex> held(state_->lock);
+    state_->idleProbes.erase(id);
+}
+
+void Kernel::SetTime(LONGLONG systemTime)
+{
+    std::lock_guard<std::mutex> held(state_->lock);
+    if (systemTime < state_->now) {
+        BugCheck("Kernel::SetTime", "the clock does not run backwards");
+    }
+    state_->now = systemTime;
+    ExpireWaits(*state_);
 }
 
 bool Kernel::IsIdle()

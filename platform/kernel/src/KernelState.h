@@ -89,6 +89,7 @@ struct DeviceRecord : ObjectRecord {
     bool driverWide = false;
     std::u16string name; // empty: unnamed
     bool deleted = false;
+    bool deletedUnderUpper = false;      // deleted while a device was attached on top of it
     PDEVICE_OBJECT attachedTo = nullptr; // the device it is attached on top of
 };
 
@@ -152,6 +153,8 @@ struct IrpLocation {
     int markedPending = -1;     // -1 unknown, else whether completion found SL_PENDING_RETURNED
     NTSTATUS returnedStatus = STATUS_SUCCESS;
     uint8_t majorFunction = 0;
+    bool held = false;          // dispatched to a driver and not yet completed past; a location the
+                                // sender took for itself (IoSetNextIrpStackLocation) is never held
 };
 
 struct IrpRecord {
@@ -171,6 +174,10 @@ struct IrpRecord {
     ULONG code = 0;              // control code, for messages
     bool routineAtTop = false;   // the running completion routine is the allocator's
 };
+
+// The lowest stack location that a driver holds (see IrpLocation::held), 0 if none: the IRP is
+// then with its sender.
+int HoldingLocation(const IrpRecord &record);
 
 // ---- Pool ----------------------------------------------------------------------------------------
 struct PoolBlock {
@@ -210,6 +217,14 @@ struct InterfaceRecord {
     InterfaceId id = 0;
     GUID interfaceClass{};
     std::u16string symbolicLink;
+};
+
+// Interfaces registered with IoRegisterDeviceInterface, by upper-cased link name.
+struct RegisteredInterface {
+    const void *device = nullptr;
+    GUID interfaceClass{};
+    std::u16string symbolicLink;
+    std::optional<InterfaceId> enabled;
 };
 
 // Object references a module holds on one object: those taken in DriverEntry and later ones.
@@ -255,6 +270,7 @@ public:
     // PnP notification
     std::map<const void *, std::shared_ptr<NotificationRegistration>> registrations;
     std::vector<InterfaceRecord> interfaces;
+    std::map<std::u16string, RegisteredInterface> registeredInterfaces;
     InterfaceId nextInterfaceId = 1;
 
     // Threads and the dispatcher
@@ -266,6 +282,10 @@ public:
     std::deque<std::function<void()>> work;
     KEVENT workEvent{};
     PKTHREAD worker = nullptr;
+
+    // Idle probes of the machine
+    std::map<uint64_t, std::function<bool()>> idleProbes;
+    uint64_t nextProbe = 1;
 
     // Clock (100 ns units)
     LONGLONG bootTime;
@@ -341,7 +361,7 @@ PIRP AllocateIrp(const char *routine, CCHAR stackSize, Owner owner);
 NTSTATUS OpenDeviceFile(const char *routine, std::u16string_view name, ACCESS_MASK access, PFILE_OBJECT *file);
 // A request the I/O manager builds and completes itself (threaded IRP): device control (internal
 // or not), read, write, create, cleanup, close.
-struct RequestSpec {
+struct RequestParameters {
     UCHAR major = 0;
     ULONG code = 0;
     const void *input = nullptr;
@@ -350,7 +370,7 @@ struct RequestSpec {
     ULONG outputLength = 0;
     PFILE_OBJECT file = nullptr;
 };
-PIRP BuildRequest(const char *routine, PDEVICE_OBJECT device, const RequestSpec &spec, PKEVENT event,
+PIRP BuildRequest(const char *routine, PDEVICE_OBJECT device, const RequestParameters &request, PKEVENT event,
                   PIO_STATUS_BLOCK ioStatus, Owner owner);
 bool ConsumePoolFailure(DriverModule *module); // lock held: fault injection
 bool ConsumeIrpFailure(DriverModule *module);  // lock held

@@ -170,6 +170,9 @@ void DeleteObjectRecord(KernelState &state, ObjectRecord *record, std::unique_lo
                      "the last reference to device object %p is gone before IoDeleteDevice deleted it",
                      static_cast<void *>(device->device));
         }
+        if (device->device->AttachedDevice != nullptr) {
+            break; // delete-pending: freed when the device above detaches
+        }
         FreeDeviceMemory(state, device);
         break;
     }

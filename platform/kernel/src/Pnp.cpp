@@ -1,6 +1,9 @@
 // The PnP manager's interface list and the notifications drivers register for, delivered by the
 // system worker thread at PASSIVE_LEVEL in the order they were queued. A delivery queued before
 // IoUnregisterPlugPlayNotification still runs after it returns, as the real routine allows.
+#include <cstdio>
+#include <cstring>
+
 #include "KernelState.h"
 
 namespace tapkernel {
@@ -175,5 +178,97 @@ extern "C" NTSTATUS NTAPI IoUnregisterPlugPlayNotification(PVOID entry)
         state.registrations.erase(it);
     }
     DereferenceObject("IoUnregisterPlugPlayNotification", driver, false);
+    return STATUS_SUCCESS;
+}
+
+namespace {
+
+std::u16string GuidText(const GUID &guid)
+{
+    char text[40];
+    std::snprintf(text, sizeof text, "{%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x}", guid.Data1, guid.Data2,
+                  guid.Data3, guid.Data4[0], guid.Data4[1], guid.Data4[2], guid.Data4[3], guid.Data4[4], guid.Data4[5],
+                  guid.Data4[6], guid.Data4[7]);
+    return Utf16(text);
+}
+
+} // namespace
+
+extern "C" NTSTATUS NTAPI IoRegisterDeviceInterface(PDEVICE_OBJECT pdo, CONST GUID *interfaceClass,
+                                                    PUNICODE_STRING referenceString, PUNICODE_STRING symbolicLinkName)
+{
+    RequireIrql("IoRegisterDeviceInterface", PASSIVE_LEVEL, PASSIVE_LEVEL);
+    KernelState &state = State();
+    std::u16string link;
+    {
+        std::lock_guard<std::mutex> held(state.lock);
+        state.LiveDevice("IoRegisterDeviceInterface", pdo);
+        for (auto &entry : state.registeredInterfaces) {
+            if (entry.second.device == pdo && SameGuid(entry.second.interfaceClass, *interfaceClass)) {
+                link = entry.second.symbolicLink;
+            }
+        }
+        if (link.empty()) {
+            char number[32];
+            std::snprintf(number, sizeof number, "%zu", state.registeredInterfaces.size() + 1);
+            link = u"\\??\\ROOT#DEVICE#" + Utf16(number) + u"#" + GuidText(*interfaceClass);
+            std::u16string reference = FromUnicodeString(referenceString);
+            if (!reference.empty()) {
+                link += u"\\" + reference;
+            }
+            RegisteredInterface record;
+            record.device = pdo;
+            record.interfaceClass = *interfaceClass;
+            record.symbolicLink = link;
+            state.registeredInterfaces.emplace(UpperCase(link), record);
+        }
+    }
+    size_t bytes = link.size() * sizeof(WCHAR);
+    PWSTR buffer;
+    {
+        ModuleScope system(nullptr); // the I/O manager's allocation, freed by the caller
+        buffer = static_cast<PWSTR>(ExAllocatePoolWithTag(PagedPool, bytes + sizeof(WCHAR), 0x67526F49 /* IoRg */));
+    }
+    if (buffer == nullptr) {
+        return STATUS_INSUFFICIENT_RESOURCES;
+    }
+    std::memcpy(buffer, link.c_str(), bytes + sizeof(WCHAR));
+    symbolicLinkName->Buffer = buffer;
+    symbolicLinkName->Length = static_cast<USHORT>(bytes);
+    symbolicLinkName->MaximumLength = static_cast<USHORT>(bytes + sizeof(WCHAR));
+    return STATUS_SUCCESS;
+}
+
+extern "C" NTSTATUS NTAPI IoSetDeviceInterfaceState(PUNICODE_STRING symbolicLinkName, BOOLEAN enable)
+{
+    RequireIrql("IoSetDeviceInterfaceState", PASSIVE_LEVEL, PASSIVE_LEVEL);
+    KernelState &state = State();
+    std::optional<InterfaceId> toRemove;
+    GUID interfaceClass{};
+    std::u16string link;
+    {
+        std::lock_guard<std::mutex> held(state.lock);
+        auto it = state.registeredInterfaces.find(UpperCase(FromUnicodeString(symbolicLinkName)));
+        if (it == state.registeredInterfaces.end()) {
+            return STATUS_OBJECT_NAME_NOT_FOUND;
+        }
+        RegisteredInterface &record = it->second;
+        if (enable ? record.enabled.has_value() : !record.enabled.has_value()) {
+            return STATUS_SUCCESS;
+        }
+        if (!enable) {
+            toRemove = record.enabled;
+            record.enabled.reset();
+        }
+        interfaceClass = record.interfaceClass;
+        link = record.symbolicLink;
+    }
+    if (toRemove) {
+        RemoveInterface(state, *toRemove);
+        return STATUS_SUCCESS;
+    }
+    InterfaceId id = AddInterface(state, interfaceClass, link);
+    std::lock_guard<std::mutex> held(state.lock);
+    state.registeredInterfaces[UpperCase(link)].enabled = id;
     return STATUS_SUCCESS;
 }

@@ -135,3 +135,28 @@ extern "C" BOOLEAN NTAPI RtlEqualUnicodeString(PCUNICODE_STRING string1, PCUNICO
     }
     return TRUE;
 }
+
+extern "C" LONG NTAPI RtlCompareUnicodeString(PCUNICODE_STRING string1, PCUNICODE_STRING string2,
+                                              BOOLEAN caseInSensitive)
+{
+    size_t count1 = string1->Length / sizeof(WCHAR);
+    size_t count2 = string2->Length / sizeof(WCHAR);
+    for (size_t i = 0; i < count1 && i < count2; ++i) {
+        WCHAR a = caseInSensitive ? Upper(string1->Buffer[i]) : string1->Buffer[i];
+        WCHAR b = caseInSensitive ? Upper(string2->Buffer[i]) : string2->Buffer[i];
+        if (a != b) {
+            return static_cast<LONG>(a) - static_cast<LONG>(b);
+        }
+    }
+    return static_cast<LONG>(count1) - static_cast<LONG>(count2);
+}
+
+extern "C" VOID NTAPI RtlFreeUnicodeString(PUNICODE_STRING string)
+{
+    if (string->Buffer != nullptr) {
+        ExFreePool(string->Buffer);
+    }
+    string->Buffer = nullptr;
+    string->Length = 0;
+    string->MaximumLength = 0;
+}

@@ -3,8 +3,11 @@
 
 #include <machine/Utf.h>
 
+#include "tap/desktop/Desktop.h"
+#include "tap/ui/host/Session.h"
+
+#include <algorithm>
 #include <atomic>
-#include <cstdarg>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -51,16 +54,6 @@ SystemDriverHost &DriverHost()
     return machine->state();
 }
 
-void BugCheckFromMachine(const char *routine, const char *format, ...)
-{
-    char message[512];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(message, sizeof message, format, args);
-    va_end(args);
-    tapkernel::BugCheck(routine, "%s", message);
-}
-
 // ---- MachineState ----------------------------------------------------------------------------------
 
 MachineState::MachineState(MachineOptions options)
@@ -94,6 +87,7 @@ void MachineState::Boot()
         throw std::runtime_error("the root bus does not load");
     }
     mouse_.SetScreenSize(options_.screenWidth, options_.screenHeight);
+    StartDesktop();
     queryAttributes_ = options_.mouseClassQueriesAttributes;
     if (options_.beepDriver) {
         SetBeepDriverPresent(true);
@@ -112,6 +106,9 @@ void MachineState::Shutdown()
     if (!kernel_) {
         return;
     }
+    WaitIdle();
+    // Programs end first: the handles they hold on devices are closed as their processes exit.
+    StopDesktop();
     WaitIdle();
     RemoveAllDevices();
     while (!drivers_.empty()) {
@@ -176,13 +173,88 @@ std::vector<BeepRecord> MachineState::Beeps(bool take)
     return beeps;
 }
 
+// ---- Desktop -----------------------------------------------------------------------------------
+
+namespace {
+
+// The absolute coordinate (0..65535 across the screen) that the desktop maps back onto PIXEL.
+int32_t AbsoluteOf(int pixel, int extent)
+{
+    int64_t absolute = (static_cast<int64_t>(pixel) * 65536 + extent - 1) / extent;
+    return static_cast<int32_t>(std::clamp<int64_t>(absolute, 0, 65535));
+}
+
+uint32_t ButtonFlagOf(const PointerEvent &event)
+{
+    const bool down = event.kind == PointerEvent::Kind::ButtonDown;
+    switch (event.button) {
+    case MouseButton::Left: return down ? tap::desktop::kLeftButtonDown : tap::desktop::kLeftButtonUp;
+    case MouseButton::Right: return down ? tap::desktop::kRightButtonDown : tap::desktop::kRightButtonUp;
+    case MouseButton::Middle: break;
+    }
+    return down ? tap::desktop::kMiddleButtonDown : tap::desktop::kMiddleButtonUp;
+}
+
+}  // namespace
+
+void MachineState::StartDesktop()
+{
+    scheduler_ = std::make_unique<MachineScheduler>(*this);
+    desktop_ = std::make_unique<tap::desktop::Desktop>(
+        *scheduler_, tap::desktop::Size{options_.screenWidth, options_.screenHeight});
+    windows_ = std::make_unique<tap::ui::host::Session>(*desktop_);
+    processes_ = std::make_unique<ProcessTable>(*files_, [this] { return Now(); });
+    PixelPoint cursor = mouse_.cursor();
+    desktop_->MouseMoveTo({cursor.x, cursor.y});
+    // The mouse class's cursor is the desktop's pointer. Called on the reporting thread at
+    // DISPATCH_LEVEL: the desktop only queues messages for the UI threads and wakes them.
+    pointerListener_ = mouse_.AddListener([this](const PointerEvent &event) {
+        const uint32_t flags = event.kind == PointerEvent::Kind::Move ? 0 : ButtonFlagOf(event);
+        desktop_->PointerEvent(AbsoluteOf(event.at.x, options_.screenWidth),
+                               AbsoluteOf(event.at.y, options_.screenHeight), flags);
+    });
+}
+
+void MachineState::StopDesktop()
+{
+    if (!windows_) {
+        return;
+    }
+    mouse_.RemoveListener(pointerListener_);
+    // Every program leaves its message loop and its process exits.
+    windows_.reset();
+    processes_->UnloadImages();
+    processes_.reset();
+    desktop_.reset();
+    scheduler_.reset();
+}
+
 // ---- Time ------------------------------------------------------------------------------------------
 
-void MachineState::WaitIdle()
+void MachineState::WaitKernelIdle()
 {
     do {
         kernel_->WaitUntilIdle();
     } while (FinishReadyRemovals());
+}
+
+void MachineState::WaitIdle()
+{
+    if (!scheduler_) {
+        WaitKernelIdle();
+        return;
+    }
+    // Kernel threads wake UI threads (input, a completed request) and UI threads wake kernel
+    // threads (a request): idle is when both are, with no UI thread woken in between.
+    for (;;) {
+        const uint64_t wakeups = scheduler_->Wakeups();
+        WaitKernelIdle();
+        scheduler_->WaitForUiThreads();
+        WaitKernelIdle();
+        if (scheduler_->UiThreadsIdle() && scheduler_->Wakeups() == wakeups) {
+            return;
+        }
+    }
 }
 
 std::optional<Ticks> MachineState::NextLineEvent(bool arrivalsOnly)
@@ -205,25 +277,54 @@ void MachineState::DeliverLineEvents(Ticks now)
     }
 }
 
+std::optional<Ticks> MachineState::NextEvent()
+{
+    const Ticks now = Now();
+    std::optional<Ticks> next = NextLineEvent(false);
+    auto consider = [&next](std::optional<Ticks> due) {
+        if (due && (!next || *due < *next)) {
+            next = due;
+        }
+    };
+    if (std::optional<LONGLONG> deadline = kernel_->NextDeadline()) {
+        const LONGLONG boot = kernel_->SystemTime() - kernel_->TimeSinceBoot();
+        consider(static_cast<Ticks>(*deadline - boot));
+    }
+    if (scheduler_) {
+        consider(scheduler_->NextDeadlineAfter(now));
+    }
+    if (next && *next < now) {
+        next = now;  // due already: delivered at the next step
+    }
+    return next;
+}
+
+void MachineState::MoveClockTo(Ticks time)
+{
+    const LONGLONG boot = kernel_->SystemTime() - kernel_->TimeSinceBoot();
+    if (time > Now()) {
+        kernel_->SetTime(boot + time);
+    } else {
+        kernel_->SetTime(kernel_->SystemTime());  // expires the waits that are due now
+    }
+    DeliverLineEvents(Now());
+    if (scheduler_) {
+        scheduler_->ClockMoved(Now());
+    }
+}
+
 void MachineState::AdvanceTo(Ticks target)
 {
     WaitIdle();
     for (;;) {
-        std::optional<Ticks> next = NextLineEvent(false);
+        std::optional<Ticks> next = NextEvent();
         if (!next || *next > target) {
             break;
         }
-        Ticks now = Now();
-        if (*next > now) {
-            kernel_->AdvanceClock(*next - now);  // the kernel's timed waits due on the way expire in order
-        }
-        DeliverLineEvents(Now());
+        MoveClockTo(*next);
         WaitIdle();
     }
-    Ticks now = Now();
-    if (target > now) {
-        kernel_->AdvanceClock(target - now);
-    }
+    MoveClockTo(std::max(target, Now()));
     WaitIdle();
 }
 
@@ -276,6 +377,8 @@ Machine *Machine::CurrentOrNull() { return currentMachine.load(); }
 
 MachineState &Machine::state() { return *state_; }
 
+tapkernel::Kernel &Machine::kernel() { return state_->kernel(); }
+tapkernel::RegistryStore &Machine::registry() { return state_->registry(); }
 FileSystem &Machine::files() { return state_->files(); }
 MouseInput &Machine::mouse() { return state_->Mouse(); }
 std::vector<MouseClassDeviceInfo> Machine::mouseClassDevices() const { return state_->MouseClassDevices(); }
@@ -337,10 +440,14 @@ void Machine::SaveRegistry(const std::string &hostFile) const
 
 void Machine::LoadRegistry(const std::string &hostFile) { LoadRegistryText(ReadHostFile(hostFile)); }
 
-void Machine::InstallDriverModule(const std::string &hostModule, std::u16string_view service)
+void Machine::InstallDriverModule(const std::string &hostModule, std::u16string_view service, bool link)
 {
     std::u16string imagePath = u"System32\\drivers\\" + std::u16string(service) + u".sys";
-    files().CopyIn(hostModule, u"\\SystemRoot\\" + imagePath);
+    if (link) {
+        files().LinkIn(hostModule, u"\\SystemRoot\\" + imagePath);
+    } else {
+        files().CopyIn(hostModule, u"\\SystemRoot\\" + imagePath);
+    }
     InstallService(service, imagePath);
 }
 
@@ -412,6 +519,66 @@ void Machine::RequirePoolTag(std::u16string_view service, uint32_t tag) { state_
 ComPort &Machine::AddComPort(unsigned number) { return state_->AddComPort(number); }
 void Machine::UnplugComPort(unsigned number) { state_->UnplugComPort(number); }
 ComPort &Machine::comPort(unsigned number) { return *state_->Slot(number).handle; }
+
+tap::desktop::Desktop &Machine::desktop() { return state_->desktop(); }
+tap::ui::host::Session &Machine::windowSystem() { return state_->windowSystem(); }
+
+namespace {
+
+tap::desktop::MouseButton DesktopButton(MouseButton button)
+{
+    switch (button) {
+    case MouseButton::Left: return tap::desktop::MouseButton::Left;
+    case MouseButton::Right: return tap::desktop::MouseButton::Right;
+    case MouseButton::Middle: break;
+    }
+    return tap::desktop::MouseButton::Middle;
+}
+
+}  // namespace
+
+void Machine::MouseDown(PixelPoint at, MouseButton button)
+{
+    mouse().SetCursor(at);
+    desktop().MouseDown({at.x, at.y}, DesktopButton(button));
+    WaitIdle();
+}
+
+void Machine::MouseUp(PixelPoint at, MouseButton button)
+{
+    mouse().SetCursor(at);
+    desktop().MouseUp({at.x, at.y}, DesktopButton(button));
+    WaitIdle();
+}
+
+void Machine::Click(PixelPoint at, MouseButton button)
+{
+    MouseDown(at, button);
+    MouseUp(at, button);
+}
+
+void Machine::KeyPress(uint32_t virtualKey)
+{
+    desktop().KeyPress(virtualKey);
+    WaitIdle();
+}
+
+void Machine::InstallProgram(const std::string &hostModule, std::u16string_view windowsPath, bool link)
+{
+    if (link) {
+        files().LinkIn(hostModule, windowsPath);
+    } else {
+        files().CopyIn(hostModule, windowsPath);
+    }
+}
+
+uint32_t Machine::StartProcess(std::u16string_view imagePath, const std::string &commandLine, int showCommand)
+{
+    return state_->processes().Start(state_->windowSystem(), imagePath, commandLine, showCommand);
+}
+
+std::vector<ProcessInfo> Machine::processes() const { return state_->processes().List(); }
+std::optional<ProcessInfo> Machine::process(uint32_t id) const { return state_->processes().Find(id); }
 
 Ticks Machine::Now() const { return state_->Now(); }
 void Machine::WaitIdle() { state_->WaitIdle(); }

@@ -10,15 +10,16 @@
 #include <machine/Machine.h>
 #include <machine/ModuleLoader.h>
 
+#include "desktop/MachineScheduler.h"
 #include "drivers/SystemDrivers.h"
 #include "pnp/RootBus.h"
+#include "processes/ProcessTable.h"
 #include "serial/ComPortModel.h"
 
 #include <tapkernel/Kernel.h>
 
 #include <map>
 #include <mutex>
-#include <set>
 
 namespace tapmachine {
 
@@ -39,7 +40,6 @@ struct DeviceNode {
     PDEVICE_OBJECT pdo = nullptr;
     std::vector<LoadedDriver *> stack;  // drivers whose AddDevice succeeded, bottom up
     ComPortModel *port = nullptr;       // the UART of a COM port node
-    bool removalReady = false;          // surprise-removed and no handle left open
 };
 
 struct ComPortSlot {
@@ -61,7 +61,6 @@ public:
 
     // ---- SystemDriverHost ----
     ComPortModel *ComPortOf(PDEVICE_OBJECT physicalDevice) override;
-    void PortClosedAfterRemoval(ComPortModel &port) override;
     void SetPortInterfaceState(ComPortModel &port, BOOLEAN enabled) override;
     MouseInput &Mouse() override { return mouse_; }
     bool MouseClassQueriesAttributes() override;
@@ -111,7 +110,13 @@ public:
     ComPortSlot &Slot(unsigned number);
     bool HasSlot(unsigned number) const { return ports_.count(number) != 0; }
 
+    // ---- Desktop and processes ----
+    tap::desktop::Desktop &desktop() { return *desktop_; }
+    tap::ui::host::Session &windowSystem() { return *windows_; }
+    ProcessTable &processes() { return *processes_; }
+
     // ---- Time ----
+    // Kernel threads and UI threads idle at the same moment.
     void WaitIdle();
     void AdvanceTo(Ticks target);
     void Settle();
@@ -129,6 +134,15 @@ private:
     void CreatePdo(DeviceNode &node);
     std::optional<Ticks> NextLineEvent(bool arrivalsOnly);
     void DeliverLineEvents(Ticks now);
+    void WaitKernelIdle();
+    // The earliest moment after now at which something is due: a character on a line, a timed
+    // kernel wait, a window timer.
+    std::optional<Ticks> NextEvent();
+    // Sets the clock to TIME: expires the kernel's waits that are due, delivers the characters
+    // that have arrived and wakes the UI threads whose timers have come due. No waiting.
+    void MoveClockTo(Ticks time);
+    void StartDesktop();
+    void StopDesktop();
 
     MachineOptions options_;
     std::unique_ptr<FileSystem> files_;
@@ -136,6 +150,11 @@ private:
     std::unique_ptr<tapkernel::Kernel> kernel_;
     ModuleLoader loader_;
     MouseInput mouse_;
+    std::unique_ptr<MachineScheduler> scheduler_;
+    std::unique_ptr<tap::desktop::Desktop> desktop_;
+    std::unique_ptr<tap::ui::host::Session> windows_;
+    std::unique_ptr<ProcessTable> processes_;
+    int pointerListener_ = 0;
 
     tapkernel::DriverModule *rootBusModule_ = nullptr;
     PDRIVER_OBJECT rootBus_ = nullptr;
@@ -149,7 +168,6 @@ private:
     std::vector<BeepRecord> beeps_;
     std::map<unsigned, MouseClassDeviceInfo> mouseClassDevices_;
     bool queryAttributes_ = true;
-    std::set<ComPortModel *> portsClosedAfterRemoval_;
 };
 
 // Upper-case form of a name, for maps keyed without regard to case.

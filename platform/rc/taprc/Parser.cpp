@@ -1,5 +1,5 @@
 // Statements of a resource script: LANGUAGE, DIALOG/DIALOGEX with their optional statements and
-// controls, STRINGTABLE, ICON and BITMAP. The defaults of each control statement are those of the
+// controls, STRINGTABLE, ICON and BITMAP; VERSIONINFO is read and left out. The defaults of each control statement are those of the
 // Windows resource compiler, so that the tables describe the same windows as the .res would.
 #include <fstream>
 #include <iterator>
@@ -232,9 +232,31 @@ private:
             script.icons.push_back(ReadFileResource(id));
         } else if (type.IsKeyword("BITMAP")) {
             script.bitmaps.push_back(ReadFileResource(id));
+        } else if (type.IsKeyword("VERSIONINFO")) {
+            SkipVersionInfo(type);
         } else {
             Fail(type, "unsupported resource type " + Describe(type));
         }
+    }
+
+    // The version record is what Windows shows in a file's properties; programs on the simulated PC
+    // have no file properties, so its statements and blocks are read to their END and dropped.
+    void SkipVersionInfo(const Token& keyword)
+    {
+        while (!AtBegin()) {
+            if (Peek().kind == TokenKind::End) {
+                Fail(keyword, "VERSIONINFO without BEGIN");
+            }
+            Next();
+        }
+        int depth = 0;
+        do {
+            if (Peek().kind == TokenKind::End) {
+                Fail(keyword, "VERSIONINFO without END");
+            }
+            depth += AtBegin() ? 1 : AtEnd() ? -1 : 0;
+            Next();
+        } while (depth > 0);
     }
 
     FileEntry ReadFileResource(uint16_t id)

@@ -153,9 +153,10 @@ public:
     // CheckReleasedAll) and deletes the driver object. The image may be unloaded afterwards.
     void UnloadDriver(PDRIVER_OBJECT driver);
 
-    // Leak checks (they wait until idle first). After IRP_MN_REMOVE_DEVICE of the module's last
-    // device: everything the module acquired after DriverEntry must be released. While the
-    // module still has devices, only the removed stack's devices are checked.
+    // Leak checks (they wait until idle first). Call after IRP_MN_REMOVE_DEVICE: once the module
+    // has no undeleted device left, everything it acquired after DriverEntry must be released
+    // (pool, IRPs, references, handles, links, notification registrations, threads). While it
+    // still has devices (other device stacks), nothing can be told apart and nothing is checked.
     void CheckDeviceRemoval(DriverModule *module);
     // At unload: nothing may be left at all.
     void CheckReleasedAll(DriverModule *module);
@@ -215,6 +216,16 @@ public:
     void AdvanceClockMs(uint64_t milliseconds) { AdvanceClock(static_cast<LONGLONG>(milliseconds) * 10000); }
     // The earliest deadline of a pending timed wait (absolute system time), if any.
     std::optional<LONGLONG> NextDeadline();
+    // Moves the clock to systemTime (not backwards) and releases every wait whose deadline has
+    // been reached, without waiting for idle: for a machine that steps through its own events.
+    void SetTime(LONGLONG systemTime);
+
+    // A source of activity outside kernel waits (bytes handed to a device thread, a read the
+    // machine will complete): WaitUntilIdle also waits until every probe returns false. Probes run
+    // without kernel locks held and must not block.
+    using IdleProbeId = uint64_t;
+    IdleProbeId AddIdleProbe(std::function<bool()> isBusy);
+    void RemoveIdleProbe(IdleProbeId id);
 
     // ---- Counters for tests ---------------------------------------------------------------------
     uint64_t PowerIrpsStarted(); // PoStartNextPowerIrp calls

@@ -31,6 +31,8 @@ public:
     bool Exists(std::u16string_view windowsPath) const;
     // Copies a host file to a Windows path, making the folders on the way.
     void CopyIn(const std::string &hostSource, std::u16string_view windowsPath);
+    // Makes the Windows path a symbolic link to a host file (a build output, say).
+    void LinkIn(const std::string &hostSource, std::u16string_view windowsPath);
     void WriteText(std::u16string_view windowsPath, const std::string &contents);
     std::string ReadText(std::u16string_view windowsPath) const;
     void Remove(std::u16string_view windowsPath);

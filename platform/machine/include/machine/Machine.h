@@ -23,8 +23,20 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
+
+namespace tapkernel {
+class Kernel;
+class RegistryStore;
+}
+namespace tap::desktop {
+class Desktop;
+}
+namespace tap::ui::host {
+class Session;
+}
 
 namespace tapmachine {
 
@@ -81,6 +93,26 @@ struct MouseClassDeviceInfo {
     uint32_t inputDataQueueLength = 0;
 };
 
+// A program started on the machine (a process). Processes are numbered from 1 in start order.
+struct ProcessInfo {
+    uint32_t id = 0;
+    std::u16string imagePath;   // C:\WINDOWS\MonotapDrv\SideSwitch.exe
+    std::string name;           // the image's file name without the extension: SideSwitch
+    std::string commandLine;    // what follows the program's name
+    bool running = false;
+    int exitCode = 0;           // once it has ended
+    Ticks started = 0;
+    Ticks ended = 0;
+};
+
+// StartProcess could not start the image.
+class ProcessStartError : public std::runtime_error {
+public:
+    enum class Reason { NotFound, NotAProgram };
+    ProcessStartError(Reason reason, const std::string &message) : std::runtime_error(message), reason(reason) {}
+    Reason reason;
+};
+
 class ComPortModel;
 class MachineState;
 
@@ -134,6 +166,10 @@ public:
     static Machine *CurrentOrNull();
 
     // ---- Parts ----
+    // The kernel stand-in of this machine (object namespace, files for user mode, leak checks)
+    // and its registry store, shared by the kernel's Zw* and the user-mode Reg* routines.
+    tapkernel::Kernel &kernel();
+    tapkernel::RegistryStore &registry();
     FileSystem &files();
     MouseInput &mouse();
     std::vector<MouseClassDeviceInfo> mouseClassDevices() const;
@@ -155,16 +191,19 @@ public:
     std::optional<RegistryValueRecord> Value(std::u16string_view keyPath, std::u16string_view name) const;
     bool KeyExists(std::u16string_view keyPath) const;
     // The whole registry in the text format of RegistryText.h (HKLM\HARDWARE, which the system
-    // rebuilds at every boot, is left out), and back: loading replaces everything.
+    // rebuilds at every boot, is left out), and back: loading replaces everything else and adds
+    // the system's own entries where missing. Meant for a machine whose devices are not started
+    // yet (or MachineOptions::registryFile); running stacks are not touched.
     std::string RegistryText() const;
     void LoadRegistryText(const std::string &text);
     void SaveRegistry(const std::string &hostFile) const;
     void LoadRegistry(const std::string &hostFile);
 
     // ---- Drivers and device nodes ----
-    // Copies a driver module built for this machine to system32\drivers\<service>.sys and
-    // writes its service key (ImagePath, Type 1, Start 3, ErrorControl 1).
-    void InstallDriverModule(const std::string &hostModule, std::u16string_view service);
+    // Puts a driver module built for this machine at system32\drivers\<service>.sys (a copy, or
+    // with `link` a symbolic link to the build output) and writes its service key (ImagePath,
+    // Type 1, Start 3, ErrorControl 1).
+    void InstallDriverModule(const std::string &hostModule, std::u16string_view service, bool link = false);
     // Writes a service key only; the image path defaults to System32\drivers\<service>.sys.
     void InstallService(std::u16string_view service, std::u16string_view imagePath = {});
 
@@ -205,13 +244,43 @@ public:
     void UnplugComPort(unsigned number);
     ComPort &comPort(unsigned number);
 
+    // ---- Desktop and processes ----
+    // The screen with its windows (screenWidth x screenHeight). Its pointer is the mouse class
+    // driver's cursor: every move and button transition a mouse device reports reaches the window
+    // under the cursor. Its clock is the machine's.
+    tap::desktop::Desktop &desktop();
+    // The window system of the desktop: programs' UI threads, windows, message boxes.
+    tap::ui::host::Session &windowSystem();
+
+    // The ordinary mouse and keyboard of the PC, at screen pixels. The mouse moves the same cursor
+    // the mouse class driver moves; nothing is reported through a driver.
+    void MouseDown(PixelPoint at, MouseButton button = MouseButton::Left);
+    void MouseUp(PixelPoint at, MouseButton button = MouseButton::Left);
+    void Click(PixelPoint at, MouseButton button = MouseButton::Left);
+    void KeyPress(uint32_t virtualKey);
+
+    // Puts a program module built for this machine (the host build of a tool: a shared object
+    // exporting TapProgramStartup and TapProgramResources, see ProgramModule.h) at a Windows path
+    // on drive C:, e.g. C:\WINDOWS\MonotapDrv\SideSwitch.exe: a copy, or a symbolic link.
+    void InstallProgram(const std::string &hostModule, std::u16string_view windowsPath, bool link = false);
+    // Starts the program whose image is at imagePath on drive C: in a process of its own: a fresh
+    // copy of the module, its WinMain on a new UI thread with its own message queue. Returns the
+    // process's number at once (WaitIdle() lets it come up). Throws ProcessStartError. May be
+    // called from a program's thread (WinExec).
+    uint32_t StartProcess(std::u16string_view imagePath, const std::string &commandLine = {},
+                          int showCommand = 1);
+    // Every process started, in start order.
+    std::vector<ProcessInfo> processes() const;
+    std::optional<ProcessInfo> process(uint32_t id) const;
+
     // ---- Time and idle ----
     Ticks Now() const;
-    // Returns once every thread is blocked, no request is on its way and no character that has
-    // arrived is still being handed on. Does not move the clock.
+    // Returns once every thread is blocked - kernel threads and programs' UI threads alike - no
+    // request is on its way and no character that has arrived is still being handed on. Does not
+    // move the clock.
     void WaitIdle();
     // Moves the clock forward, stopping at every event on the way (a character arriving, a
-    // timed wait running out) and waiting for idle after each.
+    // timed wait running out, a window timer coming due) and waiting for idle after each.
     void Advance(std::chrono::milliseconds duration);
     void AdvanceTicks(Ticks duration);
     void AdvanceTo(Ticks time);

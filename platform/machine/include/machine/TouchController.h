@@ -12,6 +12,7 @@
 #include <machine/PanelGeometry.h>
 #include <machine/SerialLine.h>
 
+#include <chrono>
 #include <cstdint>
 #include <vector>
 
@@ -57,6 +58,10 @@ public:
     void Touch(PixelPoint at);
     void Move(PixelPoint to);
     void Hold(unsigned packets = 1);  // touching packets at the current position
+    // As many touching packets as fill the line for at least this long (a held finger).
+    void HoldFor(std::chrono::milliseconds duration);
+    // How long one packet of the current protocol occupies the line (10.4 ms at 9600 baud).
+    Ticks PacketDuration(size_t packetBytes = kSingleTouchPacketSize) const;
     void Lift();                      // at the current position
     void Tap(PixelPoint at, unsigned holdPackets = 0);
     // Touch at `from`, `steps` moves evenly spaced up to `to`, lift at `to`.

@@ -67,6 +67,22 @@ void TouchController::Hold(unsigned packets)
     }
 }
 
+Ticks TouchController::PacketDuration(size_t packetBytes) const
+{
+    LineFormat format = lineFormat();
+    uint64_t halfBits = static_cast<uint64_t>(format.FrameHalfBits()) * packetBytes;
+    uint64_t denominator = 2ull * format.baudRate;
+    return static_cast<Ticks>((halfBits * kTicksPerSecond + denominator - 1) / denominator);
+}
+
+void TouchController::HoldFor(std::chrono::milliseconds duration)
+{
+    size_t bytes = contacts_.size() == 2 ? kMultiTouchPacketSizeTwo : kSingleTouchPacketSize;
+    Ticks packet = PacketDuration(bytes);
+    Ticks wanted = duration.count() * kTicksPerMillisecond;
+    Hold(static_cast<unsigned>((wanted + packet - 1) / packet));
+}
+
 void TouchController::Lift()
 {
     if (options_.protocol == Protocol::SingleTouch) {

@@ -10,6 +10,8 @@
 // Every other request passes down the stack unchanged.
 #include "drivers/SystemDrivers.h"
 
+#include <tapkernel/Kernel.h>
+
 #include <kbdmou.h>
 #include <ntddmou.h>
 
@@ -48,11 +50,7 @@ tapmachine::MouseClassDeviceInfo Describe(PMOUSE_CLASS_EXTENSION extension)
 VOID NTAPI ServiceCallback(PDEVICE_OBJECT device, PMOUSE_INPUT_DATA start, PMOUSE_INPUT_DATA end,
                            PULONG consumed)
 {
-    if (KeGetCurrentIrql() != DISPATCH_LEVEL) {
-        tapmachine::BugCheckFromMachine("MouseClassServiceCallback",
-                                        "called at IRQL %u; the class service runs at DISPATCH_LEVEL",
-                                        static_cast<unsigned>(KeGetCurrentIrql()));
-    }
+    tapkernel::RequireIrql("MouseClassServiceCallback", DISPATCH_LEVEL, DISPATCH_LEVEL);
     PMOUSE_CLASS_EXTENSION extension = ExtensionOf(device);
     tapmachine::SystemDriverHost &host = tapmachine::DriverHost();
     ULONG count = 0;
@@ -103,12 +101,10 @@ VOID ConnectAndQuery(PMOUSE_CLASS_EXTENSION extension)
     host.UpdateMouseClassDevice(info);
 }
 
+// Any IRQL up to DISPATCH_LEVEL. The IRP belongs to the driver below on return.
 NTSTATUS PassDown(PMOUSE_CLASS_EXTENSION extension, PIRP irp)
 {
-    // Copied rather than skipped: the top of a stack keeps its own location (the kernel stand-in
-    // takes a skip at the sender's first location for the IRP coming back, see
-    // NEEDS-FROM-KERNEL.md).
-    IoCopyCurrentIrpStackLocationToNext(irp);
+    IoSkipCurrentIrpStackLocation(irp);
     return IoCallDriver(extension->LowerDevice, irp);
 }
 
@@ -142,14 +138,12 @@ NTSTATUS NTAPI DispatchPnp(PDEVICE_OBJECT device, PIRP irp)
         return CompleteRequest(irp, status);
     }
     case IRP_MN_REMOVE_DEVICE: {
-        // Detached before the request goes down, so that the drivers below may delete their
-        // devices while it travels (the kernel stand-in refuses to delete a device that still
-        // has one attached, see NEEDS-FROM-KERNEL.md).
+        // Down the stack first: the drivers below delete their devices while this one is still
+        // attached to them, and this one detaches and goes once the request is back.
         irp->IoStatus.Status = STATUS_SUCCESS;
         PDEVICE_OBJECT lower = extension->LowerDevice;
+        NTSTATUS status = PassDown(extension, irp);
         IoDetachDevice(lower);
-        IoCopyCurrentIrpStackLocationToNext(irp);
-        NTSTATUS status = IoCallDriver(lower, irp);
         IoDeleteDevice(device);
         return status;
     }
@@ -169,7 +163,7 @@ NTSTATUS NTAPI DispatchPnp(PDEVICE_OBJECT device, PIRP irp)
 NTSTATUS NTAPI DispatchPower(PDEVICE_OBJECT device, PIRP irp)
 {
     PoStartNextPowerIrp(irp);
-    IoCopyCurrentIrpStackLocationToNext(irp);
+    IoSkipCurrentIrpStackLocation(irp);
     return PoCallDriver(ExtensionOf(device)->LowerDevice, irp);
 }
 

@@ -241,6 +241,16 @@ NTSTATUS FillRead(ComPortModel &port, PIRP irp)
     return STATUS_PENDING;
 }
 
+// Completes a read at DISPATCH_LEVEL, as every completion of this driver happens, so that its
+// clients meet the strictest context whatever path ended the read.
+VOID CompleteAtDispatch(PIRP irp)
+{
+    KIRQL irql;
+    KeRaiseIrql(DISPATCH_LEVEL, &irql);
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    KeLowerIrql(irql);
+}
+
 DRIVER_CANCEL CancelQueuedRead;
 
 // Called by IoCancelIrp with the cancel spin lock held, at DISPATCH_LEVEL. The read is ours
@@ -254,7 +264,7 @@ VOID NTAPI CancelQueuedRead(PDEVICE_OBJECT device, PIRP irp)
     QueueUnlink(&irp->Tail.Overlay.ListEntry);
     KeReleaseSpinLock(&extension->Lock, irql);
     irp->IoStatus.Status = STATUS_CANCELLED;
-    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    CompleteAtDispatch(irp);
 }
 
 // Takes the first queued read off the queue for completion, unless its cancel routine already
@@ -273,7 +283,7 @@ PIRP TakeQueuedRead(PSERIAL_DEVICE_EXTENSION extension, BOOLEAN *cancelling)
     return irp;
 }
 
-// Completes every queued read with a status. Any IRQL up to DISPATCH_LEVEL.
+// Completes every queued read with a status, at DISPATCH_LEVEL. Called at any IRQL up to it.
 VOID FlushReads(PSERIAL_DEVICE_EXTENSION extension, NTSTATUS status)
 {
     for (;;) {
@@ -287,7 +297,7 @@ VOID FlushReads(PSERIAL_DEVICE_EXTENSION extension, NTSTATUS status)
         }
         if (!cancelling) {
             irp->IoStatus.Status = status;
-            IoCompleteRequest(irp, IO_NO_INCREMENT);
+            CompleteAtDispatch(irp);
         }
     }
 }
@@ -394,7 +404,7 @@ NTSTATUS NTAPI DispatchCleanup(PDEVICE_OBJECT device, PIRP irp)
     return CompleteRequest(irp, note.Answer(STATUS_SUCCESS));
 }
 
-// PASSIVE_LEVEL. The last close of a surprise-removed port lets its removal finish.
+// PASSIVE_LEVEL. The close of a surprise-removed port lets the PnP manager finish its removal.
 NTSTATUS NTAPI DispatchClose(PDEVICE_OBJECT device, PIRP irp)
 {
     PSERIAL_DEVICE_EXTENSION extension = ExtensionOf(device);
@@ -403,15 +413,10 @@ NTSTATUS NTAPI DispatchClose(PDEVICE_OBJECT device, PIRP irp)
     KIRQL irql;
     KeAcquireSpinLock(&extension->Lock, &irql);
     extension->OpenCount = 0;
-    BOOLEAN removed = extension->Removed;
     KeReleaseSpinLock(&extension->Lock, irql);
     extension->Port->SetReceiving(false);
-    extension->Port->SetOpen(false);
-    NTSTATUS status = CompleteRequest(irp, note.Answer(STATUS_SUCCESS));
-    if (removed) {
-        tapmachine::DriverHost().PortClosedAfterRemoval(*extension->Port);
-    }
-    return status;
+    extension->Port->SetOpen(false);  // a surprise-removed port's stack may go now
+    return CompleteRequest(irp, note.Answer(STATUS_SUCCESS));
 }
 
 // Up to DISPATCH_LEVEL (a client may read again from its completion routine).
@@ -722,12 +727,10 @@ VOID StopDeviceThread(PSERIAL_DEVICE_EXTENSION extension)
     }
 }
 
+// Any IRQL up to DISPATCH_LEVEL. The IRP belongs to the bus driver below on return.
 NTSTATUS PassDown(PSERIAL_DEVICE_EXTENSION extension, PIRP irp)
 {
-    // Copied rather than skipped: the top of a stack keeps its own location (the kernel stand-in
-    // takes a skip at the sender's first location for the IRP coming back, see
-    // NEEDS-FROM-KERNEL.md).
-    IoCopyCurrentIrpStackLocationToNext(irp);
+    IoSkipCurrentIrpStackLocation(irp);
     return IoCallDriver(extension->LowerDevice, irp);
 }
 
@@ -782,7 +785,7 @@ NTSTATUS NTAPI DispatchPnp(PDEVICE_OBJECT device, PIRP irp)
 NTSTATUS NTAPI DispatchPower(PDEVICE_OBJECT device, PIRP irp)
 {
     PoStartNextPowerIrp(irp);
-    IoCopyCurrentIrpStackLocationToNext(irp);
+    IoSkipCurrentIrpStackLocation(irp);
     return PoCallDriver(ExtensionOf(device)->LowerDevice, irp);
 }
 

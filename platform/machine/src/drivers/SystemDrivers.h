@@ -20,8 +20,6 @@ public:
     virtual ~SystemDriverHost() = default;
     // The UART the root bus assigned to a port's physical device object, or null.
     virtual ComPortModel *ComPortOf(PDEVICE_OBJECT physicalDevice) = 0;
-    // The last handle on a surprise-removed port has been closed: its removal can finish.
-    virtual void PortClosedAfterRemoval(ComPortModel &port) = 0;
     // Enables or disables the port's GUID_DEVINTERFACE_COMPORT interface: arrival or removal
     // notifications go to every driver registered for the class.
     virtual void SetPortInterfaceState(ComPortModel &port, BOOLEAN enabled) = 0;
@@ -36,10 +34,6 @@ public:
 
 // The host of the current machine; stops the run when there is no machine.
 SystemDriverHost &DriverHost();
-
-// Stops the run through the kernel's verifier, naming the routine that broke a rule.
-[[noreturn]] void BugCheckFromMachine(const char *routine, const char *format, ...)
-    __attribute__((format(printf, 2, 3)));
 
 }  // namespace tapmachine
 

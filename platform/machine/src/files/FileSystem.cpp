@@ -144,6 +144,15 @@ void FileSystem::CopyIn(const std::string &hostSource, std::u16string_view windo
     fs::copy_file(hostSource, target, fs::copy_options::overwrite_existing);
 }
 
+void FileSystem::LinkIn(const std::string &hostSource, std::u16string_view windowsPath)
+{
+    fs::path target = RequireHostPath(windowsPath);
+    fs::create_directories(target.parent_path());
+    std::error_code ignored;
+    fs::remove(target, ignored);
+    fs::create_symlink(fs::absolute(hostSource), target);
+}
+
 void FileSystem::WriteText(std::u16string_view windowsPath, const std::string &contents)
 {
     fs::path target = RequireHostPath(windowsPath);

@@ -394,7 +394,6 @@ void MachineState::FinishRemoval(DeviceNode &node)
     for (LoadedDriver *driver : stack) {
         ReleaseDriver(driver);
     }
-    node.removalReady = false;
 }
 
 NTSTATUS MachineState::StartDevice(std::u16string_view instanceId)
@@ -481,8 +480,6 @@ bool MachineState::FinishReadyRemovals()
             SendPnp(node, IRP_MN_REMOVE_DEVICE);
             FinishRemoval(node);
             node.state = DeviceState::NotStarted;
-            std::lock_guard<std::mutex> lock(mutex_);
-            portsClosedAfterRemoval_.erase(node.port);
             return true;
         }
     }

@@ -83,12 +83,6 @@ ComPortModel *MachineState::ComPortOf(PDEVICE_OBJECT physicalDevice)
     return node == nullptr ? nullptr : node->port;
 }
 
-void MachineState::PortClosedAfterRemoval(ComPortModel &port)
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    portsClosedAfterRemoval_.insert(&port);
-}
-
 void MachineState::SetPortInterfaceState(ComPortModel &port, BOOLEAN enabled)
 {
     ComPortSlot &slot = Slot(port.number());

@@ -1,0 +1,125 @@
+#include "MachineScheduler.h"
+
+#include "../MachineState.h"
+
+#include "tap/ui/host/Session.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+
+namespace tapmachine {
+
+namespace {
+
+// A UI thread that stays busy this long in real time is a hang in the program under test.
+constexpr std::chrono::seconds kHangLimit{20};
+
+}  // namespace
+
+MachineScheduler::MachineScheduler(MachineState &machine) : machine_(machine) {}
+
+uint64_t MachineScheduler::Now() const
+{
+    return static_cast<uint64_t>(machine_.Now() / kTicksPerMillisecond);
+}
+
+void MachineScheduler::AddWaiter(tap::desktop::TimedWaiter *waiter)
+{
+    std::lock_guard<std::mutex> lock(waitersMutex_);
+    waiters_.push_back(waiter);
+}
+
+void MachineScheduler::RemoveWaiter(tap::desktop::TimedWaiter *waiter)
+{
+    std::lock_guard<std::mutex> lock(waitersMutex_);
+    waiters_.erase(std::remove(waiters_.begin(), waiters_.end(), waiter), waiters_.end());
+}
+
+void MachineScheduler::Runnable()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++busy_;
+    ++wakeups_;
+}
+
+void MachineScheduler::Blocked()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    // One busy thread left may be the one that waits for idle itself.
+    if (--busy_ <= 1) {
+        idle_.notify_all();
+    }
+}
+
+void MachineScheduler::WaitUntilIdle()
+{
+    machine_.WaitIdle();
+}
+
+void MachineScheduler::Advance(uint64_t milliseconds)
+{
+    machine_.AdvanceTo(machine_.Now() + static_cast<Ticks>(milliseconds) * kTicksPerMillisecond);
+}
+
+uint64_t MachineScheduler::Wakeups() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return wakeups_;
+}
+
+int MachineScheduler::Allowance() const
+{
+    // A UI thread that waits for idle (a program driving the machine) is busy itself.
+    return tap::ui::host::Session::IsSimulatedThread() ? 1 : 0;
+}
+
+void MachineScheduler::WaitForUiThreads()
+{
+    const int allowance = Allowance();
+    std::unique_lock<std::mutex> lock(mutex_);
+    auto deadline = std::chrono::steady_clock::now() + kHangLimit;
+    while (busy_ > allowance) {
+        if (idle_.wait_until(lock, deadline) == std::cv_status::timeout && busy_ > allowance) {
+            std::fprintf(stderr, "Machine::WaitIdle: %d UI thread(s) still busy after %lld s\n", busy_ - allowance,
+                         static_cast<long long>(kHangLimit.count()));
+            std::abort();
+        }
+    }
+}
+
+bool MachineScheduler::UiThreadsIdle() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return busy_ <= Allowance();
+}
+
+std::optional<Ticks> MachineScheduler::NextDeadlineAfter(Ticks after)
+{
+    std::lock_guard<std::mutex> lock(waitersMutex_);
+    std::optional<Ticks> earliest;
+    for (tap::desktop::TimedWaiter *waiter : waiters_) {
+        std::optional<uint64_t> deadline = waiter->NextDeadline();
+        if (!deadline) {
+            continue;
+        }
+        // A deadline that has passed has been signalled; its queue runs when it can.
+        Ticks due = static_cast<Ticks>(*deadline) * kTicksPerMillisecond;
+        if (due > after && (!earliest || due < *earliest)) {
+            earliest = due;
+        }
+    }
+    return earliest;
+}
+
+void MachineScheduler::ClockMoved(Ticks now)
+{
+    const uint64_t milliseconds = static_cast<uint64_t>(now / kTicksPerMillisecond);
+    std::lock_guard<std::mutex> lock(waitersMutex_);
+    for (tap::desktop::TimedWaiter *waiter : waiters_) {
+        waiter->ClockAdvanced(milliseconds);
+    }
+}
+
+}  // namespace tapmachine

@@ -1,0 +1,62 @@
+// The desktop's clock and idle test on the simulated PC: the kernel's virtual clock, and an
+// activity count of the UI threads that the machine's own idle test adds to the kernel's.
+//
+// The window system (the framework's host backend) calls Runnable()/Blocked() as its threads wake
+// and wait, and registers each UI thread's queue as a TimedWaiter for its window timers. The
+// machine asks for the earliest UI deadline when it steps the clock, tells the waiters when the
+// clock has moved, and waits for the UI threads as part of Machine::WaitIdle().
+#pragma once
+
+#include <machine/SerialLine.h>
+
+#include "tap/desktop/Scheduler.h"
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+namespace tapmachine {
+
+class MachineState;
+
+class MachineScheduler final : public tap::desktop::Scheduler {
+public:
+    explicit MachineScheduler(MachineState &machine);
+
+    // ---- tap::desktop::Scheduler ----
+    uint64_t Now() const override;  // milliseconds since boot
+    void AddWaiter(tap::desktop::TimedWaiter *waiter) override;
+    void RemoveWaiter(tap::desktop::TimedWaiter *waiter) override;
+    void Runnable() override;
+    void Blocked() override;
+    void WaitUntilIdle() override;           // Machine::WaitIdle
+    void Advance(uint64_t milliseconds) override;  // Machine::Advance
+
+    // ---- For the machine ----
+    // Counts every Runnable(): a change means some UI thread has been woken since.
+    uint64_t Wakeups() const;
+    // Returns when no UI thread is busy (besides the caller, when the caller is one of them).
+    // Aborts naming the count when they stay busy for longer than a hang limit.
+    void WaitForUiThreads();
+    bool UiThreadsIdle() const;
+    // The earliest window-timer deadline after AFTER, in ticks since boot.
+    std::optional<Ticks> NextDeadlineAfter(Ticks after);
+    // The clock reads NOW: wakes the queues whose timers have come due.
+    void ClockMoved(Ticks now);
+
+private:
+    int Allowance() const;  // busy threads the caller itself accounts for
+
+    MachineState &machine_;
+    mutable std::mutex mutex_;
+    std::condition_variable idle_;
+    int busy_ = 0;
+    uint64_t wakeups_ = 0;
+
+    std::mutex waitersMutex_;  // taken before any waiter's own lock
+    std::vector<tap::desktop::TimedWaiter *> waiters_;
+};
+
+}  // namespace tapmachine

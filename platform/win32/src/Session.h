@@ -1,0 +1,98 @@
+// The user-mode state of one simulated PC: its handle table and the disk files open on it, and
+// the processes that code runs in. Internal to platform/win32.
+#pragma once
+
+#include <windows.h>
+
+#include <tapwin32/UserMode.h>
+
+#include "SystemLink.h"
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace tapwin32 {
+
+// Stops the run the way an access violation ends a Windows process: a message naming the
+// routine, then abort. For calls that would fault on Windows (a required pointer that is NULL)
+// and for calls made while no simulated PC is running.
+[[noreturn]] void UserModeFault(const char *routine, const char *format, ...) __attribute__((format(printf, 2, 3)));
+
+// What a handle refers to. An object lives while its handle is open or a call on it is still
+// running; the last of them releases it (for a file on a device: IRP_MJ_CLEANUP and IRP_MJ_CLOSE).
+class Object {
+public:
+    enum class Kind { DeviceFile, DiskFile, RegistryKey };
+    explicit Object(Kind kind) : kind_(kind) {}
+    virtual ~Object() = default;
+    Object(const Object &) = delete;
+    Object &operator=(const Object &) = delete;
+    Kind kind() const { return kind_; }
+
+private:
+    Kind kind_;
+};
+
+struct Process::State {
+    uint32_t id = 0;
+    std::string imagePath;
+    std::string currentDirectory; // where relative file names start
+    uintptr_t imageModule = 0;
+    std::mutex mutex;
+    std::map<uintptr_t, std::string> modules; // module handle -> path, the image included
+    bool exited = false;
+};
+
+// The process of the calling thread: the innermost ProcessScope, or the shell process.
+std::shared_ptr<Process::State> CurrentProcessState();
+
+class Session {
+public:
+    // The session of the running machine (made on first use); faults naming routine when no
+    // machine is running.
+    static std::shared_ptr<Session> Current(const char *routine);
+    // The same, or null when no machine is running.
+    static std::shared_ptr<Session> TryCurrent();
+
+    explicit Session(link::MachineIdentity machine) : machine_(std::move(machine)) {}
+    ~Session();
+    const link::MachineIdentity &machine() const { return machine_; }
+
+    // A new handle for object, owned by the calling thread's process.
+    HANDLE Insert(std::shared_ptr<Object> object);
+    // The object of an open handle of this machine, or null.
+    std::shared_ptr<Object> Lookup(HANDLE handle);
+    // Takes the handle out of the table; the object goes when the caller and every running call
+    // have dropped it. Null when the handle is not open.
+    std::shared_ptr<Object> Remove(HANDLE handle);
+    std::vector<std::shared_ptr<Object>> RemoveOwnedBy(uint32_t processId);
+    size_t Count();
+    size_t CountOwnedBy(uint32_t processId);
+
+    // Sharing of disk files: whether an open with access and share may join the opens of
+    // hostPath that are still in force; if so it is recorded (until its handle is closed).
+    bool AdmitDiskOpen(const std::string &hostPath, const std::shared_ptr<Object> &file, DWORD access, DWORD share);
+    void ReleaseDiskOpen(const Object *file);
+
+private:
+    struct Entry {
+        std::shared_ptr<Object> object;
+        uint32_t owner = 0;
+    };
+    struct DiskOpen {
+        std::string hostPath;
+        const Object *file = nullptr;
+        DWORD access = 0;
+        DWORD share = 0;
+    };
+
+    link::MachineIdentity machine_;
+    std::mutex mutex_;
+    std::map<uintptr_t, Entry> handles_;
+    std::vector<DiskOpen> diskOpens_;
+};
+
+} // namespace tapwin32

@@ -1,0 +1,79 @@
+// NTSTATUS to system error code, as the Win32 layer reports the outcome of a system service in
+// GetLastError. The pairs are those of RtlNtStatusToDosError for the statuses that the drivers
+// and the I/O manager of the simulated PC produce.
+#include <tapwin32/UserMode.h>
+
+#include <windows.h>
+
+namespace tapwin32 {
+
+namespace {
+
+struct StatusError {
+    uint32_t status;
+    DWORD error;
+};
+
+constexpr StatusError kMapping[] = {
+    {0x00000103, ERROR_IO_PENDING},          // STATUS_PENDING
+    {0x80000005, ERROR_MORE_DATA},           // STATUS_BUFFER_OVERFLOW
+    {0x80000011, ERROR_BUSY},                // STATUS_DEVICE_BUSY
+    {0x8000001A, ERROR_NO_MORE_ITEMS},       // STATUS_NO_MORE_ENTRIES
+    {0xC0000001, ERROR_GEN_FAILURE},         // STATUS_UNSUCCESSFUL
+    {0xC0000002, ERROR_INVALID_FUNCTION},    // STATUS_NOT_IMPLEMENTED
+    {0xC0000004, ERROR_BAD_LENGTH},          // STATUS_INFO_LENGTH_MISMATCH
+    {0xC0000005, ERROR_NOACCESS},            // STATUS_ACCESS_VIOLATION
+    {0xC0000008, ERROR_INVALID_HANDLE},      // STATUS_INVALID_HANDLE
+    {0xC000000D, ERROR_INVALID_PARAMETER},   // STATUS_INVALID_PARAMETER
+    {0xC000000E, ERROR_FILE_NOT_FOUND},      // STATUS_NO_SUCH_DEVICE
+    {0xC000000F, ERROR_FILE_NOT_FOUND},      // STATUS_NO_SUCH_FILE
+    {0xC0000010, ERROR_INVALID_FUNCTION},    // STATUS_INVALID_DEVICE_REQUEST
+    {0xC0000011, ERROR_HANDLE_EOF},          // STATUS_END_OF_FILE
+    {0xC0000017, ERROR_NOT_ENOUGH_MEMORY},   // STATUS_NO_MEMORY
+    {0xC0000016, ERROR_MORE_DATA},           // STATUS_MORE_PROCESSING_REQUIRED
+    {0xC0000022, ERROR_ACCESS_DENIED},       // STATUS_ACCESS_DENIED
+    {0xC0000023, ERROR_INSUFFICIENT_BUFFER}, // STATUS_BUFFER_TOO_SMALL
+    {0xC0000024, ERROR_INVALID_HANDLE},      // STATUS_OBJECT_TYPE_MISMATCH
+    {0xC0000033, ERROR_INVALID_NAME},        // STATUS_OBJECT_NAME_INVALID
+    {0xC0000034, ERROR_FILE_NOT_FOUND},      // STATUS_OBJECT_NAME_NOT_FOUND
+    {0xC0000035, ERROR_ALREADY_EXISTS},      // STATUS_OBJECT_NAME_COLLISION
+    {0xC0000039, ERROR_BAD_PATHNAME},        // STATUS_OBJECT_PATH_INVALID
+    {0xC000003A, ERROR_PATH_NOT_FOUND},      // STATUS_OBJECT_PATH_NOT_FOUND
+    {0xC000003B, ERROR_BAD_PATHNAME},        // STATUS_OBJECT_PATH_SYNTAX_BAD
+    {0xC0000043, ERROR_SHARING_VIOLATION},   // STATUS_SHARING_VIOLATION
+    {0xC0000056, ERROR_ACCESS_DENIED},       // STATUS_DELETE_PENDING
+    {0xC000009A, ERROR_NO_SYSTEM_RESOURCES}, // STATUS_INSUFFICIENT_RESOURCES
+    {0xC000009D, ERROR_NOT_READY},           // STATUS_DEVICE_NOT_CONNECTED
+    {0xC00000A3, ERROR_NOT_READY},           // STATUS_DEVICE_NOT_READY
+    {0xC00000B5, ERROR_SEM_TIMEOUT},         // STATUS_IO_TIMEOUT
+    {0xC00000BA, ERROR_ACCESS_DENIED},       // STATUS_FILE_IS_A_DIRECTORY
+    {0xC00000BB, ERROR_NOT_SUPPORTED},       // STATUS_NOT_SUPPORTED
+    {0xC0000120, ERROR_OPERATION_ABORTED},   // STATUS_CANCELLED
+    {0xC0000128, ERROR_INVALID_HANDLE},      // STATUS_FILE_CLOSED
+    {0xC000017C, ERROR_KEY_DELETED},         // STATUS_KEY_DELETED
+    {0xC0000184, ERROR_BAD_COMMAND},         // STATUS_INVALID_DEVICE_STATE
+    {0xC0000225, ERROR_NOT_FOUND},           // STATUS_NOT_FOUND
+    {0xC00002B6, ERROR_DEV_NOT_EXIST},       // STATUS_DEVICE_REMOVED
+};
+
+} // namespace
+
+uint32_t NtStatusToDosError(int32_t status)
+{
+    uint32_t value = static_cast<uint32_t>(status);
+    if (value == 0) {
+        return ERROR_SUCCESS;
+    }
+    // A Win32 error carried as a status (FACILITY_NTWIN32, 0xC007xxxx or 0x8007xxxx).
+    if ((value & 0x3FFF0000) == 0x00070000 && (value & 0x80000000)) {
+        return value & 0xFFFF;
+    }
+    for (const StatusError &pair : kMapping) {
+        if (pair.status == value) {
+            return pair.error;
+        }
+    }
+    return ERROR_MR_MID_NOT_FOUND;
+}
+
+} // namespace tapwin32

@@ -1,0 +1,66 @@
+// What the user-mode stand-in reaches of the simulated PC: the kernel's object namespace and I/O
+// manager (for files on devices), its registry store and the machine's drive C:.
+//
+// This is the only part of platform/win32 that sees the kernel's and the machine's headers; the
+// rest is written against <windows.h>, which cannot share a translation unit with the DDK
+// headers. Nothing here uses a Windows type: file objects travel as opaque pointers, statuses
+// as 32-bit NTSTATUS values.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tapkernel {
+class RegistryStore;
+}
+
+namespace tapwin32::link {
+
+// Which simulated PC is running. Handles belong to one machine; a machine that has gone and a
+// new one built at the same address differ by their drive C: folder (a fresh one per machine
+// unless a test names it).
+struct MachineIdentity {
+    const void *machine = nullptr; // null: none is running
+    std::string driveRoot;
+    bool operator==(const MachineIdentity &other) const
+    {
+        return machine == other.machine && driveRoot == other.driveRoot;
+    }
+    bool operator!=(const MachineIdentity &other) const { return !(*this == other); }
+};
+MachineIdentity CurrentMachine();
+
+// A file object of the kernel (PFILE_OBJECT), holding one reference.
+using FileObject = void *;
+
+// Opens a kernel name (\??\COM3, \??\MonotapSymLnk1) as NtCreateFile does for a device: links
+// are followed, IRP_MJ_CREATE goes to the top of the device's stack, exclusive devices admit
+// one open. STATUS_NO_SUCH_DEVICE when no machine is running.
+int32_t OpenFile(std::u16string_view kernelName, uint32_t desiredAccess, FileObject *file);
+
+// Synchronous requests on an open file, as NtDeviceIoControlFile, NtReadFile and NtWriteFile on
+// a synchronous handle: they return when the request has completed, with its status and
+// IoStatus.Information. Buffers are handled by the I/O manager according to the transfer method.
+int32_t DeviceIoControl(FileObject file, uint32_t code, const void *input, uint32_t inputLength, void *output,
+                        uint32_t outputLength, uint64_t *information);
+int32_t Read(FileObject file, void *buffer, uint32_t length, uint64_t *information);
+int32_t Write(FileObject file, const void *buffer, uint32_t length, uint64_t *information);
+
+// The last handle is gone: IRP_MJ_CLEANUP, then the reference is dropped (IRP_MJ_CLOSE when it
+// was the last). Does nothing when the machine the file was opened on has gone.
+void CloseFile(const MachineIdentity &machine, FileObject file);
+
+// The registry store of the running machine, or null.
+tapkernel::RegistryStore *Registry();
+
+// The host path of a Windows path on drive C:, or nothing (another drive, no machine).
+std::optional<std::string> HostPath(std::u16string_view windowsPath);
+
+// Starts the program module at a Windows path on drive C: in a process of its own (the machine's
+// StartProcess). ERROR_SUCCESS, ERROR_FILE_NOT_FOUND (no such file, or no machine) or
+// ERROR_BAD_FORMAT (not a program module), as the values of winerror.h.
+uint32_t StartProcess(std::string_view imagePath, std::string_view commandLine, int showCommand);
+
+}  // namespace tapwin32::link
