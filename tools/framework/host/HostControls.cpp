@@ -15,7 +15,6 @@ constexpr uint32_t kDefPush = 1, kCheckBox = 2, kAutoCheckBox = 3, kRadio = 4, k
 constexpr uint32_t kIconStyle = 0x40;             // BS_ICON
 constexpr uint32_t kStaticTypeMask = 0x1F, kStaticCenter = 1, kStaticRight = 2, kStaticIcon = 3;
 constexpr uint32_t kEditCenter = 1, kEditRight = 2;
-constexpr uint32_t kComboDropDownList = 3;
 constexpr uint32_t kListNotify = 1, kListSort = 2;
 constexpr uint32_t kComboSort = 0x100;
 constexpr uint32_t kUpDownWrap = 1, kUpDownSetBuddyInt = 2, kUpDownHorizontal = 0x40;
