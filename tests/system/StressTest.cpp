@@ -6,6 +6,7 @@
 #include "serial/ComPortModel.h"
 
 #include <atomic>
+#include <chrono>
 #include <limits>
 #include <thread>
 
@@ -28,6 +29,14 @@ protected:
         SetParameter(u"BeepTime", 1);
     }
 
+    ~Stress() override
+    {
+        if (feeder_.joinable()) {
+            stop_ = true;
+            feeder_.join();
+        }
+    }
+
     // Sends touch packets down COM1 and hands them to the port at once, until told to stop, so
     // that reads complete on the port's device thread all along. Only the port's line is touched
     // from this thread (the machine's PnP state belongs to the test's thread); the virtual clock
@@ -38,11 +47,19 @@ protected:
         feeder_ = std::thread([this, &port] {
             uint16_t x = 0;
             while (!stop_) {
+                // The next packet when the last one has been read (or lost with a closed port),
+                // as a controller's pace gives a reader time to keep up.
+                if (paused_ || port.BytesWaiting() != 0) {
+                    std::this_thread::yield();
+                    continue;
+                }
                 std::vector<uint8_t> packet = Packet(x % 3 ? 0x81 : 0x84, x, static_cast<uint16_t>(4095 - x));
                 port.Transmit(packet.data(), packet.size(), tapmachine::LineFormat{});
                 port.DeliverArrived(std::numeric_limits<tapmachine::Ticks>::max());
                 x = static_cast<uint16_t>((x + 37) % 4096);
-                std::this_thread::yield();
+                // A breath between packets (a real line brings one every 10 ms), so that the
+                // machine finds the idle moments its PnP operations wait for.
+                std::this_thread::sleep_for(std::chrono::microseconds(50));
             }
         });
     }
@@ -70,7 +87,21 @@ protected:
         return status;
     }
 
+    // Runs a PnP operation of the machine. The operation waits for idle moments, which a line
+    // that never stops would not leave it; so the feeder holds off while it runs, and the packets
+    // it had just handed over are still being read when the operation begins.
+    template <typename Operation>
+    auto WhileFeedingHolds(Operation operation)
+    {
+        std::this_thread::sleep_for(std::chrono::microseconds(200));  // let some packets arrive
+        paused_ = true;
+        auto result = operation();
+        paused_ = false;
+        return result;
+    }
+
     std::atomic<bool> stop_{false};
+    std::atomic<bool> paused_{false};
     std::thread feeder_;
 };
 
@@ -98,8 +129,8 @@ TEST_F(Stress, RemovalAgainstCompletingReads)
     Start();
     StartFeeding();
     for (int i = 0; i < kRemovals; ++i) {
-        ASSERT_EQ(machine.RemoveDevice(node), STATUS_SUCCESS);
-        ASSERT_EQ(machine.StartDevice(node), STATUS_SUCCESS);
+        ASSERT_EQ(WhileFeedingHolds([&] { return machine.RemoveDevice(node); }), STATUS_SUCCESS);
+        ASSERT_EQ(WhileFeedingHolds([&] { return machine.StartDevice(node); }), STATUS_SUCCESS);
     }
     StopFeeding();
     ASSERT_EQ(machine.RemoveDevice(node), STATUS_SUCCESS);
@@ -113,7 +144,7 @@ TEST_F(Stress, StopAgainstCompletingReads)
         StartFeeding();
         RawControl(IOCTL_TOUCH_CLOSE_PORT);
         RawControl(IOCTL_TOUCH_OPEN_PORT, 1);
-        ASSERT_EQ(machine.StopDevice(node), STATUS_SUCCESS);
+        ASSERT_EQ(WhileFeedingHolds([&] { return machine.StopDevice(node); }), STATUS_SUCCESS);
         RawControl(IOCTL_TOUCH_OPEN_PORT, 1);
         StopFeeding();
         stop_ = false;

@@ -50,6 +50,18 @@ TEST(ModuleFileName, NamesTheImageAndTheLibrariesOfTheProcess)
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
 }
 
+TEST(ModuleFileName, TheImageKeepsTheInstanceHandleItWasStartedWith)
+{
+    static const int resources = 0; // stands for a program's resources, its instance handle
+    void *instance = const_cast<int *>(&resources);
+    tapwin32::Process tool("C:\\WINDOWS\\MonotapDrv\\MonoAlign.exe", instance);
+    tapwin32::ProcessScope scope(tool);
+    char buffer[MAX_PATH];
+    EXPECT_EQ(GetModuleFileNameA(static_cast<HMODULE>(instance), buffer, MAX_PATH), 35u);
+    EXPECT_STREQ(buffer, "C:\\WINDOWS\\MonotapDrv\\MonoAlign.exe");
+    EXPECT_EQ(tool.ImageModule(), instance);
+}
+
 TEST(ModuleFileName, ATooSmallBufferIsFilledWithoutATerminatorAsOnXp)
 {
     tapwin32::Process tool("C:\\WINDOWS\\MonotapDrv\\MonoAlign.exe");

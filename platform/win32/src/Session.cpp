@@ -34,7 +34,7 @@ std::atomic<uint32_t> nextProcessId{0x100};
 
 thread_local std::shared_ptr<Process::State> threadProcess;
 
-std::shared_ptr<Process::State> NewProcessState(std::string imagePath)
+std::shared_ptr<Process::State> NewProcessState(std::string imagePath, void *imageModule = nullptr)
 {
     auto state = std::make_shared<Process::State>();
     state->id = nextProcessId.fetch_add(4);
@@ -45,7 +45,7 @@ std::shared_ptr<Process::State> NewProcessState(std::string imagePath)
     if (state->currentDirectory.size() == 2 && state->currentDirectory[1] == ':') {
         state->currentDirectory += '\\'; // the root of a drive keeps its separator
     }
-    state->imageModule = nextModule.fetch_add(0x10000);
+    state->imageModule = imageModule ? reinterpret_cast<uintptr_t>(imageModule) : nextModule.fetch_add(0x10000);
     state->modules[state->imageModule] = state->imagePath;
     return state;
 }
@@ -63,7 +63,10 @@ std::shared_ptr<Process::State> CurrentProcessState()
     return threadProcess ? threadProcess : ShellProcess();
 }
 
-Process::Process(std::string imagePath) : state_(NewProcessState(std::move(imagePath))) {}
+Process::Process(std::string imagePath, void *imageModule)
+    : state_(NewProcessState(std::move(imagePath), imageModule))
+{
+}
 
 Process::~Process()
 {

@@ -20,7 +20,9 @@ namespace tapwin32 {
 class Process {
 public:
     // imagePath: the Windows path of the program, e.g. C:\WINDOWS\MonotapDrv\MonoAlign.exe.
-    explicit Process(std::string imagePath);
+    // imageModule: the module handle the program's image has (WinMain's instance handle); null
+    // gives it one of its own.
+    explicit Process(std::string imagePath, void *imageModule = nullptr);
     ~Process(); // Exit()
     Process(const Process &) = delete;
     Process &operator=(const Process &) = delete;
