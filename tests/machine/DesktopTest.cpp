@@ -73,6 +73,17 @@ TEST_F(Processes, AProgramRunsUntilItsWindowClosesAndItsRecordFollowsIt)
     EXPECT_TRUE(machine.windowSystem().TopLevelWindows().empty());
 }
 
+TEST_F(Processes, TheInstanceHandleNamesTheImage)
+{
+    Start("module");
+    tap::desktop::Rect client = machine.desktop().ScreenClientRect(
+        machine.windowSystem().DesktopIdOf(machine.windowSystem().TopLevelWindows()[0]));
+    machine.Click({client.left + 3, client.top + 4}, tapmachine::MouseButton::Right);
+    auto boxes = machine.windowSystem().OpenMessageBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "module C:\\Tools\\Ticker.exe");
+}
+
 TEST_F(Processes, WindowTimersFollowTheVirtualClock)
 {
     Start("clock");
@@ -117,6 +128,17 @@ TEST_F(Processes, WhatCannotBeStartedSaysWhy)
     machine.InstallProgram(TAP_PROBE_MODULE, u"C:\\Tools\\Probe.exe");  // loads, exports neither
     EXPECT_EQ(reasonOf(u"C:\\Tools\\Probe.exe"), Reason::NotAProgram);
     EXPECT_TRUE(machine.processes().empty());
+}
+
+TEST(MachineBoot, EveryMachineHasABootIdOfItsOwn)
+{
+    uint64_t first;
+    {
+        tapmachine::Machine machine;
+        first = machine.bootId();
+    }
+    tapmachine::Machine machine;
+    EXPECT_GT(machine.bootId(), first);
 }
 
 TEST_F(Processes, TheWindowSystemLogsWindowsAndMessageBoxesWithTheirProgram)

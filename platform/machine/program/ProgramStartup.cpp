@@ -9,7 +9,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
 
 extern "C" __attribute__((visibility("default"))) int TapProgramStartup(const TapProgramStart *start)
 {
-    tapwin32::Process process(start->imagePath);
+    // The instance handle is the image's module handle: GetModuleFileNameA(hInstance) names it.
+    tapwin32::Process process(start->imagePath, start->instance);
     int exitCode;
     {
         tapwin32::ProcessScope scope(process);

@@ -17,6 +17,7 @@ namespace tapmachine {
 namespace {
 
 std::atomic<Machine *> currentMachine{nullptr};
+std::atomic<uint64_t> lastBootId{0};
 
 const std::u16string kServicesKey = u"HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\";
 
@@ -338,7 +339,7 @@ void MachineState::Settle()
 
 // ---- Machine ---------------------------------------------------------------------------------------
 
-Machine::Machine(MachineOptions options)
+Machine::Machine(MachineOptions options) : bootId_(++lastBootId)
 {
     Machine *expected = nullptr;
     if (!currentMachine.compare_exchange_strong(expected, this)) {
@@ -376,6 +377,7 @@ Machine &Machine::Current()
 Machine *Machine::CurrentOrNull() { return currentMachine.load(); }
 
 MachineState &Machine::state() { return *state_; }
+uint64_t Machine::bootId() const { return bootId_; }
 
 tapkernel::Kernel &Machine::kernel() { return state_->kernel(); }
 tapkernel::RegistryStore &Machine::registry() { return state_->registry(); }

@@ -2,7 +2,7 @@
 //
 // Its window's caption reads "<command line> ticks N", N counting a 100 ms timer in a global of
 // the image (so each process shows whether its globals are its own). A left click shows a message
-// box naming the client point; Enter starts "Ticker.exe child" with WinExec and shows what
+// box naming the client point, a right click one naming the file of its instance handle; Enter starts "Ticker.exe child" with WinExec and shows what
 // WinExec returned in a message box; Esc closes the window, and WinMain returns 7.
 #include <windows.h>
 
@@ -17,6 +17,7 @@ using namespace tap::ui;
 
 int g_ticks = 0;
 std::string g_commandLine;
+HINSTANCE g_instance = NULL;
 
 class TickerWindow : public Dialog {
 public:
@@ -43,6 +44,14 @@ protected:
         Dialog::OnLButtonUp(keys, client);
         ShowMessageBox("clicked at " + std::to_string(client.x) + "," + std::to_string(client.y), "Ticker",
                        box::Ok);
+    }
+
+    void OnRButtonUp(uint32_t keys, Point client) override
+    {
+        Dialog::OnRButtonUp(keys, client);
+        char path[MAX_PATH] = "";
+        GetModuleFileNameA(g_instance, path, MAX_PATH);
+        ShowMessageBox(std::string("module ") + path, "Ticker", box::Ok);
     }
 
     void OnOK() override
@@ -72,6 +81,7 @@ protected:
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showCommand)
 {
     g_commandLine = commandLine;
+    g_instance = instance;
     TickerApp application;
     RunProgram(application, reinterpret_cast<ModuleHandle>(instance), showCommand);
     return 7;

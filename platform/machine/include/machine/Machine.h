@@ -164,6 +164,9 @@ public:
     // The machine of this process; Current() throws std::logic_error when there is none.
     static Machine &Current();
     static Machine *CurrentOrNull();
+    // Unique for every Machine of the host process (1, 2, ...): state kept per machine outside
+    // it (the user-mode stand-in's handles) tells a new machine from one that has gone.
+    uint64_t bootId() const;
 
     // ---- Parts ----
     // The kernel stand-in of this machine (object namespace, files for user mode, leak checks)
@@ -292,6 +295,7 @@ public:
 
 private:
     std::unique_ptr<MachineState> state_;
+    uint64_t bootId_ = 0;
 };
 
 }  // namespace tapmachine
