@@ -24,6 +24,8 @@ TEST_F(SideSwitchWithoutDriver, SitsTopmostNearTheLowerRightCorner)
     EXPECT_TRUE(machine->desktop().IsShown(id));
     EXPECT_EQ(tap::ui::WindowRef(window).Icon(true), tap::ui::WindowRef(window).Icon(false));
     EXPECT_NE(tap::ui::WindowRef(window).Icon(true), nullptr);
+    // The picture of this state (scripts/wine-smoke --update-docs puts it beside Wine's).
+    EXPECT_TRUE(machine->desktop().SavePng(testing::TempDir() + "/sideswitch.png"));
 }
 
 TEST_F(SideSwitchWithoutDriver, StartsWithTheLeftButtonInTheTopThird)

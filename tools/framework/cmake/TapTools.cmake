@@ -1,14 +1,17 @@
 # The deliverables a tool folder builds, one call each:
 #
-# tap_add_tool_program(<name> LIBRARY <library> ENTRY <source>... RESOURCES <script.rc> [SYMBOL <symbol>])
+# tap_add_tool_program(<name> LIBRARY <library> ENTRY <source>... RESOURCES <script.rc> [SYMBOL <symbol>]
+#                      [FOLDER <dir>])
 #   A program (SideSwitch, MonoAlign, MonoSetup ...).
 #   windows-x86  <name>.exe: a GUI-subsystem PE32 program made of ENTRY (WinMain), LIBRARY (the
 #                tool's classes on the framework) and the script's resources, with a manifest as
 #                resource 1 so that Windows XP and later give it the common controls of the
 #                system's look. The C and C++ runtimes are linked in statically, so the program
-#                imports system DLLs only. Staged into the package folder.
-#   host         the script's resources are compiled into LIBRARY (tables named SYMBOL), from which
-#                the tests and the simulated PC start the program; ENTRY is not built.
+#                imports system DLLs only. Staged into the package folder, which is flat: FOLDER
+#                (where the program is installed under the Windows directory) is the installer's.
+#   host         the script's resources are compiled into LIBRARY (tables named SYMBOL, by default
+#                tapResources_<library>), and ENTRY with LIBRARY becomes the program module of the
+#                simulated PC, <name>.exe.so, installed in FOLDER (tap_add_program).
 #
 # tap_add_control_panel_applet(<name> LIBRARY <library> ENTRY <source>... RESOURCES <script.rc>
 #                              [SYMBOL <symbol>] [DEF <file.def>])
@@ -17,7 +20,8 @@
 #                `LONG APIENTRY CPlApplet(HWND, UINT, LPARAM, LPARAM)`; the export list is DEF, or
 #                one made here), with its manifest as resource 123, the one the Control Panel
 #                activates for an applet. Static runtimes, staged into the package folder.
-#   host         as for a program: the resources go into LIBRARY.
+#   host         the resources go into LIBRARY (tables named SYMBOL); the Control Panel of the
+#                simulated PC takes the applet from there.
 include_guard(GLOBAL)
 include(${CMAKE_CURRENT_LIST_DIR}/TapResources.cmake)
 
@@ -50,12 +54,17 @@ function(_tap_windows_deliverable target library script)
 endfunction()
 
 function(tap_add_tool_program name)
-  cmake_parse_arguments(PARSE_ARGV 1 ARG "" "LIBRARY;RESOURCES;SYMBOL" "ENTRY")
+  cmake_parse_arguments(PARSE_ARGV 1 ARG "" "LIBRARY;RESOURCES;SYMBOL;FOLDER" "ENTRY")
   if(NOT ARG_LIBRARY OR NOT ARG_ENTRY OR NOT ARG_RESOURCES)
     message(FATAL_ERROR "tap_add_tool_program(${name}): LIBRARY, ENTRY and RESOURCES are required")
   endif()
   if(NOT CMAKE_SYSTEM_NAME STREQUAL "Windows")
+    if(NOT ARG_SYMBOL)
+      string(MAKE_C_IDENTIFIER "tapResources_${ARG_LIBRARY}" ARG_SYMBOL)
+    endif()
     tap_add_resources(${ARG_LIBRARY} ${ARG_RESOURCES} SYMBOL ${ARG_SYMBOL})
+    tap_add_program(${name} SOURCES ${ARG_ENTRY} LIBRARIES ${ARG_LIBRARY} RESOURCES ${ARG_SYMBOL}
+      FOLDER "${ARG_FOLDER}")
     return()
   endif()
   add_executable(${name} WIN32 ${ARG_ENTRY})
