@@ -57,9 +57,12 @@ protected:
                 port.Transmit(packet.data(), packet.size(), tapmachine::LineFormat{});
                 port.DeliverArrived(std::numeric_limits<tapmachine::Ticks>::max());
                 x = static_cast<uint16_t>((x + 37) % 4096);
-                // A breath between packets (a real line brings one every 10 ms), so that the
-                // machine finds the idle moments its PnP operations wait for.
-                std::this_thread::sleep_for(std::chrono::microseconds(50));
+                // A breath between packets (a real line brings one every 10 ms). The reader reads
+                // on in the issuing thread for as long as its reads find bytes waiting; a line
+                // faster than the reader (even slowed by a sanitizer) would keep an open request
+                // from ever returning. The breath also leaves the machine the idle moments its
+                // PnP operations wait for.
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
             }
         });
     }
