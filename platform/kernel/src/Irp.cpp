@@ -647,7 +647,9 @@ extern "C" BOOLEAN NTAPI IoCancelIrp(PIRP irp)
     {
         std::lock_guard<std::mutex> held(state.lock);
         IrpRecord *record = state.LiveIrp("IoCancelIrp", irp);
-        irp->Cancel = TRUE;
+        // Drivers read the flag without the cancel lock right after IoSetCancelRoutine (the
+        // documented pattern); the store is atomic so that such a read is well defined.
+        __atomic_store_n(&irp->Cancel, TRUE, __ATOMIC_SEQ_CST);
         cancel = IoSetCancelRoutine(irp, nullptr);
         if (cancel != nullptr) {
             if (irp->CurrentLocation <= irp->StackCount) {

@@ -47,10 +47,15 @@ tapmachine::MouseClassDeviceInfo Describe(PMOUSE_CLASS_EXTENSION extension)
 }
 
 // The class service: DISPATCH_LEVEL, called by the mouse device below with a range of records.
-VOID NTAPI ServiceCallback(PDEVICE_OBJECT device, PMOUSE_INPUT_DATA start, PMOUSE_INPUT_DATA end,
-                           PULONG consumed)
+// It has the callback type the device calls it through (PSERVICE_CALLBACK_ROUTINE), so the call
+// matches the definition exactly.
+VOID STDAPICALLTYPE ServiceCallback(PVOID classDevice, PVOID first, PVOID last, PVOID consumedCount)
 {
     tapkernel::RequireIrql("MouseClassServiceCallback", DISPATCH_LEVEL, DISPATCH_LEVEL);
+    PDEVICE_OBJECT device = static_cast<PDEVICE_OBJECT>(classDevice);
+    PMOUSE_INPUT_DATA start = static_cast<PMOUSE_INPUT_DATA>(first);
+    PMOUSE_INPUT_DATA end = static_cast<PMOUSE_INPUT_DATA>(last);
+    PULONG consumed = static_cast<PULONG>(consumedCount);
     PMOUSE_CLASS_EXTENSION extension = ExtensionOf(device);
     tapmachine::SystemDriverHost &host = tapmachine::DriverHost();
     ULONG count = 0;
@@ -78,7 +83,7 @@ VOID ConnectAndQuery(PMOUSE_CLASS_EXTENSION extension)
     tapmachine::MouseClassDeviceInfo info = Describe(extension);
     if (!extension->Connected) {
         extension->Connection.ClassDeviceObject = extension->Self;
-        extension->Connection.ClassService = reinterpret_cast<PVOID>(ServiceCallback);
+        extension->Connection.ClassService = reinterpret_cast<PVOID>(static_cast<PSERVICE_CALLBACK_ROUTINE>(ServiceCallback));
         info.connectStatus = SendControlAndWait(extension->LowerDevice, IOCTL_INTERNAL_MOUSE_CONNECT, TRUE,
                                                 &extension->Connection, sizeof(CONNECT_DATA), NULL, 0, NULL);
         extension->Connected = NT_SUCCESS(info.connectStatus);

@@ -454,7 +454,8 @@ NTSTATUS NTAPI DispatchRead(PDEVICE_OBJECT device, PIRP irp)
         }
     }
     IoSetCancelRoutine(irp, CancelQueuedRead);
-    if (irp->Cancel && IoSetCancelRoutine(irp, NULL) != NULL) {
+    // Cancelled before the routine was set: IoCancelIrp found none to call, so the read ends here.
+    if (__atomic_load_n(&irp->Cancel, __ATOMIC_SEQ_CST) && IoSetCancelRoutine(irp, NULL) != NULL) {
         KeReleaseSpinLock(&extension->Lock, irql);
         return CompleteRequest(irp, note.Answer(STATUS_CANCELLED), irp->IoStatus.Information);
     }
