@@ -29,7 +29,7 @@ NTSTATUS StartBeepThread(PMOUSE_DEVICE_EXTENSION Extension)
     HANDLE thread;
     NTSTATUS status;
 
-    control->BeepThreadStop = FALSE;
+    InterlockedExchange(&control->BeepThreadStop, FALSE);
     KeInitializeEvent(&Extension->BeepEvent, NotificationEvent, FALSE);
     status = PsCreateSystemThread(&thread, THREAD_ALL_ACCESS, NULL, NULL, NULL, BeepWorker, Extension);
     if (!NT_SUCCESS(status)) {
@@ -41,7 +41,7 @@ NTSTATUS StartBeepThread(PMOUSE_DEVICE_EXTENSION Extension)
         /* Removal could not wait for a thread it holds no object of: end it at once, long before
          * the device can go, and work without beeps. */
         Extension->BeepThread = NULL;
-        control->BeepThreadStop = TRUE;
+        InterlockedExchange(&control->BeepThreadStop, TRUE);
         KeSetEvent(&Extension->BeepEvent, IO_NO_INCREMENT, FALSE);
     }
     ZwClose(thread);
@@ -54,7 +54,7 @@ VOID StopBeepThread(PMOUSE_DEVICE_EXTENSION Extension)
     if (Extension->BeepThread == NULL) {
         return;
     }
-    ControlOf(Extension)->BeepThreadStop = TRUE;
+    InterlockedExchange(&ControlOf(Extension)->BeepThreadStop, TRUE);
     KeSetEvent(&Extension->BeepEvent, IO_NO_INCREMENT, FALSE);
     KeWaitForSingleObject(Extension->BeepThread, Executive, KernelMode, FALSE, NULL);
     ObDereferenceObject(Extension->BeepThread);
@@ -71,7 +71,7 @@ VOID NTAPI BeepWorker(PVOID Context)
     for (;;) {
         KeWaitForSingleObject(&extension->BeepEvent, Executive, KernelMode, FALSE, NULL);
         KeClearEvent(&extension->BeepEvent);
-        if (control->BeepThreadStop) {
+        if (TapLoad(control->BeepThreadStop)) {
             PsTerminateSystemThread(STATUS_SUCCESS);
         }
         SendBeep(control, TapLoad(Globals.Settings.BeepFreq), TapLoad(Globals.Settings.BeepTime));

@@ -94,7 +94,7 @@ typedef struct _CONTROL_DEVICE_EXTENSION {
     BOOLEAN IsMouseDevice;               /* FALSE here */
     PMOUSE_DEVICE_EXTENSION MouseExtension; /* NULL once the pair is being removed; under PortLock */
     PDEVICE_OBJECT BeepDevice;           /* \Device\Beep, referenced, opened on the first beep */
-    BOOLEAN BeepThreadStop;
+    LONG BeepThreadStop;                 /* TRUE ends the beep thread; interlocked: the thread reads it */
 
     /* Bookkeeping of the framework. */
     KMUTEX BeepLock;                     /* see the lock order above */
