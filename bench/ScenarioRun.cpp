@@ -11,7 +11,7 @@
 #include <stdexcept>
 
 #include <machine/Machine.h>
-#include <machine/Utf.h>
+#include <tapkernel/Text.h>
 #include <tapkernel/Kernel.h>
 
 #include "ReplayOutput.h"
@@ -173,7 +173,7 @@ private:
 
     static std::u16string ProgramPath(const ExtraProgram &program)
     {
-        return u"C:\\WINDOWS\\" + tapmachine::ToUtf16(program.folder) + u"\\" + tapmachine::ToUtf16(program.name) +
+        return u"C:\\WINDOWS\\" + tapkernel::ToUtf16(program.folder) + u"\\" + tapkernel::ToUtf16(program.name) +
                u".exe";
     }
 
@@ -276,8 +276,8 @@ private:
         Touchscreen device{line, port, {}, kServices + line->service + u"\\Parameters"};
         AttachController(device);
         // The INF as the installer copies it into the system's store, and the driver file.
-        const std::string inf = std::string(TAPBENCH_SOURCE_DIR) + "/sys/" + tapmachine::ToUtf8(line->service) + "/" +
-                                tapmachine::ToUtf8(line->service) + ".inf";
+        const std::string inf = std::string(TAPBENCH_SOURCE_DIR) + "/sys/" + tapkernel::ToUtf8(line->service) + "/" +
+                                tapkernel::ToUtf8(line->service) + ".inf";
         machine_.files().CopyIn(inf, u"C:\\WINDOWS\\inf\\oem0.inf");
         machine_.InstallDriverModule(line->module, line->service, true);
         machine_.RequirePoolTag(line->service, 'vdtP');
@@ -352,7 +352,7 @@ private:
     {
         int32_t status = machine_.StartDevice(device_->node);
         machine_.Settle();
-        out_ << "device " << tapmachine::ToUtf8(device_->node) << ' ' << tapmachine::ToUtf8(device_->line->service);
+        out_ << "device " << tapkernel::ToUtf8(device_->node) << ' ' << tapkernel::ToUtf8(device_->line->service);
         if (status != 0) {
             char text[16];
             std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(status));
@@ -457,14 +457,14 @@ private:
         if (w.size() != 6 || !SameWord(w[1], "set")) {
             throw ScenarioError("usage: registry set ROOT\\KEY NAME dword|binary|sz VALUE");
         }
-        const std::u16string key = tapmachine::ToUtf16(w[2]);
-        const std::u16string name = tapmachine::ToUtf16(w[3]);
+        const std::u16string key = tapkernel::ToUtf16(w[2]);
+        const std::u16string name = tapkernel::ToUtf16(w[3]);
         const std::string type = Lower(w[4]);
         try {
             if (type == "dword") {
                 machine_.SetDword(key, name, static_cast<uint32_t>(Number(w[5], "dword")));
             } else if (type == "sz") {
-                machine_.SetString(key, name, tapmachine::ToUtf16(w[5]));
+                machine_.SetString(key, name, tapkernel::ToUtf16(w[5]));
             } else if (type == "binary") {
                 machine_.SetValue(key, name, REG_BINARY, HexBytes(w[5]));
             } else {
@@ -869,7 +869,7 @@ private:
         for (const tapmachine::ProcessInfo &process : machine_.processes()) {
             int &printed = processesPrinted_[process.id];
             if (printed == 0) {
-                std::string line = "process started " + process.name + " " + tapmachine::ToUtf8(process.imagePath);
+                std::string line = "process started " + process.name + " " + tapkernel::ToUtf8(process.imagePath);
                 if (!process.commandLine.empty()) {
                     line += " " + Quoted(process.commandLine);
                 }

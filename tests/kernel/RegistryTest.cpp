@@ -159,6 +159,27 @@ TEST(RegistryStoreTest, TextFormRoundTripsEveryValueExactly)
     EXPECT_TRUE(copy.Query(RegistryStore::Hive::LocalMachine, "SYSTEM\\A", "Port").has_value());
 }
 
+// Names outside ASCII survive the text form; text that is not UTF-8 is refused with its line,
+// and a lone surrogate in a name is carried through rather than swallowing its neighbour.
+TEST(RegistryStoreTest, TextFormKeepsEveryNameAndRefusesBadUtf8)
+{
+    RegistryStore store;
+    auto root = store.Root(RegistryStore::Hive::LocalMachine);
+    const std::u16string lone = u"a\xD800" u"b";
+    ASSERT_TRUE(store.SetValue(store.Create(root, u"SOFTWARE\\\u89e6\u63a7"), lone, REG_DWORD, "\1\0\0\0", 4));
+    RegistryStore copy;
+    std::string error;
+    ASSERT_TRUE(copy.LoadText(store.SaveText(), &error)) << error;
+    auto key = copy.Open(copy.Root(RegistryStore::Hive::LocalMachine), u"software\\\u89e6\u63a7");
+    ASSERT_NE(nullptr, key);
+    EXPECT_TRUE(copy.QueryValue(key, lone).has_value());
+
+    EXPECT_FALSE(copy.LoadText("; header\n[\\Registry\\Machine\\\xC3]\n", &error));
+    EXPECT_EQ("line 2: key path is not UTF-8", error);
+    EXPECT_FALSE(copy.LoadText("[\\Registry\\Machine\\X]\n\"\xE8\xA7\"=4:01000000\n", &error));
+    EXPECT_EQ("line 2: value name is not UTF-8", error);
+}
+
 TEST(RegistryStoreTest, DeletedKeyRefusesValuesButStaysUsableAsAnObject)
 {
     RegistryStore store;

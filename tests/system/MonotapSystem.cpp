@@ -1,5 +1,7 @@
 #include "MonotapSystem.h"
 
+#include <tapkernel/Text.h>
+
 #include <cstring>
 #include <mutex>
 
@@ -204,7 +206,7 @@ void MonotapMachine::PresetPort(unsigned port, const SERIAL_TIMEOUTS &timeouts, 
 {
     tapkernel::Kernel &kernel = tapkernel::Kernel::Current();
     PFILE_OBJECT file = nullptr;
-    std::u16string name = u"\\??\\COM" + tapkernel::Utf16(std::to_string(port));
+    std::u16string name = u"\\??\\COM" + tapkernel::ToUtf16(std::to_string(port));
     ASSERT_EQ(kernel.OpenFile(name, FILE_ALL_ACCESS, &file), STATUS_SUCCESS);
     ULONG_PTR information = 0;
     EXPECT_EQ(kernel.DeviceIoControl(file, IOCTL_SERIAL_SET_TIMEOUTS, &timeouts, sizeof timeouts, nullptr, 0,

@@ -231,7 +231,7 @@ std::vector<std::string> ModuleHoldings(KernelState &state, DriverModule *module
                                         device->device->AttachedDevice != nullptr ? "deleted, a device still attached above it" :
                                         "deleted but still referenced";
                 std::snprintf(line, sizeof line, "device object %p (%s) %s", static_cast<void *>(device->device),
-                              device->name.empty() ? "unnamed" : Utf8(device->name).c_str(), condition);
+                              device->name.empty() ? "unnamed" : ToUtf8(device->name).c_str(), condition);
                 found.emplace_back(line);
             }
         }
@@ -245,7 +245,7 @@ std::vector<std::string> ModuleHoldings(KernelState &state, DriverModule *module
     }
     for (auto &entry : state.names) {
         if (!entry.second.linkTarget.empty() && counts(entry.second.owner)) {
-            found.push_back("symbolic link " + Utf8(entry.second.displayName));
+            found.push_back("symbolic link " + ToUtf8(entry.second.displayName));
         }
     }
     for (auto &entry : state.registrations) {

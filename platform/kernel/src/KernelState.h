@@ -19,6 +19,7 @@
 #include <vector>
 
 #include <tapkernel/Kernel.h>
+#include <tapkernel/Text.h>
 
 #include "Verifier.h"
 
@@ -347,7 +348,6 @@ void DeleteObjectRecord(KernelState &state, ObjectRecord *record, std::unique_lo
 
 // Names: normalised upper-case key of a kernel path (\DosDevices\ and \GLOBAL??\ become \??\).
 std::u16string NormalisePath(std::u16string_view path);
-std::u16string UpperCase(std::u16string_view text);
 std::u16string FromUnicodeString(PCUNICODE_STRING string);
 bool ParentDirectoryExists(const std::u16string &key);
 // Resolves symbolic links; returns the device and the remaining path after its name.

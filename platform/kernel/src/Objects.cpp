@@ -33,7 +33,7 @@ void KernelState::CheckNotFreed(const char *routine, const void *address, const 
     if (DeviceRecord *record = FreedDeviceContaining(address)) {
         BugCheck(routine, "%s %p lies in device object %p (%s), which has been deleted", what, address,
                  static_cast<void *>(record->device),
-                 record->name.empty() ? "unnamed" : Utf8(record->name).c_str());
+                 record->name.empty() ? "unnamed" : ToUtf8(record->name).c_str());
     }
 }
 
@@ -311,17 +311,6 @@ extern "C" NTSTATUS NTAPI ZwClose(HANDLE handle)
 // ---- Namespace -----------------------------------------------------------------------------------
 
 namespace tapkernel {
-
-std::u16string UpperCase(std::u16string_view text)
-{
-    std::u16string upper(text);
-    for (char16_t &c : upper) {
-        if ((c >= u'a' && c <= u'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) {
-            c = static_cast<char16_t>(c - 0x20);
-        }
-    }
-    return upper;
-}
 
 std::u16string FromUnicodeString(PCUNICODE_STRING string)
 {

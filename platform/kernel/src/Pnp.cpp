@@ -189,7 +189,7 @@ std::u16string GuidText(const GUID &guid)
     std::snprintf(text, sizeof text, "{%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x}", guid.Data1, guid.Data2,
                   guid.Data3, guid.Data4[0], guid.Data4[1], guid.Data4[2], guid.Data4[3], guid.Data4[4], guid.Data4[5],
                   guid.Data4[6], guid.Data4[7]);
-    return Utf16(text);
+    return ToUtf16(text);
 }
 
 } // namespace
@@ -211,7 +211,7 @@ extern "C" NTSTATUS NTAPI IoRegisterDeviceInterface(PDEVICE_OBJECT pdo, CONST GU
         if (link.empty()) {
             char number[32];
             std::snprintf(number, sizeof number, "%zu", state.registeredInterfaces.size() + 1);
-            link = u"\\??\\ROOT#DEVICE#" + Utf16(number) + u"#" + GuidText(*interfaceClass);
+            link = u"\\??\\ROOT#DEVICE#" + ToUtf16(number) + u"#" + GuidText(*interfaceClass);
             std::u16string reference = FromUnicodeString(referenceString);
             if (!reference.empty()) {
                 link += u"\\" + reference;

@@ -1,9 +1,11 @@
 // The registry store: trees of keys with typed values, names compared without regard to case,
 // data kept byte for byte. One mutex guards the whole store.
 #include <tapkernel/Registry.h>
+#include <tapkernel/Text.h>
 
 #include <algorithm>
 #include <sstream>
+#include <stdexcept>
 
 namespace tapkernel {
 
@@ -17,27 +19,6 @@ public:
 };
 
 namespace {
-
-char16_t Upper(char16_t c)
-{
-    if ((c >= u'a' && c <= u'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) {
-        return static_cast<char16_t>(c - 0x20);
-    }
-    return c;
-}
-
-bool SameName(std::u16string_view a, std::u16string_view b)
-{
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (Upper(a[i]) != Upper(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
 
 std::vector<std::u16string_view> Split(std::u16string_view path)
 {
@@ -59,7 +40,7 @@ std::vector<std::u16string_view> Split(std::u16string_view path)
 RegistryKeyRef Child(const RegistryKeyRef &key, std::u16string_view name)
 {
     for (const RegistryKeyRef &child : key->children) {
-        if (SameName(child->name, name)) {
+        if (EqualsNoCase(child->name, name)) {
             return child;
         }
     }
@@ -78,7 +59,7 @@ RegistryKeyRef MakeChild(const RegistryKeyRef &key, std::u16string_view name)
 RegistryValue *FindValue(RegistryKey &key, std::u16string_view name)
 {
     for (RegistryValue &value : key.values) {
-        if (SameName(value.name, name)) {
+        if (EqualsNoCase(value.name, name)) {
             return &value;
         }
     }
@@ -140,9 +121,9 @@ std::string Quote(const std::string &text)
 
 void Save(const RegistryKey &key, std::ostringstream &out)
 {
-    out << '[' << Utf8(PathOf(key)) << "]\n";
+    out << '[' << ToUtf8(PathOf(key)) << "]\n";
     for (const RegistryValue &value : key.values) {
-        out << Quote(Utf8(value.name)) << '=' << value.type << ':' << Hex(value.data) << '\n';
+        out << Quote(ToUtf8(value.name)) << '=' << value.type << ':' << Hex(value.data) << '\n';
     }
     for (const RegistryKeyRef &child : key.children) {
         Save(*child, out);
@@ -178,68 +159,6 @@ bool ParseHex(const std::string &text, std::vector<uint8_t> *data)
 }
 
 } // namespace
-
-std::u16string Utf16(std::string_view utf8)
-{
-    std::u16string out;
-    for (size_t i = 0; i < utf8.size();) {
-        auto byte = static_cast<unsigned char>(utf8[i]);
-        uint32_t code;
-        size_t extra;
-        if (byte < 0x80) {
-            code = byte;
-            extra = 0;
-        } else if ((byte & 0xE0) == 0xC0) {
-            code = byte & 0x1F;
-            extra = 1;
-        } else if ((byte & 0xF0) == 0xE0) {
-            code = byte & 0x0F;
-            extra = 2;
-        } else {
-            code = byte & 0x07;
-            extra = 3;
-        }
-        ++i;
-        for (size_t k = 0; k < extra && i < utf8.size(); ++k, ++i) {
-            code = (code << 6) | (static_cast<unsigned char>(utf8[i]) & 0x3F);
-        }
-        if (code >= 0x10000) {
-            code -= 0x10000;
-            out += static_cast<char16_t>(0xD800 + (code >> 10));
-            out += static_cast<char16_t>(0xDC00 + (code & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(code);
-        }
-    }
-    return out;
-}
-
-std::string Utf8(std::u16string_view utf16)
-{
-    std::string out;
-    for (size_t i = 0; i < utf16.size(); ++i) {
-        uint32_t code = utf16[i];
-        if (code >= 0xD800 && code < 0xDC00 && i + 1 < utf16.size()) {
-            code = 0x10000 + ((code - 0xD800) << 10) + (utf16[++i] - 0xDC00);
-        }
-        if (code < 0x80) {
-            out += static_cast<char>(code);
-        } else if (code < 0x800) {
-            out += static_cast<char>(0xC0 | (code >> 6));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else if (code < 0x10000) {
-            out += static_cast<char>(0xE0 | (code >> 12));
-            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (code >> 18));
-            out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        }
-    }
-    return out;
-}
 
 RegistryStore::RegistryStore()
 {
@@ -320,13 +239,13 @@ RegistryKeyRef RegistryStore::Create(const RegistryKeyRef &base, std::u16string_
 RegistryKeyRef RegistryStore::OpenKernelPath(std::u16string_view path)
 {
     std::vector<std::u16string_view> parts = Split(path);
-    if (parts.size() < 2 || !SameName(parts[0], u"Registry") || (!path.empty() && path[0] != u'\\')) {
+    if (parts.size() < 2 || !EqualsNoCase(parts[0], u"Registry") || (!path.empty() && path[0] != u'\\')) {
         return nullptr;
     }
     RegistryKeyRef root;
-    if (SameName(parts[1], u"Machine")) {
+    if (EqualsNoCase(parts[1], u"Machine")) {
         root = Root(Hive::LocalMachine);
-    } else if (SameName(parts[1], u"User")) {
+    } else if (EqualsNoCase(parts[1], u"User")) {
         root = Root(Hive::Users);
     } else {
         return nullptr;
@@ -404,7 +323,7 @@ bool RegistryStore::DeleteValue(const RegistryKeyRef &key, std::u16string_view n
         return false;
     }
     auto &values = key->values;
-    auto it = std::find_if(values.begin(), values.end(), [&](const RegistryValue &v) { return SameName(v.name, name); });
+    auto it = std::find_if(values.begin(), values.end(), [&](const RegistryValue &v) { return EqualsNoCase(v.name, name); });
     if (it == values.end()) {
         return false;
     }
@@ -449,25 +368,25 @@ void RegistryStore::SetDword(Hive hive, const std::string &path, const std::stri
 {
     uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
                         static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
-    SetValue(Create(Root(hive), Utf16(path)), Utf16(name), 4 /* REG_DWORD */, bytes, sizeof bytes);
+    SetValue(Create(Root(hive), ToUtf16(path)), ToUtf16(name), 4 /* REG_DWORD */, bytes, sizeof bytes);
 }
 
 void RegistryStore::SetString(Hive hive, const std::string &path, const std::string &name, const std::string &value)
 {
-    std::u16string text = Utf16(value);
-    SetValue(Create(Root(hive), Utf16(path)), Utf16(name), 1 /* REG_SZ */, text.c_str(),
+    std::u16string text = ToUtf16(value);
+    SetValue(Create(Root(hive), ToUtf16(path)), ToUtf16(name), 1 /* REG_SZ */, text.c_str(),
              (text.size() + 1) * sizeof(char16_t));
 }
 
 void RegistryStore::SetBinary(Hive hive, const std::string &path, const std::string &name,
                               const std::vector<uint8_t> &data)
 {
-    SetValue(Create(Root(hive), Utf16(path)), Utf16(name), 3 /* REG_BINARY */, data.data(), data.size());
+    SetValue(Create(Root(hive), ToUtf16(path)), ToUtf16(name), 3 /* REG_BINARY */, data.data(), data.size());
 }
 
 std::optional<RegistryValue> RegistryStore::Query(Hive hive, const std::string &path, const std::string &name)
 {
-    return QueryValue(Open(Root(hive), Utf16(path)), Utf16(name));
+    return QueryValue(Open(Root(hive), ToUtf16(path)), ToUtf16(name));
 }
 
 std::string RegistryStore::SaveText()
@@ -496,6 +415,15 @@ bool RegistryStore::LoadText(const std::string &text, std::string *error)
     std::istringstream in(text);
     std::string line;
     size_t number = 0;
+    // Key paths and value names must be valid UTF-8; a line that is not fails like any other.
+    auto text16 = [&](const std::string &utf8, std::u16string *out) {
+        try {
+            *out = ToUtf16(utf8);
+            return true;
+        } catch (const std::invalid_argument &) {
+            return false;
+        }
+    };
     while (std::getline(in, line)) {
         ++number;
         if (!line.empty() && line.back() == '\r') {
@@ -508,7 +436,11 @@ bool RegistryStore::LoadText(const std::string &text, std::string *error)
             if (line.back() != ']') {
                 return fail(number, "key line without ']'");
             }
-            keys.push_back(Pending{Utf16(line.substr(1, line.size() - 2)), {}});
+            Pending key;
+            if (!text16(line.substr(1, line.size() - 2), &key.path)) {
+                return fail(number, "key path is not UTF-8");
+            }
+            keys.push_back(std::move(key));
             continue;
         }
         if (keys.empty() || line[0] != '"') {
@@ -527,7 +459,9 @@ bool RegistryStore::LoadText(const std::string &text, std::string *error)
             return fail(number, "expected \"name\"=type:hex");
         }
         RegistryValue value;
-        value.name = Utf16(name);
+        if (!text16(name, &value.name)) {
+            return fail(number, "value name is not UTF-8");
+        }
         try {
             value.type = static_cast<uint32_t>(std::stoul(line.substr(i + 2, colon - i - 2)));
         } catch (...) {
@@ -550,16 +484,16 @@ bool RegistryStore::LoadText(const std::string &text, std::string *error)
     Root(Hive::CurrentUser);
     for (const Pending &key : keys) {
         std::vector<std::u16string_view> parts = Split(key.path);
-        if (parts.size() < 2 || !SameName(parts[0], u"Registry") ||
-            !(SameName(parts[1], u"Machine") || SameName(parts[1], u"User"))) {
-            return fail(0, "key outside \\Registry\\Machine and \\Registry\\User: " + Utf8(key.path));
+        if (parts.size() < 2 || !EqualsNoCase(parts[0], u"Registry") ||
+            !(EqualsNoCase(parts[1], u"Machine") || EqualsNoCase(parts[1], u"User"))) {
+            return fail(0, "key outside \\Registry\\Machine and \\Registry\\User: " + ToUtf8(key.path));
         }
         std::u16string rest;
         for (size_t i = 2; i < parts.size(); ++i) {
             rest += parts[i];
             rest += u'\\';
         }
-        RegistryKeyRef target = Create(Root(SameName(parts[1], u"Machine") ? Hive::LocalMachine : Hive::Users), rest);
+        RegistryKeyRef target = Create(Root(EqualsNoCase(parts[1], u"Machine") ? Hive::LocalMachine : Hive::Users), rest);
         for (const RegistryValue &value : key.values) {
             SetValue(target, value.name, value.type, value.data.data(), value.data.size());
         }

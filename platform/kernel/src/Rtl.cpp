@@ -13,14 +13,6 @@ size_t WideLength(PCWSTR text)
     return length;
 }
 
-WCHAR Upper(WCHAR c)
-{
-    if ((c >= L'a' && c <= L'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) {
-        return static_cast<WCHAR>(c - 0x20);
-    }
-    return c;
-}
-
 NTSTATUS Append(PUNICODE_STRING destination, const WCHAR *source, size_t bytes)
 {
     if (bytes == 0) {
@@ -129,7 +121,7 @@ extern "C" BOOLEAN NTAPI RtlEqualUnicodeString(PCUNICODE_STRING string1, PCUNICO
     for (size_t i = 0; i < count; ++i) {
         WCHAR a = string1->Buffer[i];
         WCHAR b = string2->Buffer[i];
-        if (caseInSensitive ? Upper(a) != Upper(b) : a != b) {
+        if (caseInSensitive ? tapkernel::UpcaseChar(a) != tapkernel::UpcaseChar(b) : a != b) {
             return FALSE;
         }
     }
@@ -142,8 +134,8 @@ extern "C" LONG NTAPI RtlCompareUnicodeString(PCUNICODE_STRING string1, PCUNICOD
     size_t count1 = string1->Length / sizeof(WCHAR);
     size_t count2 = string2->Length / sizeof(WCHAR);
     for (size_t i = 0; i < count1 && i < count2; ++i) {
-        WCHAR a = caseInSensitive ? Upper(string1->Buffer[i]) : string1->Buffer[i];
-        WCHAR b = caseInSensitive ? Upper(string2->Buffer[i]) : string2->Buffer[i];
+        WCHAR a = caseInSensitive ? tapkernel::UpcaseChar(string1->Buffer[i]) : string1->Buffer[i];
+        WCHAR b = caseInSensitive ? tapkernel::UpcaseChar(string2->Buffer[i]) : string2->Buffer[i];
         if (a != b) {
             return static_cast<LONG>(a) - static_cast<LONG>(b);
         }

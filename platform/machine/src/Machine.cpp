@@ -1,7 +1,7 @@
 // Boot and shutdown of the simulated PC, its clock, and the public Machine operations.
 #include "MachineState.h"
 
-#include <machine/Utf.h>
+#include <tapkernel/Text.h>
 
 #include "tap/desktop/Desktop.h"
 #include "tap/ui/host/Session.h"

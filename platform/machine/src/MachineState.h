@@ -170,7 +170,4 @@ private:
     bool queryAttributes_ = true;
 };
 
-// Upper-case form of a name, for maps keyed without regard to case.
-std::u16string UpperCase(std::u16string_view text);
-
 }  // namespace tapmachine

@@ -85,8 +85,4 @@ private:
     RegistryKeyRef users_;
 };
 
-// UTF-8 <-> UTF-16 helpers shared by the stand-ins (BMP and surrogate pairs).
-std::u16string Utf16(std::string_view utf8);
-std::string Utf8(std::u16string_view utf16);
-
 } // namespace tapkernel

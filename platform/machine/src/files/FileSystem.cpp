@@ -1,5 +1,5 @@
 #include <machine/FileSystem.h>
-#include <machine/Utf.h>
+#include <tapkernel/Text.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -16,7 +16,7 @@ namespace {
 
 bool StartsWithNoCase(std::u16string_view text, std::u16string_view prefix)
 {
-    return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
+    return text.size() >= prefix.size() && tapkernel::EqualsNoCase(text.substr(0, prefix.size()), prefix);
 }
 
 std::vector<std::u16string> Components(std::u16string_view path)
@@ -48,11 +48,11 @@ std::optional<std::u16string> PathOnDriveC(std::u16string_view path)
             break;
         }
     }
-    if (StartsWithNoCase(path, u"\\SystemRoot\\") || EqualsNoCase(path, u"\\SystemRoot")) {
+    if (StartsWithNoCase(path, u"\\SystemRoot\\") || tapkernel::EqualsNoCase(path, u"\\SystemRoot")) {
         return u"WINDOWS" + std::u16string(path.substr(11));
     }
     if (path.size() >= 2 && path[1] == u':') {
-        if (UpcaseChar(path[0]) != u'C') {
+        if (tapkernel::UpcaseChar(path[0]) != u'C') {
             return std::nullopt;
         }
         return std::u16string(path.substr(2));
@@ -105,12 +105,12 @@ std::optional<std::string> FileSystem::HostPath(std::u16string_view windowsPath)
             }
             continue;
         }
-        std::string name = ToUtf8(part);
+        std::string name = tapkernel::ToUtf8(part);
         std::error_code error;
         if (fs::is_directory(host, error)) {
             for (const auto &entry : fs::directory_iterator(host, error)) {
                 std::string candidate = entry.path().filename().string();
-                if (EqualsNoCase(ToUtf16(candidate), part)) {
+                if (tapkernel::EqualsNoCase(tapkernel::ToUtf16(candidate), part)) {
                     name = candidate;
                     break;
                 }
@@ -125,7 +125,7 @@ std::string FileSystem::RequireHostPath(std::u16string_view windowsPath) const
 {
     auto host = HostPath(windowsPath);
     if (!host) {
-        throw std::invalid_argument("not a path on drive C: " + ToUtf8(windowsPath));
+        throw std::invalid_argument("not a path on drive C: " + tapkernel::ToUtf8(windowsPath));
     }
     return *host;
 }
@@ -168,7 +168,7 @@ std::string FileSystem::ReadText(std::u16string_view windowsPath) const
 {
     std::ifstream in(RequireHostPath(windowsPath), std::ios::binary);
     if (!in) {
-        throw std::runtime_error("cannot read " + ToUtf8(windowsPath));
+        throw std::runtime_error("cannot read " + tapkernel::ToUtf8(windowsPath));
     }
     std::ostringstream contents;
     contents << in.rdbuf();

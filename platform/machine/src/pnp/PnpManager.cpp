@@ -9,7 +9,7 @@
 // one of its devices; the kernel's leak checks run after every removal and at every unload.
 #include "MachineState.h"
 
-#include <machine/Utf.h>
+#include <tapkernel/Text.h>
 
 #include <cstdio>
 
@@ -61,7 +61,7 @@ std::vector<std::u16string> StringsOf(const std::vector<uint8_t> &data)
 
 std::string Narrow(std::u16string_view text)
 {
-    return ToUtf8(text);
+    return tapkernel::ToUtf8(text);
 }
 
 IO_COMPLETION_ROUTINE PnpRequestDone;
@@ -76,22 +76,13 @@ NTSTATUS NTAPI PnpRequestDone(PDEVICE_OBJECT, PIRP, PVOID context)
 std::u16string ExpandImagePath(std::u16string path)
 {
     const std::u16string variable = u"%SystemRoot%";
-    if (path.size() >= variable.size() && EqualsNoCase(std::u16string_view(path).substr(0, variable.size()), variable)) {
+    if (path.size() >= variable.size() && tapkernel::EqualsNoCase(std::u16string_view(path).substr(0, variable.size()), variable)) {
         path = u"\\SystemRoot" + path.substr(variable.size());
     }
     return path;
 }
 
 }  // namespace
-
-std::u16string UpperCase(std::u16string_view text)
-{
-    std::u16string upper(text);
-    for (char16_t &c : upper) {
-        c = UpcaseChar(c);
-    }
-    return upper;
-}
 
 // ---- Nodes ---------------------------------------------------------------------------------------
 
@@ -119,13 +110,13 @@ std::u16string MachineState::CreateRootDevice(std::u16string_view hardwareId, st
     std::u16string className = u"UNKNOWN";
     if (auto classKey = OpenKey(kClassKey + std::u16string(classGuid), false)) {
         if (auto value = registry_->QueryValue(classKey, u"Class")) {
-            className = UpperCase(StringOf(value->data));
+            className = tapkernel::UpperCase(StringOf(value->data));
         }
     }
     for (unsigned n = 0; n < 10000; ++n) {
         char digits[8];
         std::snprintf(digits, sizeof digits, "%04u", n);
-        std::u16string id = u"ROOT\\" + className + u"\\" + ToUtf16(digits);
+        std::u16string id = u"ROOT\\" + className + u"\\" + tapkernel::ToUtf16(digits);
         if (!OpenKey(kEnumKey + id, false)) {
             CreateDeviceKey(id, hardwareId, service, classGuid);
             return id;
@@ -136,7 +127,7 @@ std::u16string MachineState::CreateRootDevice(std::u16string_view hardwareId, st
 
 DeviceNode *MachineState::FindNode(std::u16string_view instanceId)
 {
-    auto found = nodes_.find(UpperCase(instanceId));
+    auto found = nodes_.find(tapkernel::UpperCase(instanceId));
     return found == nodes_.end() ? nullptr : found->second.get();
 }
 
@@ -151,7 +142,7 @@ DeviceNode &MachineState::Node(std::u16string_view instanceId)
     auto node = std::make_unique<DeviceNode>();
     node->instanceId = std::u16string(instanceId);
     DeviceNode &result = *node;
-    nodes_[UpperCase(instanceId)] = std::move(node);
+    nodes_[tapkernel::UpperCase(instanceId)] = std::move(node);
     return result;
 }
 
@@ -193,7 +184,7 @@ void MachineState::CreatePdo(DeviceNode &node)
     tapkernel::ModuleScope scope(rootBusModule_);
     char name[32];
     std::snprintf(name, sizeof name, "\\Device\\%08X", static_cast<unsigned>(++nextPdoNumber_));
-    std::u16string wide = ToUtf16(name);
+    std::u16string wide = tapkernel::ToUtf16(name);
     UNICODE_STRING deviceName;
     deviceName.Buffer = reinterpret_cast<PWSTR>(wide.data());
     deviceName.Length = static_cast<USHORT>(wide.size() * sizeof(WCHAR));
@@ -217,12 +208,12 @@ void MachineState::CreatePdo(DeviceNode &node)
 
 void MachineState::RequirePoolTag(std::u16string_view service, ULONG tag)
 {
-    requiredPoolTags_[UpperCase(service)] = tag;
+    requiredPoolTags_[tapkernel::UpperCase(service)] = tag;
 }
 
 LoadedDriver *MachineState::LoadDriver(std::u16string_view service, NTSTATUS *status)
 {
-    auto found = drivers_.find(UpperCase(service));
+    auto found = drivers_.find(tapkernel::UpperCase(service));
     if (found != drivers_.end()) {
         *status = STATUS_SUCCESS;
         return found->second.get();
@@ -256,7 +247,7 @@ LoadedDriver *MachineState::LoadDriver(std::u16string_view service, NTSTATUS *st
         return nullptr;
     }
     tapkernel::ModuleOptions moduleOptions;
-    auto tag = requiredPoolTags_.find(UpperCase(service));
+    auto tag = requiredPoolTags_.find(tapkernel::UpperCase(service));
     if (tag != requiredPoolTags_.end()) {
         moduleOptions.requiredPoolTag = tag->second;
     }
@@ -268,14 +259,14 @@ LoadedDriver *MachineState::LoadDriver(std::u16string_view service, NTSTATUS *st
         return nullptr;
     }
     LoadedDriver *result = driver.get();
-    drivers_[UpperCase(service)] = std::move(driver);
+    drivers_[tapkernel::UpperCase(service)] = std::move(driver);
     return result;
 }
 
 void MachineState::UnloadDriver(LoadedDriver *driver)
 {
     kernel_->UnloadDriver(driver->object);
-    drivers_.erase(UpperCase(driver->service));  // and the image with it
+    drivers_.erase(tapkernel::UpperCase(driver->service));  // and the image with it
 }
 
 void MachineState::ReleaseDriver(LoadedDriver *driver)
@@ -290,12 +281,12 @@ void MachineState::ReleaseDriver(LoadedDriver *driver)
 
 bool MachineState::DriverLoaded(std::u16string_view service)
 {
-    return drivers_.count(UpperCase(service)) != 0;
+    return drivers_.count(tapkernel::UpperCase(service)) != 0;
 }
 
 void *MachineState::DriverSymbol(std::u16string_view service, const std::string &name)
 {
-    auto found = drivers_.find(UpperCase(service));
+    auto found = drivers_.find(tapkernel::UpperCase(service));
     return found == drivers_.end() ? nullptr : found->second->image->Symbol(name);
 }
 
@@ -310,7 +301,7 @@ void MachineState::SetBeepDriverPresent(bool present)
         }
         beep->legacy = true;
     } else if (!present && loaded) {
-        UnloadDriver(drivers_[UpperCase(u"Beep")].get());
+        UnloadDriver(drivers_[tapkernel::UpperCase(u"Beep")].get());
     }
 }
 
@@ -496,7 +487,7 @@ void MachineState::DeleteDevice(std::u16string_view instanceId)
             SendPnp(*node, IRP_MN_REMOVE_DEVICE);
             FinishRemoval(*node);
         }
-        nodes_.erase(UpperCase(instanceId));
+        nodes_.erase(tapkernel::UpperCase(instanceId));
     }
     if (auto key = OpenKey(kEnumKey + std::u16string(instanceId), false)) {
         registry_->DeleteTree(key);

@@ -1,7 +1,7 @@
 #include "ProcessTable.h"
 
 #include <machine/ProgramModule.h>
-#include <machine/Utf.h>
+#include <tapkernel/Text.h>
 
 #include "tap/ui/host/Session.h"
 
@@ -25,7 +25,7 @@ std::string ProgramName(std::u16string_view imagePath)
     if (dot != std::u16string_view::npos && dot > 0) {
         name = name.substr(0, dot);
     }
-    return ToUtf8(name);
+    return tapkernel::ToUtf8(name);
 }
 
 }  // namespace
@@ -39,7 +39,7 @@ uint32_t ProcessTable::Start(tap::ui::host::Session &windows, std::u16string_vie
 {
     std::optional<std::string> hostPath = files_.HostPath(imagePath);
     if (!hostPath || !files_.Exists(imagePath)) {
-        throw ProcessStartError(ProcessStartError::Reason::NotFound, "no program at " + ToUtf8(imagePath));
+        throw ProcessStartError(ProcessStartError::Reason::NotFound, "no program at " + tapkernel::ToUtf8(imagePath));
     }
     auto entry = std::make_unique<Entry>();
     Entry *process = entry.get();
@@ -56,7 +56,7 @@ uint32_t ProcessTable::Start(tap::ui::host::Session &windows, std::u16string_vie
             reinterpret_cast<TapProgramResourcesRoutine>(entry->image->Symbol(TAP_PROGRAM_RESOURCES_SYMBOL));
         if (!startup || !resources) {
             throw ProcessStartError(ProcessStartError::Reason::NotAProgram,
-                                    ToUtf8(imagePath) + " is not a program module of this machine");
+                                    tapkernel::ToUtf8(imagePath) + " is not a program module of this machine");
         }
         entry->info.id = static_cast<uint32_t>(entries_.size() + 1);
         entry->info.imagePath = std::u16string(imagePath);
@@ -64,7 +64,7 @@ uint32_t ProcessTable::Start(tap::ui::host::Session &windows, std::u16string_vie
         entry->info.commandLine = commandLine;
         entry->info.running = true;
         entry->info.started = clock_();
-        entry->imagePath = ToUtf8(imagePath);
+        entry->imagePath = tapkernel::ToUtf8(imagePath);
         entry->commandLine = commandLine;
         entry->start.imagePath = entry->imagePath.c_str();
         entry->start.commandLine = entry->commandLine.c_str();

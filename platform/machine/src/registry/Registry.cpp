@@ -2,7 +2,7 @@
 // and the whole store to and from the text format.
 #include "MachineState.h"
 
-#include <machine/Utf.h>
+#include <tapkernel/Text.h>
 
 namespace tapmachine {
 
@@ -20,17 +20,17 @@ RootedPath SplitKeyPath(std::u16string_view keyPath)
     size_t slash = keyPath.find(u'\\');
     std::u16string_view root = keyPath.substr(0, slash);
     std::u16string below = slash == std::u16string_view::npos ? u"" : std::u16string(keyPath.substr(slash + 1));
-    if (EqualsNoCase(root, u"HKLM") || EqualsNoCase(root, kLocalMachineRoot)) {
+    if (tapkernel::EqualsNoCase(root, u"HKLM") || tapkernel::EqualsNoCase(root, kLocalMachineRoot)) {
         return {Hive::LocalMachine, below};
     }
-    if (EqualsNoCase(root, u"HKCU") || EqualsNoCase(root, kCurrentUserRoot)) {
+    if (tapkernel::EqualsNoCase(root, u"HKCU") || tapkernel::EqualsNoCase(root, kCurrentUserRoot)) {
         return {Hive::CurrentUser, below};
     }
-    if (EqualsNoCase(root, u"HKU") || EqualsNoCase(root, kUsersRoot)) {
+    if (tapkernel::EqualsNoCase(root, u"HKU") || tapkernel::EqualsNoCase(root, kUsersRoot)) {
         return {Hive::Users, below};
     }
     throw std::invalid_argument("a key path starts with HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER or HKEY_USERS: " +
-                                ToUtf8(keyPath));
+                                tapkernel::ToUtf8(keyPath));
 }
 
 // The key's path as the text shows it, below the root name given.
@@ -113,7 +113,7 @@ std::vector<SystemValue> SystemValues()
 bool IsHardwareKey(const std::u16string &path)
 {
     std::u16string prefix = std::u16string(kLocalMachineRoot) + u"\\HARDWARE";
-    return EqualsNoCase(std::u16string_view(path).substr(0, prefix.size()), prefix) &&
+    return tapkernel::EqualsNoCase(std::u16string_view(path).substr(0, prefix.size()), prefix) &&
            (path.size() == prefix.size() || path[prefix.size()] == u'\\');
 }
 
@@ -151,7 +151,7 @@ std::string MachineState::RegistryText()
     std::u16string usersRoot(kUsersRoot);
     std::u16string currentUserPath = usersRoot + u"\\" + currentUser;
     CollectKeys(*registry_, registry_->Root(Hive::Users), usersRoot, keys, [&](const std::u16string &path) {
-        return EqualsNoCase(path, currentUserPath);  // written above as HKEY_CURRENT_USER
+        return tapkernel::EqualsNoCase(path, currentUserPath);  // written above as HKEY_CURRENT_USER
     });
     return FormatRegistryText(keys);
 }
@@ -161,10 +161,10 @@ void MachineState::LoadRegistryText(const std::string &text)
     std::vector<RegistryKeyRecord> keys = ParseRegistryText(text);
     const std::u16string currentUser = tapkernel::RegistryStore::CurrentUserSid();
     ClearKey(*registry_, registry_->Root(Hive::LocalMachine),
-             [](const std::u16string &name) { return EqualsNoCase(name, u"HARDWARE"); });
+             [](const std::u16string &name) { return tapkernel::EqualsNoCase(name, u"HARDWARE"); });
     // The current user's tree stays (emptied): the store hands it out as HKEY_CURRENT_USER.
     ClearKey(*registry_, registry_->Root(Hive::Users),
-             [&](const std::u16string &name) { return EqualsNoCase(name, currentUser); });
+             [&](const std::u16string &name) { return tapkernel::EqualsNoCase(name, currentUser); });
     ClearKey(*registry_, registry_->Root(Hive::CurrentUser), [](const std::u16string &) { return false; });
     for (const RegistryKeyRecord &record : keys) {
         if (IsHardwareKey(record.path)) {

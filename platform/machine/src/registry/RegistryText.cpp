@@ -1,5 +1,5 @@
 #include <machine/RegistryText.h>
-#include <machine/Utf.h>
+#include <tapkernel/Text.h>
 
 #include <cctype>
 #include <cstdio>
@@ -68,7 +68,7 @@ std::string QuotedString(std::u16string_view text)
             std::snprintf(escape, sizeof escape, "\\u%04X", static_cast<unsigned>(c));
             out += escape;
         } else {
-            out += ToUtf8(std::u16string_view(&c, 1));
+            out += tapkernel::ToUtf8(std::u16string_view(&c, 1));
         }
     }
     return out + "\"";
@@ -222,7 +222,7 @@ public:
         std::u16string out;
         auto flush = [&] {
             try {
-                out += ToUtf16(utf8);
+                out += tapkernel::ToUtf16(utf8);
             } catch (const std::invalid_argument &) {
                 Fail("invalid UTF-8 in a string");
             }
@@ -297,11 +297,11 @@ std::u16string CanonicalKeyPath(std::u16string path, LineReader &reader)
     size_t slash = path.find(u'\\');
     std::u16string root = path.substr(0, slash);
     std::u16string rest = slash == std::u16string::npos ? u"" : path.substr(slash);
-    if (EqualsNoCase(root, u"HKLM") || EqualsNoCase(root, kLocalMachineRoot)) {
+    if (tapkernel::EqualsNoCase(root, u"HKLM") || tapkernel::EqualsNoCase(root, kLocalMachineRoot)) {
         root = kLocalMachineRoot;
-    } else if (EqualsNoCase(root, u"HKCU") || EqualsNoCase(root, kCurrentUserRoot)) {
+    } else if (tapkernel::EqualsNoCase(root, u"HKCU") || tapkernel::EqualsNoCase(root, kCurrentUserRoot)) {
         root = kCurrentUserRoot;
-    } else if (EqualsNoCase(root, u"HKU") || EqualsNoCase(root, kUsersRoot)) {
+    } else if (tapkernel::EqualsNoCase(root, u"HKU") || tapkernel::EqualsNoCase(root, kUsersRoot)) {
         root = kUsersRoot;
     } else {
         reader.Fail("a key path starts with HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER or HKEY_USERS");
@@ -375,7 +375,7 @@ std::string FormatRegistryText(const std::vector<RegistryKeyRecord> &keys)
         if (key.path.find_first_of(u"\r\n") != std::u16string::npos) {
             throw std::invalid_argument("a key path cannot hold a line break");
         }
-        out += "\n[" + ToUtf8(key.path) + "]\n";
+        out += "\n[" + tapkernel::ToUtf8(key.path) + "]\n";
         for (const auto &value : key.values) {
             out += value.name.empty() ? "@" : QuotedString(value.name);
             out += "=" + FormatValueData(value) + "\n";
@@ -411,7 +411,7 @@ std::vector<RegistryKeyRecord> ParseRegistryText(std::string_view text)
             }
             std::u16string path;
             try {
-                path = ToUtf16(line.substr(first + 1, close - first - 1));
+                path = tapkernel::ToUtf16(line.substr(first + 1, close - first - 1));
             } catch (const std::invalid_argument &) {
                 reader.Fail("invalid UTF-8 in a key path");
             }

@@ -2,7 +2,7 @@
 // serial port driver) and their interfaces, and the ComPort handle the tests hold.
 #include "MachineState.h"
 
-#include <machine/Utf.h>
+#include <tapkernel/Text.h>
 
 namespace tapmachine {
 
@@ -13,7 +13,7 @@ const GUID kComPortInterfaceClass = {0x86E0D1E0, 0x8089, 0x11D0, {0x9C, 0xE4, 0x
 
 std::u16string Decimal(unsigned number)
 {
-    return ToUtf16(std::to_string(number));
+    return tapkernel::ToUtf16(std::to_string(number));
 }
 
 std::u16string PortInstanceId(unsigned number)

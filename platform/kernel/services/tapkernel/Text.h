@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace tapmachine {
+namespace tapkernel {
 
 // Unpaired surrogates are carried through as their three-byte forms, so every UTF-16 string
 // survives a round trip.
@@ -15,6 +15,7 @@ std::u16string ToUtf16(std::string_view text);
 // Case-insensitive comparison as the object manager and the registry do it: ASCII letters and the
 // Latin-1 letters fold to upper case; everything else compares as is.
 char16_t UpcaseChar(char16_t c);
+std::u16string UpperCase(std::u16string_view text);  // keys of maps without regard to case
 bool EqualsNoCase(std::u16string_view a, std::u16string_view b);
 
-}  // namespace tapmachine
+}  // namespace tapkernel

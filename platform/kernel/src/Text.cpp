@@ -1,8 +1,9 @@
-#include <machine/Utf.h>
+// Text of Windows names: UTF-16 <-> UTF-8 and the case folding of the object manager and registry.
+#include <tapkernel/Text.h>
 
 #include <stdexcept>
 
-namespace tapmachine {
+namespace tapkernel {
 
 namespace {
 
@@ -86,6 +87,15 @@ char16_t UpcaseChar(char16_t c)
     return c;
 }
 
+std::u16string UpperCase(std::u16string_view text)
+{
+    std::u16string upper(text);
+    for (char16_t &c : upper) {
+        c = UpcaseChar(c);
+    }
+    return upper;
+}
+
 bool EqualsNoCase(std::u16string_view a, std::u16string_view b)
 {
     if (a.size() != b.size()) {
@@ -99,4 +109,4 @@ bool EqualsNoCase(std::u16string_view a, std::u16string_view b)
     return true;
 }
 
-}  // namespace tapmachine
+}  // namespace tapkernel
