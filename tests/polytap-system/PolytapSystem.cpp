@@ -1,5 +1,7 @@
 #include "PolytapSystem.h"
 
+#include "MachinePorts.h"
+
 namespace polytaptest {
 
 CALIBRATION_DATA PixelCalibration()
@@ -164,27 +166,12 @@ std::vector<tapmachine::MouseRecord> PolytapMachine::TakeRecords()
 
 unsigned PolytapMachine::OpenPort()
 {
-    unsigned open = 0;
-    for (unsigned number = 1; number <= 10; ++number) {
-        try {
-            if (machine.comPort(number).open()) {
-                EXPECT_EQ(open, 0u) << "one port open at most";
-                open = number;
-            }
-        } catch (const std::exception &) {
-            // no such port on this machine
-        }
-    }
-    return open;
+    return machinetest::OpenComPort(machine);
 }
 
 size_t PolytapMachine::Reads(unsigned port)
 {
-    size_t reads = 0;
-    for (const auto &request : machine.comPort(port).requests()) {
-        reads += request.kind == tapmachine::SerialRequest::Kind::Read;
-    }
-    return reads;
+    return machinetest::ReadsIssued(machine.comPort(port));
 }
 
 std::vector<tapmachine::SerialRequest> PolytapMachine::ControlRequests(unsigned port, ULONG code)

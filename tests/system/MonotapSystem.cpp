@@ -1,5 +1,7 @@
 #include "MonotapSystem.h"
 
+#include "MachinePorts.h"
+
 #include <tapkernel/Text.h>
 
 #include <cstring>
@@ -168,27 +170,12 @@ Reply MonotapMachine::Send(PDEVICE_OBJECT device, UCHAR majorFunction, ULONG cod
 
 unsigned MonotapMachine::OpenPort()
 {
-    unsigned open = 0;
-    for (unsigned number = 1; number <= 12; ++number) {
-        try {
-            if (machine.comPort(number).open()) {
-                EXPECT_EQ(open, 0u) << "one port open at most";
-                open = number;
-            }
-        } catch (const std::exception &) {
-            // no such port on this machine
-        }
-    }
-    return open;
+    return machinetest::OpenComPort(machine);
 }
 
 size_t MonotapMachine::ReadsIssued(unsigned port)
 {
-    size_t reads = 0;
-    for (const auto &request : machine.comPort(port).requests()) {
-        reads += request.kind == tapmachine::SerialRequest::Kind::Read;
-    }
-    return reads;
+    return machinetest::ReadsIssued(machine.comPort(port));
 }
 
 bool MonotapMachine::LastReadPended(unsigned port)
