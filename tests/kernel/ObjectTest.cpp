@@ -143,6 +143,52 @@ TEST_F(ObjectTest, DeletedDeviceStaysUntilItsLastFileIsClosed)
     EXPECT_EQ((std::vector<UCHAR>{IRP_MJ_CREATE, IRP_MJ_CLEANUP, IRP_MJ_CLOSE}), majors);
 }
 
+// A tool's handle (and another driver's open) on a control device its driver has deleted: the
+// device is delete-pending, not the driver's leak, and its name is free for the next pair at once.
+TEST_F(ObjectTest, DeletedDeviceHeldOpenByOthersIsNotItsDriversLeakAndGivesUpItsName)
+{
+    constexpr ULONG code = CTL_CODE(FILE_DEVICE_UNKNOWN, 0x801, METHOD_BUFFERED, FILE_ANY_ACCESS);
+    std::vector<UCHAR> old;
+    std::vector<UCHAR> fresh;
+    PDEVICE_OBJECT control = RecordingDevice(L"\\Device\\Control", &old);
+    PFILE_OBJECT user = nullptr;
+    ASSERT_EQ(STATUS_SUCCESS, kernel->OpenFile(u"\\Device\\Control", FILE_ALL_ACCESS, &user));
+    tapkernel::DriverModule *other = kernel->CreateModule("Other");
+    UNICODE_STRING name = Name(L"\\Device\\Control");
+    PFILE_OBJECT othersFile = nullptr;
+    PDEVICE_OBJECT top = nullptr;
+    {
+        tapkernel::ModuleScope asOther(other);
+        ASSERT_EQ(STATUS_SUCCESS, IoGetDeviceObjectPointer(&name, FILE_ALL_ACCESS, &othersFile, &top));
+    }
+    IoDeleteDevice(control);
+    kernel->CheckDeviceRemoval(module); // neither open is the driver's to release
+    EXPECT_EQ(1u, kernel->Usage(module).deletePendingDevices);
+
+    PDEVICE_OBJECT next = RecordingDevice(L"\\Device\\Control", &fresh);
+    ASSERT_NE(nullptr, next);
+    PFILE_OBJECT second = nullptr;
+    ASSERT_EQ(STATUS_SUCCESS, kernel->OpenFile(u"\\Device\\Control", FILE_ALL_ACCESS, &second));
+    EXPECT_EQ(next, second->DeviceObject);
+    ULONG_PTR information = 0;
+    EXPECT_EQ(STATUS_SUCCESS, kernel->DeviceIoControl(user, code, nullptr, 0, nullptr, 0, &information));
+    EXPECT_EQ(IRP_MJ_DEVICE_CONTROL, old.back()) << "the old handle still reaches the old device";
+    EXPECT_EQ((std::vector<UCHAR>{IRP_MJ_CREATE}), fresh);
+
+    kernel->CloseFile(user);
+    EXPECT_EQ(1u, kernel->Usage(module).deletePendingDevices) << "the other driver's file object still holds it";
+    {
+        tapkernel::ModuleScope asOther(other);
+        ObDereferenceObject(othersFile);
+    }
+    EXPECT_EQ(0u, kernel->Usage(module).deletePendingDevices);
+    EXPECT_EQ((std::vector<UCHAR>{IRP_MJ_CREATE, IRP_MJ_CREATE, IRP_MJ_CLEANUP, IRP_MJ_DEVICE_CONTROL, IRP_MJ_CLEANUP,
+                                  IRP_MJ_CLOSE, IRP_MJ_CLOSE}),
+              old);
+    kernel->CloseFile(second);
+    IoDeleteDevice(next);
+}
+
 TEST_F(ObjectTest, UserModeControlRequestUsesTheSystemBuffer)
 {
     constexpr ULONG code = CTL_CODE(FILE_DEVICE_UNKNOWN, 0x804, METHOD_BUFFERED, FILE_ANY_ACCESS);

@@ -208,6 +208,43 @@ TEST_F(VerifierTest, DeviceAboveNeverDetachesFromADeletedDevice)
     kernel->CheckDeviceRemoval(module);
 }
 
+// A deleted device that a user's handle keeps is not the driver's leak, but one that the driver
+// keeps itself, by a reference or by a file object of its own, still is.
+TEST_F(VerifierTest, DeletedDeviceKeptByItsOwnDriverIsALeakEvenWithAUserHandleOpen)
+{
+    PDEVICE_OBJECT control =
+        CreateDevice([](PDEVICE_OBJECT, PIRP irp) { return Complete(irp, STATUS_SUCCESS); }, L"\\Device\\Control");
+    PFILE_OBJECT user = nullptr;
+    ASSERT_EQ(STATUS_SUCCESS, kernel->OpenFile(u"\\Device\\Control", FILE_ALL_ACCESS, &user));
+    UNICODE_STRING name = Name(L"\\Device\\Control");
+    PFILE_OBJECT own = nullptr;
+    PDEVICE_OBJECT top = nullptr;
+    {
+        tapkernel::ModuleScope asDriver(module);
+        ObReferenceObject(control);
+        ASSERT_EQ(STATUS_SUCCESS, IoGetDeviceObjectPointer(&name, FILE_ALL_ACCESS, &own, &top));
+    }
+    IoDeleteDevice(control);
+    EXPECT_DEATH(kernel->CheckDeviceRemoval(module),
+                 "BUGCHECK in device removal \\(leak check\\): TestDriver still holds.*1 reference\\(s\\) on device "
+                 "object.*Control\\) deleted but still referenced");
+    {
+        tapkernel::ModuleScope asDriver(module);
+        ObDereferenceObject(control);
+    }
+    EXPECT_DEATH(kernel->CheckDeviceRemoval(module),
+                 "1 reference\\(s\\) on file object.*Control\\) deleted but still referenced");
+    {
+        tapkernel::ModuleScope asDriver(module);
+        ObDereferenceObject(own);
+    }
+    kernel->CheckDeviceRemoval(module);
+    EXPECT_DEATH(kernel->CheckReleasedAll(module), "BUGCHECK in driver unload \\(leak check\\).*Control\\) deleted but "
+                                                   "still referenced");
+    kernel->CloseFile(user);
+    kernel->CheckReleasedAll(module);
+}
+
 TEST_F(VerifierTest, OwnIrpCompletedToTheTopWithoutTakingItBack)
 {
     PDEVICE_OBJECT device = CreateDevice([](PDEVICE_OBJECT, PIRP irp) { return Complete(irp, STATUS_SUCCESS); });

@@ -139,6 +139,109 @@ TEST_F(PnpLeakCheck, PoolLeftAtRemovalStopsTheRun)
         "BUGCHECK in device removal .leak check.: TestMouse still holds");
 }
 
+// TestMouse with a control device that the test opens like a tool and may hold past the removal.
+class PnpHeldControlDevice : public TestMouseMachine {
+protected:
+    PnpHeldControlDevice() { SetKnob(u"ControlDevice", 1); }
+
+    PFILE_OBJECT Open()
+    {
+        PFILE_OBJECT file = nullptr;
+        EXPECT_EQ(machine.kernel().OpenFile(u"\\??\\TestMouseControl", FILE_ALL_ACCESS, &file), STATUS_SUCCESS);
+        return file;
+    }
+
+    NTSTATUS Control(PFILE_OBJECT file)
+    {
+        ULONG_PTR information = 0;
+        return machine.kernel().DeviceIoControl(file, kCode, nullptr, 0, nullptr, 0, &information);
+    }
+
+    static size_t Count(const std::string &log, const std::string &line)
+    {
+        size_t count = 0;
+        for (size_t at = log.find(line); at != std::string::npos; at = log.find(line, at + 1)) {
+            ++count;
+        }
+        return count;
+    }
+
+    static constexpr ULONG kCode = CTL_CODE(FILE_DEVICE_UNKNOWN, 0x800, METHOD_BUFFERED, FILE_ANY_ACCESS);
+};
+
+TEST_F(PnpHeldControlDevice, TheDriverStaysLoadedUntilTheLastHandleOnItsDeletedDeviceCloses)
+{
+    ASSERT_EQ(machine.StartDevice(node), 0);
+    PFILE_OBJECT first = Open();
+    PFILE_OBJECT second = Open();
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(Control(first), STATUS_SUCCESS);
+
+    ASSERT_EQ(machine.RemoveDevice(node), 0);
+    EXPECT_TRUE(machine.DriverLoaded(u"TestMouse")) << "a device object of it still exists";
+    EXPECT_FALSE(machine.DriverLoaded(u"mouclass")) << "nothing holds the class driver";
+    PFILE_OBJECT late = nullptr;
+    EXPECT_EQ(machine.kernel().OpenFile(u"\\??\\TestMouseControl", FILE_ALL_ACCESS, &late),
+              STATUS_OBJECT_NAME_NOT_FOUND);
+    EXPECT_EQ(Control(first), STATUS_DELETE_PENDING) << "requests on an open handle still reach the driver";
+
+    machine.kernel().CloseFile(first);
+    machine.WaitIdle();
+    ASSERT_TRUE(machine.DriverLoaded(u"TestMouse")) << "one handle is still open";
+    std::string log = TestDriverLog(machine);
+    EXPECT_NE(log.find("control request\ncontrol cleanup\ncontrol close\n"), std::string::npos);
+    EXPECT_EQ(log.find("unload"), std::string::npos);
+
+    machine.kernel().CloseFile(second);
+    machine.WaitIdle();
+    EXPECT_FALSE(machine.DriverLoaded(u"TestMouse"));
+}
+
+TEST_F(PnpHeldControlDevice, ANewStartWhileTheOldDeviceIsHeldOpenUsesTheLoadedImage)
+{
+    ASSERT_EQ(machine.StartDevice(node), 0);
+    PFILE_OBJECT old = Open();
+    ASSERT_EQ(machine.RemoveDevice(node), 0);
+
+    ASSERT_EQ(machine.StartDevice(node), 0);
+    std::string log = TestDriverLog(machine);
+    EXPECT_EQ(Count(log, "entry "), 1u) << "no second load";
+    EXPECT_EQ(Count(log, "add device\n"), 2u);
+    EXPECT_EQ(log.find("control device failed"), std::string::npos) << "the old device's name went at its deletion";
+    PFILE_OBJECT fresh = Open();
+    ASSERT_NE(fresh, nullptr);
+    EXPECT_NE(fresh->DeviceObject, old->DeviceObject);
+    EXPECT_EQ(Control(fresh), STATUS_SUCCESS);
+    EXPECT_EQ(Control(old), STATUS_DELETE_PENDING);
+
+    machine.kernel().CloseFile(old);
+    machine.WaitIdle();
+    EXPECT_TRUE(machine.DriverLoaded(u"TestMouse")) << "the new stack uses it";
+    machine.kernel().CloseFile(fresh);
+    ASSERT_EQ(machine.RemoveDevice(node), 0);
+    EXPECT_FALSE(machine.DriverLoaded(u"TestMouse"));
+}
+
+// Shutdown closes a handle left open, as the end of its process would, before the drivers are
+// unloaded: otherwise the unload leak check would find the control device and stop the run.
+TEST(PnpShutdown, HandlesLeftOpenAreClosedBeforeTheDriversAreUnloaded)
+{
+    for (bool removed : {false, true}) {
+        SCOPED_TRACE(removed ? "on a removed device" : "on a started device");
+        Machine machine;
+        machine.InstallDriverModule(TAP_TEST_MOUSE_DRIVER, u"TestMouse");
+        machine.SetDword(machinetest::kServicesKey + u"TestMouse\\Parameters", u"ControlDevice", 1);
+        std::u16string node = machine.CreateRootDevice(u"*TestMouse", u"TestMouse");
+        ASSERT_EQ(machine.StartDevice(node), 0);
+        PFILE_OBJECT file = nullptr;
+        ASSERT_EQ(machine.kernel().OpenFile(u"\\??\\TestMouseControl", FILE_ALL_ACCESS, &file), STATUS_SUCCESS);
+        if (removed) {
+            ASSERT_EQ(machine.RemoveDevice(node), 0);
+            EXPECT_TRUE(machine.DriverLoaded(u"TestMouse"));
+        }
+    }
+}
+
 TEST(PnpBoot, ARegistryFileBringsItsDevicesUp)
 {
     std::string folder = testing::TempDir() + "pnp-boot-" + std::to_string(::getpid());

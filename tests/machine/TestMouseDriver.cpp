@@ -9,6 +9,9 @@
 //   ReadPort        n: opens COM<n> in AddDevice (9600 8N1, reads that wait) and reads it one
 //                   byte at a time with one reused IRP, issuing the next read from the
 //                   completion routine; the bytes are kept for the test
+//   ControlDevice   AddDevice also creates \Device\TestMouseControl, in no stack, linked as
+//                   \DosDevices\TestMouseControl; the removal deletes both. Its device control
+//                   requests succeed while the mouse device exists, then STATUS_DELETE_PENDING
 // It also registers for COM port interface changes and logs each arrival and removal.
 #include <ntddk.h>
 #include <kbdmou.h>
@@ -29,6 +32,8 @@ namespace {
 
 typedef struct _TEST_EXTENSION {
     PDEVICE_OBJECT Self;
+    BOOLEAN IsControl;  // the control device: only Pair below is used
+    struct _TEST_EXTENSION *Pair;  // mouse device <-> control device; NULL once removed
     PDEVICE_OBJECT LowerDevice;
     CONNECT_DATA Connection;
     BOOLEAN AttributesQueried;
@@ -128,6 +133,12 @@ NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information = 0)
 
 NTSTATUS PassDown(PTEST_EXTENSION extension, PIRP irp)
 {
+    if (extension->IsControl) {
+        if (IoGetCurrentIrpStackLocation(irp)->MajorFunction == IRP_MJ_POWER) {
+            PoStartNextPowerIrp(irp);
+        }
+        return Complete(irp, STATUS_SUCCESS);  // nothing below the control device
+    }
     IoSkipCurrentIrpStackLocation(irp);
     return IoCallDriver(extension->LowerDevice, irp);
 }
@@ -244,6 +255,62 @@ VOID StopReading(PTEST_EXTENSION extension)
     extension->PortFile = NULL;
 }
 
+// ---- The control device ------------------------------------------------------------------------
+
+const WCHAR ControlName[] = L"\\Device\\TestMouseControl";
+const WCHAR ControlLink[] = L"\\DosDevices\\TestMouseControl";
+
+VOID CreateControlDevice(PDRIVER_OBJECT driver, PTEST_EXTENSION extension)
+{
+    UNICODE_STRING name;
+    UNICODE_STRING link;
+    RtlInitUnicodeString(&name, ControlName);
+    RtlInitUnicodeString(&link, ControlLink);
+    PDEVICE_OBJECT control;
+    NTSTATUS status = IoCreateDevice(driver, sizeof(TEST_EXTENSION), &name, FILE_DEVICE_UNKNOWN, 0, FALSE, &control);
+    if (!NT_SUCCESS(status)) {
+        Note("control device failed 0x%08X", static_cast<unsigned>(status));
+        return;
+    }
+    PTEST_EXTENSION controlExtension = ExtensionOf(control);
+    RtlZeroMemory(controlExtension, sizeof(*controlExtension));
+    controlExtension->Self = control;
+    controlExtension->IsControl = TRUE;
+    controlExtension->Pair = extension;
+    extension->Pair = controlExtension;
+    IoCreateSymbolicLink(&link, &name);
+    control->Flags |= DO_BUFFERED_IO;
+    control->Flags &= ~DO_DEVICE_INITIALIZING;
+}
+
+// PASSIVE_LEVEL, from the removal: the control device is deleted whoever still holds it open.
+VOID DeleteControlDevice(PTEST_EXTENSION extension)
+{
+    if (extension->Pair == NULL) {
+        return;
+    }
+    UNICODE_STRING link;
+    RtlInitUnicodeString(&link, ControlLink);
+    IoDeleteSymbolicLink(&link);
+    PTEST_EXTENSION control = extension->Pair;
+    InterlockedExchangePointer(reinterpret_cast<PVOID volatile *>(&control->Pair), NULL);
+    extension->Pair = NULL;
+    IoDeleteDevice(control->Self);
+}
+
+DRIVER_DISPATCH DispatchControl;
+
+NTSTATUS NTAPI DispatchControl(PDEVICE_OBJECT device, PIRP irp)
+{
+    PTEST_EXTENSION extension = ExtensionOf(device);
+    if (!extension->IsControl) {
+        return PassDown(extension, irp);
+    }
+    Note("control request");
+    PVOID pair = InterlockedCompareExchangePointer(reinterpret_cast<PVOID volatile *>(&extension->Pair), NULL, NULL);
+    return Complete(irp, pair != NULL ? STATUS_SUCCESS : STATUS_DELETE_PENDING);
+}
+
 DRIVER_DISPATCH DispatchInternal;
 DRIVER_DISPATCH DispatchPnp;
 DRIVER_DISPATCH DispatchPower;
@@ -256,6 +323,9 @@ NTSTATUS NTAPI DispatchInternal(PDEVICE_OBJECT device, PIRP irp)
 {
     PTEST_EXTENSION extension = ExtensionOf(device);
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    if (extension->IsControl) {
+        return Complete(irp, STATUS_INVALID_DEVICE_REQUEST);
+    }
     switch (stack->Parameters.DeviceIoControl.IoControlCode) {
     case IOCTL_INTERNAL_MOUSE_CONNECT:
         Note("connect");
@@ -289,6 +359,9 @@ NTSTATUS NTAPI DispatchPnp(PDEVICE_OBJECT device, PIRP irp)
 {
     PTEST_EXTENSION extension = ExtensionOf(device);
     UCHAR minor = IoGetCurrentIrpStackLocation(irp)->MinorFunction;
+    if (extension->IsControl) {
+        return Complete(irp, irp->IoStatus.Status);  // in no stack: no PnP request is its own
+    }
     Note("pnp 0x%02X", minor);
     switch (minor) {
     case IRP_MN_START_DEVICE:
@@ -309,6 +382,7 @@ NTSTATUS NTAPI DispatchPnp(PDEVICE_OBJECT device, PIRP irp)
         } else {
             ExFreePoolWithTag(extension->Buffer, TEST_POOL_TAG);
         }
+        DeleteControlDevice(extension);
         IoDetachDevice(extension->LowerDevice);
         IoDeleteDevice(device);
         LastDevice = NULL;
@@ -325,13 +399,22 @@ NTSTATUS NTAPI DispatchPnp(PDEVICE_OBJECT device, PIRP irp)
 
 NTSTATUS NTAPI DispatchPower(PDEVICE_OBJECT device, PIRP irp)
 {
+    if (ExtensionOf(device)->IsControl) {
+        return PassDown(ExtensionOf(device), irp);
+    }
     PoStartNextPowerIrp(irp);
     IoSkipCurrentIrpStackLocation(irp);
     return PoCallDriver(ExtensionOf(device)->LowerDevice, irp);
 }
 
-NTSTATUS NTAPI DispatchCreateClose(PDEVICE_OBJECT, PIRP irp)
+NTSTATUS NTAPI DispatchCreateClose(PDEVICE_OBJECT device, PIRP irp)
 {
+    UCHAR major = IoGetCurrentIrpStackLocation(irp)->MajorFunction;
+    if (ExtensionOf(device)->IsControl) {
+        Note("control %s", major == IRP_MJ_CREATE ? "create" : major == IRP_MJ_CLEANUP ? "cleanup" : "close");
+    } else if (major == IRP_MJ_CLEANUP) {
+        return PassDown(ExtensionOf(device), irp);
+    }
     return Complete(irp, STATUS_SUCCESS);
 }
 
@@ -361,6 +444,9 @@ NTSTATUS NTAPI AddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT physicalDevice)
     device->Flags |= DO_BUFFERED_IO | DO_POWER_PAGABLE;
     device->Flags &= ~DO_DEVICE_INITIALIZING;
     LastDevice = device;
+    if (ReadKnob(&RegistryPath, L"ControlDevice")) {
+        CreateControlDevice(driver, extension);
+    }
     if (ULONG port = ReadKnob(&RegistryPath, L"ReadPort")) {
         StartReading(extension, port);
     }
@@ -389,6 +475,8 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath)
     }
     driver->MajorFunction[IRP_MJ_CREATE] = DispatchCreateClose;
     driver->MajorFunction[IRP_MJ_CLOSE] = DispatchCreateClose;
+    driver->MajorFunction[IRP_MJ_CLEANUP] = DispatchCreateClose;
+    driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = DispatchControl;
     driver->MajorFunction[IRP_MJ_INTERNAL_DEVICE_CONTROL] = DispatchInternal;
     driver->MajorFunction[IRP_MJ_PNP] = DispatchPnp;
     driver->MajorFunction[IRP_MJ_POWER] = DispatchPower;

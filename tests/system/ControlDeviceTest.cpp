@@ -259,9 +259,10 @@ TEST_F(ControlDevice, BeepSucceedsWithOrWithoutTheBeepDriver)
     EXPECT_EQ(machine.TakeBeeps().size(), 1u);
 }
 
-// A tool may hold the control device open while the pair is removed, as Windows allows. The
-// kernel stand-in's removal leak check still counts such a device as the driver's (sys/NEEDS.md).
-TEST_F(ControlDevice, DISABLED_AHandleThatOutlivesThePairIsAnsweredSafely)
+// A tool may hold the control device open while the pair is removed, as Windows allows: the
+// device stays delete-pending, its requests still reach the driver, and the driver stays loaded
+// until the handle is closed.
+TEST_F(ControlDevice, AHandleThatOutlivesThePairIsAnsweredSafely)
 {
     SetParameter(u"Enable", 1);
     Start();
@@ -274,6 +275,7 @@ TEST_F(ControlDevice, DISABLED_AHandleThatOutlivesThePairIsAnsweredSafely)
     ASSERT_EQ(machine.RemoveDevice(node), STATUS_SUCCESS);
     machine.WaitIdle();
     EXPECT_FALSE(machine.comPort(1).open());
+    EXPECT_TRUE(machine.DriverLoaded(u"Monotap"));
 
     ULONG_PTR information = 0;
     ULONG port = 1;
@@ -288,6 +290,7 @@ TEST_F(ControlDevice, DISABLED_AHandleThatOutlivesThePairIsAnsweredSafely)
     EXPECT_TRUE(machine.TakeBeeps().empty()) << "no beep device is opened for a pair that is gone";
     kernel.CloseFile(handle);
     machine.WaitIdle();
+    EXPECT_FALSE(machine.DriverLoaded(u"Monotap"));
 }
 
 } // namespace

@@ -118,6 +118,7 @@ NTSTATUS OpenDeviceFile(const char *routine, std::u16string_view name, ACCESS_MA
     object.IrpList.Flink = &object.IrpList;
     object.IrpList.Blink = &object.IrpList;
     fileRecord->handles = 1;
+    fileRecord->opener = CurrentOwner();
     state.objects.emplace(&object, std::move(record));
     held.unlock();
 

@@ -180,9 +180,37 @@ KernelState::~KernelState()
 
 // ---- Holdings -----------------------------------------------------------------------------------
 
-std::vector<std::string> ModuleHoldings(KernelState &state, DriverModule *module, bool laterOnly)
+namespace {
+
+// A deleted device of module whose remaining references all come from live file objects that
+// the module neither opened nor holds a reference to: open handles of programs (or of other
+// drivers). Requests on them still reach the driver; the device goes at their last close.
+bool HeldOnlyByOthersFiles(KernelState &state, const DeviceRecord *device, DriverModule *module)
+{
+    LONG files = 0;
+    for (auto &entry : state.objects) {
+        ObjectRecord *object = entry.second.get();
+        if (object->kind != ObjectKind::File || object->freed) {
+            continue;
+        }
+        auto *file = static_cast<FileRecord *>(object);
+        if (file->object.DeviceObject != device->device) {
+            continue;
+        }
+        if (file->opener.module == module || state.references.count({module, file->body}) != 0) {
+            return false; // the driver's own open: its leak
+        }
+        ++files;
+    }
+    return files != 0 && files == device->references;
+}
+
+} // namespace
+
+std::vector<std::string> ModuleHoldings(KernelState &state, DriverModule *module, LeakCheck check)
 {
     std::vector<std::string> found;
+    const bool laterOnly = check == LeakCheck::Removal;
     auto counts = [&](const Owner &owner) { return owner.module == module && (!laterOnly || !owner.driverWide); };
     char line[256];
     for (auto &entry : state.pool) {
@@ -226,7 +254,9 @@ std::vector<std::string> ModuleHoldings(KernelState &state, DriverModule *module
         ObjectRecord *object = entry.second.get();
         if (object->kind == ObjectKind::Device && !object->freed) {
             auto *device = static_cast<DeviceRecord *>(object);
-            if (device->module == module && (!laterOnly || !device->driverWide)) {
+            if (device->module == module && (!laterOnly || !device->driverWide) &&
+                !(check == LeakCheck::Removal && device->deleted && device->device->AttachedDevice == nullptr &&
+                  HeldOnlyByOthersFiles(state, device, module))) {
                 const char *condition = !device->deleted ? "not deleted" :
                                         device->device->AttachedDevice != nullptr ? "deleted, a device still attached above it" :
                                         "deleted but still referenced";
@@ -282,6 +312,7 @@ ModuleUsage CountUsage(KernelState &state, DriverModule *module)
         if (object->kind == ObjectKind::Device && !object->freed) {
             auto *device = static_cast<DeviceRecord *>(object);
             usage.devices += device->module == module && !device->deleted;
+            usage.deletePendingDevices += device->module == module && device->deleted;
         }
         if (object->kind == ObjectKind::Thread) {
             auto *thread = static_cast<ThreadRecord *>(object);
@@ -445,7 +476,7 @@ NTSTATUS Kernel::LoadDriver(DriverModule *module, std::u16string_view driverName
     }
     WaitUntilIdle();
     std::lock_guard<std::mutex> held(state.lock);
-    std::vector<std::string> left = ModuleHoldings(state, module, false);
+    std::vector<std::string> left = ModuleHoldings(state, module, LeakCheck::Unload);
     if (!left.empty()) {
         BugCheck("DriverEntry (leak check)", "DriverEntry of %s failed with 0x%08x but left behind:%s",
                  module->name.c_str(), static_cast<unsigned>(status), Join(left).c_str());
@@ -541,7 +572,7 @@ void Kernel::CheckDeviceRemoval(DriverModule *module)
     if (CountUsage(*state_, module).devices != 0) {
         return; // other device stacks of the driver are still present
     }
-    std::vector<std::string> left = ModuleHoldings(*state_, module, true);
+    std::vector<std::string> left = ModuleHoldings(*state_, module, LeakCheck::Removal);
     if (!left.empty()) {
         BugCheck("device removal (leak check)", "%s still holds, after its devices were removed:%s",
                  module->name.c_str(), Join(left).c_str());
@@ -552,7 +583,7 @@ void Kernel::CheckReleasedAll(DriverModule *module)
 {
     WaitUntilIdle();
     std::lock_guard<std::mutex> held(state_->lock);
-    std::vector<std::string> left = ModuleHoldings(*state_, module, false);
+    std::vector<std::string> left = ModuleHoldings(*state_, module, LeakCheck::Unload);
     if (!left.empty()) {
         BugCheck("driver unload (leak check)", "%s still holds at unload:%s", module->name.c_str(), Join(left).c_str());
     }
@@ -627,6 +658,32 @@ NTSTATUS Kernel::Write(PFILE_OBJECT file, const void *buffer, ULONG length, ULON
 void Kernel::CloseFile(PFILE_OBJECT file)
 {
     CloseFileHandle(file);
+}
+
+size_t Kernel::CloseUserFiles()
+{
+    RequireIrql("Kernel::CloseUserFiles", PASSIVE_LEVEL, PASSIVE_LEVEL);
+    std::vector<std::pair<PFILE_OBJECT, LONG>> open;
+    {
+        std::lock_guard<std::mutex> held(state_->lock);
+        for (auto &entry : state_->objects) {
+            ObjectRecord *object = entry.second.get();
+            if (object->kind != ObjectKind::File || object->freed) {
+                continue;
+            }
+            auto *file = static_cast<FileRecord *>(object);
+            if (file->handles > 0 && file->opener.module == nullptr) {
+                open.emplace_back(&file->object, file->handles);
+            }
+        }
+    }
+    size_t closed = 0;
+    for (auto &[file, handles] : open) {
+        for (LONG i = 0; i < handles; ++i, ++closed) {
+            CloseFileHandle(file);
+        }
+    }
+    return closed;
 }
 
 InterfaceId Kernel::RegisterDeviceInterface(const GUID &interfaceClass, std::u16string_view symbolicLinkName)

@@ -112,6 +112,7 @@ struct FileRecord : ObjectRecord {
     std::u16string fileName;
     LONG handles = 0;
     bool cleanupSent = false;
+    Owner opener; // the module whose code opened it; none for a user-mode open
 };
 
 struct WaitBlock {
@@ -383,8 +384,12 @@ void FreeDeviceMemory(KernelState &state, DeviceRecord *record); // lock held
 void *KernelAllocate(size_t size);
 void KernelFree(void *block);
 
-// Verifier: what a module still holds (lock held); laterOnly skips driver-wide resources.
-std::vector<std::string> ModuleHoldings(KernelState &state, DriverModule *module, bool laterOnly);
+// Verifier: what a module still holds (lock held). At unload (and after a failed DriverEntry)
+// everything counts. At device removal, what DriverEntry acquired does not, nor does a deleted
+// device that only file objects of others keep (a handle a program or another driver still has
+// open): the I/O manager frees it at their last close, and that is not the driver's to release.
+enum class LeakCheck { Removal, Unload };
+std::vector<std::string> ModuleHoldings(KernelState &state, DriverModule *module, LeakCheck check);
 ModuleUsage CountUsage(KernelState &state, DriverModule *module);
 
 } // namespace tapkernel

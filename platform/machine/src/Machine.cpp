@@ -111,6 +111,10 @@ void MachineState::Shutdown()
     // Programs end first: the handles they hold on devices are closed as their processes exit.
     StopDesktop();
     WaitIdle();
+    // So do the handles opened outside any program (by a test through Kernel::OpenFile): a
+    // deleted device they kept goes, and its driver's deferred unload runs at the idle point.
+    kernel_->CloseUserFiles();
+    WaitIdle();
     RemoveAllDevices();
     while (!drivers_.empty()) {
         UnloadDriver(drivers_.begin()->second.get());
@@ -236,7 +240,7 @@ void MachineState::WaitKernelIdle()
 {
     do {
         kernel_->WaitUntilIdle();
-    } while (FinishReadyRemovals());
+    } while (FinishReadyRemovals() || FinishReadyUnloads());
 }
 
 void MachineState::WaitIdle()

@@ -31,6 +31,7 @@ struct LoadedDriver {
     PDRIVER_OBJECT object = nullptr;
     unsigned stacks = 0;  // device stacks holding one of its devices
     bool legacy = false;  // loaded for itself, not for a device node
+    bool unloadDeferred = false;  // no stack left, but a deleted device of it is still held open
 };
 
 struct DeviceNode {
@@ -102,6 +103,9 @@ public:
     void *DriverSymbol(std::u16string_view service, const std::string &name);
     // Finishes the removals that waited for a port's last handle; true when one ran.
     bool FinishReadyRemovals();
+    // Unloads the drivers whose unload waited for the last handle on a deleted device of theirs;
+    // true when one was unloaded.
+    bool FinishReadyUnloads();
     void RemoveAllDevices();
 
     // ---- COM ports (ComPorts.cpp) ----
@@ -127,6 +131,8 @@ private:
     std::vector<std::u16string> StackServices(std::u16string_view instanceId);
     LoadedDriver *LoadDriver(std::u16string_view service, NTSTATUS *status);
     void ReleaseDriver(LoadedDriver *driver);
+    // Unloads a driver no stack uses, or defers that while a deleted device of it is held open.
+    void UnloadIfUnused(LoadedDriver *driver);
     void UnloadDriver(LoadedDriver *driver);
     NTSTATUS BuildStack(DeviceNode &node);
     NTSTATUS SendPnp(DeviceNode &node, UCHAR minor);

@@ -53,6 +53,7 @@ struct ModuleUsage {
     size_t objectReferences = 0;
     size_t handles = 0;
     size_t devices = 0; // not deleted
+    size_t deletePendingDevices = 0; // deleted, still kept by references (a handle still open on it)
     size_t symbolicLinks = 0;
     size_t notifications = 0;
     size_t threads = 0; // still running
@@ -151,14 +152,20 @@ public:
     NTSTATUS AddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT pdo);
     // Waits until idle, calls DriverUnload, checks that the module owns nothing any more (see
     // CheckReleasedAll) and deletes the driver object. The image may be unloaded afterwards.
+    // Windows keeps a driver whose devices are removed loaded while one of its device objects
+    // still exists (delete-pending, held by an open handle): the caller unloads once
+    // Usage(module).deletePendingDevices is 0, or the leak check reports the device.
     void UnloadDriver(PDRIVER_OBJECT driver);
 
     // Leak checks (they wait until idle first). Call after IRP_MN_REMOVE_DEVICE: once the module
     // has no undeleted device left, everything it acquired after DriverEntry must be released
-    // (pool, IRPs, references, handles, links, notification registrations, threads). While it
-    // still has devices (other device stacks), nothing can be told apart and nothing is checked.
+    // (pool, IRPs, references, handles, links, notification registrations, threads, devices).
+    // A deleted device that is kept only by file objects the module neither opened nor
+    // references (a program's handle still open on its control device) is not counted: the I/O
+    // manager frees it at the last close. While the module still has devices (other device
+    // stacks), nothing can be told apart and nothing is checked.
     void CheckDeviceRemoval(DriverModule *module);
-    // At unload: nothing may be left at all.
+    // At unload: nothing may be left at all, a delete-pending device included.
     void CheckReleasedAll(DriverModule *module);
     ModuleUsage Usage(DriverModule *module);
 
@@ -177,6 +184,7 @@ public:
     // ---- Files for user mode --------------------------------------------------------------------
     // Opens name (kernel form: \??\COM1, \Device\Beep) like a handle open: IRP_MJ_CREATE goes to
     // the top of the device's stack; exclusive devices admit one open. *file holds one reference.
+    // An open from a module's code (inside ModuleScope) is that module's; any other is a user's.
     NTSTATUS OpenFile(std::u16string_view name, ACCESS_MASK access, PFILE_OBJECT *file);
     // Synchronous requests on an open file, as NtDeviceIoControlFile/NtReadFile/NtWriteFile with
     // a synchronous handle: buffers are handled by the control code's method (or the device's
@@ -187,6 +195,11 @@ public:
     NTSTATUS Write(PFILE_OBJECT file, const void *buffer, ULONG length, ULONG_PTR *information);
     // Closes the handle: IRP_MJ_CLEANUP, then the reference is dropped (IRP_MJ_CLOSE when last).
     void CloseFile(PFILE_OBJECT file);
+    // Closes every handle that OpenFile gave outside a driver module and that is still open, as
+    // the end of the process holding it would (cleanup, then close on the last reference).
+    // For the machine's shutdown; nothing else may close those files meanwhile. Returns how
+    // many handles were closed.
+    size_t CloseUserFiles();
 
     // ---- Device interfaces (the PnP manager's list) ----------------------------------------------
     // Adds an enabled interface of class interfaceClass under symbolicLinkName and queues

@@ -219,7 +219,9 @@ public:
     int32_t StartDevice(std::u16string_view instanceId);
     // Query-stop, then stop.
     int32_t StopDevice(std::u16string_view instanceId);
-    // Query-remove, then remove: the stack goes away and drivers no device uses are unloaded.
+    // Query-remove, then remove: the stack goes away and drivers no device uses are unloaded. A
+    // driver whose deleted device is still held by an open handle stays loaded until the last
+    // such handle is closed (unloaded at the next idle point after it).
     int32_t RemoveDevice(std::u16string_view instanceId);
     // Surprise removal, then removal.
     void SurpriseRemoveDevice(std::u16string_view instanceId);

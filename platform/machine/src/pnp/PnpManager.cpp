@@ -7,6 +7,9 @@
 // node's upper filters, the class's upper filters (the mouse class driver for a mouse). Each
 // driver is loaded on first use from its service's ImagePath and unloaded when no stack holds
 // one of its devices; the kernel's leak checks run after every removal and at every unload.
+// As on Windows, a driver stays loaded while a device object of its still exists after the
+// removal (deleted, but held by a handle that is still open, as a tool may hold a control
+// device): it is unloaded once the last such handle is closed, at the machine's next idle point.
 #include "MachineState.h"
 
 #include <tapkernel/Text.h>
@@ -274,9 +277,31 @@ void MachineState::ReleaseDriver(LoadedDriver *driver)
     if (driver->stacks > 0) {
         --driver->stacks;
     }
-    if (driver->stacks == 0 && !driver->legacy) {
+    UnloadIfUnused(driver);
+}
+
+void MachineState::UnloadIfUnused(LoadedDriver *driver)
+{
+    if (driver->stacks != 0 || driver->legacy) {
+        return;
+    }
+    if (kernel_->Usage(driver->module).deletePendingDevices != 0) {
+        driver->unloadDeferred = true;  // the image stays while a device object of it exists
+    } else {
         UnloadDriver(driver);
     }
+}
+
+bool MachineState::FinishReadyUnloads()
+{
+    for (auto &entry : drivers_) {
+        LoadedDriver *driver = entry.second.get();
+        if (driver->unloadDeferred && kernel_->Usage(driver->module).deletePendingDevices == 0) {
+            UnloadDriver(driver);
+            return true;
+        }
+    }
+    return false;
 }
 
 bool MachineState::DriverLoaded(std::u16string_view service)
@@ -347,13 +372,12 @@ NTSTATUS MachineState::BuildStack(DeviceNode &node)
         }
         status = kernel_->AddDevice(driver->object, node.pdo);
         if (!NT_SUCCESS(status)) {
-            if (driver->stacks == 0 && !driver->legacy) {
-                UnloadDriver(driver);
-            }
+            UnloadIfUnused(driver);
             break;
         }
         node.stack.push_back(driver);
         ++driver->stacks;
+        driver->unloadDeferred = false;  // in use again: the same image serves the new device
     }
     if (!NT_SUCCESS(status)) {
         // Whatever was added goes again, as it would after a failed start.
