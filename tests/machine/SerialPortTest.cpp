@@ -5,6 +5,8 @@
 
 #include <ntddser.h>
 
+#include <thread>
+
 using namespace tapmachine;
 using machinetest::CompletionRecord;
 
@@ -291,6 +293,28 @@ TEST_F(SerialPort, UnpluggingEndsReadsWithDeletePendingAndRemovalWaitsForTheClos
     EXPECT_EQ(kernel.FindDevice(u"\\Device\\Serial0"), nullptr);
     machine.AddComPort(1);
     Open();
+}
+
+// Bytes fed at once skip the line: a pending read completes with the clock where it was, and
+// from another thread too; with the port closed they are lost.
+TEST_F(SerialPort, BytesFedAtOnceArriveWithoutTheClockMoving)
+{
+    port.FeedAtOnce({0x11});
+    Open();
+    Configure(9600);
+    EXPECT_EQ(port.bytesWaiting(), 0u) << "lost before the open";
+    Read read;
+    Issue(read);
+    EXPECT_EQ(read.returned, STATUS_PENDING);
+    Ticks start = machine.Now();
+    std::thread feeder([this] { port.FeedAtOnce({0xA7, 0x42}); });
+    feeder.join();
+    machine.WaitIdle();
+    ASSERT_TRUE(read.completion.done());
+    EXPECT_EQ(read.byte, 0xA7);
+    EXPECT_EQ(port.bytesWaiting(), 1u);
+    EXPECT_EQ(machine.Now(), start);
+    Free(read);
 }
 
 TEST_F(SerialPort, ControllerBytesArriveAtTheLinePace)

@@ -3,11 +3,8 @@
 // Run under ThreadSanitizer (host-tsan) and the kernel's verifier.
 #include "MonotapSystem.h"
 
-#include "serial/ComPortModel.h"
-
 #include <atomic>
 #include <chrono>
-#include <limits>
 #include <thread>
 
 using namespace monotaptest;
@@ -43,19 +40,18 @@ protected:
     // does not move.
     void StartFeeding()
     {
-        tapmachine::ComPortModel &port = machine.comPort(1).model();
+        tapmachine::ComPort &port = machine.comPort(1);
         feeder_ = std::thread([this, &port] {
             uint16_t x = 0;
             while (!stop_) {
                 // The next packet when the last one has been read (or lost with a closed port),
                 // as a controller's pace gives a reader time to keep up.
-                if (paused_ || port.BytesWaiting() != 0) {
+                if (paused_ || port.bytesWaiting() != 0) {
                     std::this_thread::yield();
                     continue;
                 }
                 std::vector<uint8_t> packet = Packet(x % 3 ? 0x81 : 0x84, x, static_cast<uint16_t>(4095 - x));
-                port.Transmit(packet.data(), packet.size(), tapmachine::LineFormat{});
-                port.DeliverArrived(std::numeric_limits<tapmachine::Ticks>::max());
+                port.FeedAtOnce(packet);
                 x = static_cast<uint16_t>((x + 37) % 4096);
                 // A breath between packets (a real line brings one every 10 ms). The reader reads
                 // on in the issuing thread for as long as its reads find bytes waiting; a line

@@ -133,6 +133,11 @@ public:
     // controller is attached) or in the format named.
     void Feed(const std::vector<uint8_t> &bytes);
     void Feed(const std::vector<uint8_t> &bytes, const LineFormat &format);
+    // The bytes received at once, past the line's timing, in the controller's line format: a
+    // line as fast as a test wants it; lost while the port is closed. The clock does not move,
+    // so another thread may feed while the machine runs, as long as the machine's ports and the
+    // port's controller stay as they are meanwhile.
+    void FeedAtOnce(const std::vector<uint8_t> &bytes);
 
     // What the serial port driver holds and has been asked.
     SerialSettings settings() const;
@@ -144,8 +149,6 @@ public:
     // The serial port driver answers the internal basic-settings and restore-settings requests
     // with STATUS_INVALID_DEVICE_REQUEST, as a serial driver without them does.
     void SetRefuseInternalSettings(bool refuse);
-
-    ComPortModel &model();
 
 private:
     friend class MachineState;

@@ -124,6 +124,27 @@ void ComPortModel::DeliverArrived(Ticks now)
     }
 }
 
+void ComPortModel::ReceiveAtOnce(const uint8_t *bytes, size_t count, const LineFormat &format)
+{
+    std::function<void()> interrupt;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        bool any = false;
+        for (size_t i = 0; i < count && receiving_; ++i) {
+            if (auto byte = ReceiveCharacter(bytes[i], format, settings_.line)) {
+                received_.push_back(*byte);
+                any = true;
+            }
+        }
+        if (any) {
+            interrupt = interrupt_;
+        }
+    }
+    if (interrupt) {
+        interrupt();
+    }
+}
+
 std::optional<Ticks> ComPortModel::NextEvent() const
 {
     std::lock_guard<std::mutex> lock(mutex_);

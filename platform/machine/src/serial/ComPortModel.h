@@ -31,6 +31,9 @@ public:
     // Receives every character that has arrived by `now`, with the settings in force now, and
     // raises the interrupt when any went into the receive buffer or a wake-up fell due.
     void DeliverArrived(Ticks now);
+    // Receives bytes at once, past the line and its timing, and raises the interrupt when any
+    // went into the receive buffer. Callable from any thread; the clock does not move.
+    void ReceiveAtOnce(const uint8_t *bytes, size_t count, const LineFormat &format);
     // The earliest of the next arrival and the next wake-up.
     std::optional<Ticks> NextEvent() const;
     bool LineQuiet() const;

@@ -109,8 +109,6 @@ std::u16string ComPort::deviceName() const
 
 bool ComPort::present() const { return machine_.Slot(number_).present; }
 
-ComPortModel &ComPort::model() { return *machine_.Slot(number_).model; }
-
 TouchController &ComPort::AttachController(const ControllerOptions &options)
 {
     ComPortSlot &slot = machine_.Slot(number_);
@@ -140,6 +138,12 @@ void ComPort::Feed(const std::vector<uint8_t> &bytes)
 void ComPort::Feed(const std::vector<uint8_t> &bytes, const LineFormat &format)
 {
     machine_.Slot(number_).model->Transmit(bytes.data(), bytes.size(), format);
+}
+
+void ComPort::FeedAtOnce(const std::vector<uint8_t> &bytes)
+{
+    ComPortSlot &slot = machine_.Slot(number_);
+    slot.model->ReceiveAtOnce(bytes.data(), bytes.size(), slot.controller ? slot.controller->lineFormat() : LineFormat{});
 }
 
 SerialSettings ComPort::settings() const { return machine_.Slot(number_).model->settings(); }
