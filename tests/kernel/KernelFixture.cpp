@@ -73,4 +73,64 @@ PDEVICE_OBJECT KernelFixture::CreateFilter(PDEVICE_OBJECT lower, Handler handler
     return filter;
 }
 
+std::vector<UCHAR> KeptReads::Majors()
+{
+    std::lock_guard<std::mutex> hold(lock);
+    return majors;
+}
+
+PIRP KeptReads::TakeRead()
+{
+    std::lock_guard<std::mutex> hold(lock);
+    PIRP taken = read;
+    read = nullptr;
+    return taken;
+}
+
+PDEVICE_OBJECT KernelFixture::CreateReadKeepingDevice(const wchar_t *name, KeptReads *kept)
+{
+    return CreateDevice(
+        [kept](PDEVICE_OBJECT, PIRP irp) {
+            PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+            PIRP cancelled = nullptr;
+            {
+                std::lock_guard<std::mutex> hold(kept->lock);
+                kept->majors.push_back(stack->MajorFunction);
+                if (stack->MajorFunction == IRP_MJ_READ) {
+                    IoMarkIrpPending(irp);
+                    kept->read = irp;
+                    return STATUS_PENDING;
+                }
+                if (stack->MajorFunction == IRP_MJ_CLOSE) {
+                    kept->closeThread = std::this_thread::get_id();
+                }
+                if (stack->MajorFunction == IRP_MJ_CLEANUP && kept->completeAtCleanup && kept->read != nullptr &&
+                    IoGetCurrentIrpStackLocation(kept->read)->FileObject == stack->FileObject) {
+                    std::swap(cancelled, kept->read);
+                }
+            }
+            if (cancelled != nullptr) {
+                Complete(cancelled, STATUS_CANCELLED);
+            }
+            return Complete(irp, STATUS_SUCCESS);
+        },
+        name);
+}
+
+PKTHREAD KernelFixture::StartRead(PFILE_OBJECT file, NTSTATUS *status)
+{
+    tapkernel::Kernel *running = kernel.get();
+    return kernel->StartThread("reader", [running, file, status] {
+        UCHAR buffer[4] = {};
+        ULONG_PTR information = 0;
+        *status = running->Read(file, buffer, sizeof buffer, &information);
+    });
+}
+
+void KernelFixture::Join(PKTHREAD thread)
+{
+    KeWaitForSingleObject(thread, Executive, KernelMode, FALSE, nullptr);
+    ObDereferenceObject(thread);
+}
+
 } // namespace kerneltest

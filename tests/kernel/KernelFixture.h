@@ -7,6 +7,9 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <tapkernel/Kernel.h>
@@ -24,6 +27,19 @@ struct TestExtension {
 // Completes the IRP with status and information (a typical lower driver).
 NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information = 0);
 
+// What a device made by CreateReadKeepingDevice saw: every major function, and the read it keeps
+// pending (the test completes it, or cleanup does when completeAtCleanup is set).
+struct KeptReads {
+    std::mutex lock;
+    std::vector<UCHAR> majors;
+    PIRP read = nullptr;
+    bool completeAtCleanup = false; // as a serial port: the file's pending read ends STATUS_CANCELLED
+    std::thread::id closeThread;    // where IRP_MJ_CLOSE arrived
+
+    std::vector<UCHAR> Majors();
+    PIRP TakeRead();
+};
+
 class KernelFixture : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -34,6 +50,12 @@ protected:
                                 ULONG flags = DO_BUFFERED_IO);
     // A device attached on top of lower.
     PDEVICE_OBJECT CreateFilter(PDEVICE_OBJECT lower, Handler handler);
+    // A device that keeps each read pending (see KeptReads) and completes everything else.
+    PDEVICE_OBJECT CreateReadKeepingDevice(const wchar_t *name, KeptReads *kept);
+    // A counted kernel thread that reads 4 bytes from file and stores the status; wait for it with
+    // Join.
+    PKTHREAD StartRead(PFILE_OBJECT file, NTSTATUS *status);
+    void Join(PKTHREAD thread);
 
     std::unique_ptr<tapkernel::Kernel> kernel;
     tapkernel::DriverModule *module = nullptr;

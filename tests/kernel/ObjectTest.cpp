@@ -1,5 +1,6 @@
 // Named devices, symbolic links, device stacks and opening devices: what a driver that opens a COM
 // port or the beep device, and a tool that opens a control device, rely on.
+#include <thread>
 #include <vector>
 
 #include "KernelFixture.h"
@@ -216,6 +217,64 @@ TEST_F(ObjectTest, UserModeControlRequestUsesTheSystemBuffer)
     EXPECT_EQ(300u, sample[2]);
     kernel->CloseFile(file);
     IoDeleteSymbolicLink(&link);
+}
+
+// ---- A request holds its file object ------------------------------------------------------------
+
+// The last handle goes while a read is pending: IRP_MJ_CLEANUP at once, IRP_MJ_CLOSE only once
+// the read is finished, and then from the system worker rather than inside the driver's
+// IoCompleteRequest.
+TEST_F(ObjectTest, PendingRequestKeepsTheFileObjectFromCloseButNotFromCleanup)
+{
+    KeptReads kept;
+    CreateReadKeepingDevice(L"\\Device\\Keeper", &kept);
+    PFILE_OBJECT file = nullptr;
+    ASSERT_EQ(STATUS_SUCCESS, kernel->OpenFile(u"\\Device\\Keeper", GENERIC_READ, &file));
+    NTSTATUS status = STATUS_PENDING;
+    PKTHREAD reader = StartRead(file, &status);
+    kernel->WaitUntilIdle();
+    ASSERT_EQ((std::vector<UCHAR>{IRP_MJ_CREATE, IRP_MJ_READ}), kept.Majors());
+    PIRP read = kept.TakeRead();
+    ASSERT_NE(nullptr, read);
+    EXPECT_EQ(file, read->Tail.Overlay.OriginalFileObject);
+    EXPECT_EQ(file, IoGetCurrentIrpStackLocation(read)->FileObject);
+
+    kernel->CloseFile(file);
+    kernel->WaitUntilIdle();
+    EXPECT_EQ((std::vector<UCHAR>{IRP_MJ_CREATE, IRP_MJ_READ, IRP_MJ_CLEANUP}), kept.Majors())
+        << "cleanup goes with the last handle; the read's reference keeps the object open";
+    EXPECT_EQ(STATUS_PENDING, status);
+
+    Complete(read, STATUS_SUCCESS);
+    Join(reader);
+    kernel->WaitUntilIdle();
+    EXPECT_EQ(STATUS_SUCCESS, status);
+    EXPECT_EQ((std::vector<UCHAR>{IRP_MJ_CREATE, IRP_MJ_READ, IRP_MJ_CLEANUP, IRP_MJ_CLOSE}), kept.Majors());
+    EXPECT_NE(std::this_thread::get_id(), kept.closeThread) << "the close is deferred, not sent from the completion";
+}
+
+// The serial port's way: its cleanup completes the file's pending read as cancelled; the close
+// follows once that read is finished, and every reference has gone (a second close is refused).
+TEST_F(ObjectTest, CleanupThatCancelsThePendingReadIsFollowedByTheClose)
+{
+    KeptReads kept;
+    kept.completeAtCleanup = true;
+    CreateReadKeepingDevice(L"\\Device\\Keeper", &kept);
+    PFILE_OBJECT file = nullptr;
+    ASSERT_EQ(STATUS_SUCCESS, kernel->OpenFile(u"\\Device\\Keeper", GENERIC_READ, &file));
+    NTSTATUS status = STATUS_PENDING;
+    PKTHREAD reader = StartRead(file, &status);
+    kernel->WaitUntilIdle();
+    kernel->CloseFile(file);
+    Join(reader);
+    kernel->WaitUntilIdle();
+    EXPECT_EQ(STATUS_CANCELLED, status);
+    EXPECT_EQ((std::vector<UCHAR>{IRP_MJ_CREATE, IRP_MJ_READ, IRP_MJ_CLEANUP, IRP_MJ_CLOSE}), kept.Majors());
+    EXPECT_DEATH(kernel->CloseFile(file), "is not an open file object");
+    ULONG_PTR information = 0;
+    UCHAR buffer[4];
+    EXPECT_DEATH(kernel->Read(file, buffer, sizeof buffer, &information),
+                 "BUGCHECK in I/O request: request \\(major function 0x03\\) on .* which is not an open file object");
 }
 
 TEST_F(ObjectTest, AttachingStacksGrowsStackSizeAndDetachingUndoesIt)

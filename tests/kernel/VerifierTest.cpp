@@ -245,6 +245,34 @@ TEST_F(VerifierTest, DeletedDeviceKeptByItsOwnDriverIsALeakEvenWithAUserHandleOp
     kernel->CheckReleasedAll(module);
 }
 
+// A read still pending on a user's handle is the user's business while the handle is open. Once
+// the last handle is closed, the request alone keeps the file object, and so the deleted device:
+// the driver that holds it should have completed it at cleanup.
+TEST_F(VerifierTest, RequestKeptPastTheLastCloseOfItsFileIsTheDriversLeak)
+{
+    KeptReads kept;
+    PDEVICE_OBJECT control = CreateReadKeepingDevice(L"\\Device\\Control", &kept);
+    PFILE_OBJECT user = nullptr;
+    ASSERT_EQ(STATUS_SUCCESS, kernel->OpenFile(u"\\Device\\Control", GENERIC_READ, &user));
+    NTSTATUS status = STATUS_PENDING;
+    PKTHREAD reader = StartRead(user, &status);
+    kernel->WaitUntilIdle();
+    IoDeleteDevice(control);
+    kernel->CheckDeviceRemoval(module);
+
+    kernel->CloseFile(user);
+    EXPECT_DEATH(kernel->CheckDeviceRemoval(module),
+                 "BUGCHECK in device removal \\(leak check\\): TestDriver still holds.*IRP .* \\(major function 0x03\\) "
+                 "of file object .*, whose handles are all closed, still pending in device.*Control\\) deleted but "
+                 "still referenced");
+    Complete(kept.TakeRead(), STATUS_CANCELLED);
+    Join(reader);
+    kernel->CheckDeviceRemoval(module);
+    EXPECT_EQ(STATUS_CANCELLED, status);
+    EXPECT_EQ(0u, kernel->Usage(module).deletePendingDevices) << "the close freed the device";
+    kernel->CheckReleasedAll(module);
+}
+
 TEST_F(VerifierTest, OwnIrpCompletedToTheTopWithoutTakingItBack)
 {
     PDEVICE_OBJECT device = CreateDevice([](PDEVICE_OBJECT, PIRP irp) { return Complete(irp, STATUS_SUCCESS); });

@@ -2,8 +2,10 @@
 // driver receives and what the caller gets back.
 #include "Win32Machine.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 using namespace win32test;
@@ -198,7 +200,9 @@ TEST_F(Devices, ReadAndWriteReachTheDriver)
     CloseHandle(readOnly);
 }
 
-TEST_F(Devices, ClosingAHandleInUseWaitsForTheCallBeforeCleanup)
+// A handle closed while a call on it is pending on another thread: cleanup at once (this driver
+// keeps the request through it), the close once the call's request is finished.
+TEST_F(Devices, ClosingAHandleInUseSendsCleanupAtOnceAndCloseAfterTheCall)
 {
     HANDLE device = OpenProbe();
     ASSERT_NE(device, INVALID_HANDLE_VALUE);
@@ -214,14 +218,53 @@ TEST_F(Devices, ClosingAHandleInUseWaitsForTheCallBeforeCleanup)
     EXPECT_TRUE(CloseHandle(device));
     DWORD returned = 0;
     EXPECT_FALSE(DeviceIoControl(device, kProbeCode, NULL, 0, NULL, 0, &returned, NULL)) << "the handle is gone";
-    EXPECT_EQ(Majors(), (std::vector<uint8_t>{probe::Create, probe::DeviceControl}))
-        << "the file object lives while the call runs";
+    EXPECT_EQ(Majors(), (std::vector<uint8_t>{probe::Create, probe::DeviceControl, probe::Cleanup}))
+        << "cleanup at once; the pending request keeps the file object from its close";
     probe::Release();
     caller.join();
     EXPECT_TRUE(result);
     EXPECT_EQ(output, 42);
     EXPECT_EQ(Majors(),
               (std::vector<uint8_t>{probe::Create, probe::DeviceControl, probe::Cleanup, probe::Close}));
+}
+
+// Calls racing the close of their handle: each one either runs to the end on the file object or
+// finds the handle gone; the driver sees one cleanup and one close, the close last.
+TEST_F(Devices, CallsRacingTheCloseOfTheirHandle)
+{
+    probe::SetReply({0, {7}, 1});
+    constexpr int kThreads = 3;
+    for (int round = 0; round < 20; ++round) {
+        probe::ClearRequests();
+        HANDLE shared = OpenProbe();
+        ASSERT_NE(shared, INVALID_HANDLE_VALUE);
+        std::atomic<int> unexpected{0};
+        std::vector<std::thread> callers;
+        for (int t = 0; t < kThreads; ++t) {
+            callers.emplace_back([&] {
+                for (int i = 0; i < 20; ++i) {
+                    uint8_t value = 0;
+                    DWORD returned = 0;
+                    if (DeviceIoControl(shared, kProbeCode, NULL, 0, &value, 1, &returned, NULL)) {
+                        unexpected += value != 7;
+                    } else {
+                        unexpected += GetLastError() != static_cast<DWORD>(ERROR_INVALID_HANDLE);
+                    }
+                }
+            });
+        }
+        EXPECT_TRUE(CloseHandle(shared));
+        for (std::thread &caller : callers) {
+            caller.join();
+        }
+        EXPECT_EQ(unexpected, 0);
+        std::vector<uint8_t> majors = Majors();
+        ASSERT_GE(majors.size(), 3u);
+        EXPECT_EQ(majors.front(), probe::Create);
+        EXPECT_EQ(majors.back(), probe::Close);
+        EXPECT_EQ(std::count(majors.begin(), majors.end(), probe::Cleanup), 1);
+        EXPECT_EQ(std::count(majors.begin(), majors.end(), probe::Close), 1);
+    }
 }
 
 TEST_F(Devices, ThreadsOpenSendAndCloseAtOnce)
@@ -319,6 +362,64 @@ TEST_F(ComPorts, APortOpensByItsDosNameOnceAtATime)
 
     EXPECT_EQ(CreateFileA("COM4", GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+// The serial port cancels the reads of a file object at its cleanup: a read pending on one thread
+// ends with ERROR_OPERATION_ABORTED as soon as another thread closes the handle, and the port is
+// closed once that read has returned.
+TEST_F(ComPorts, ClosingThePortEndsAReadPendingOnAnotherThread)
+{
+    HANDLE port = CreateFileA("COM3", GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(port, INVALID_HANDLE_VALUE);
+    std::atomic<BOOL> result{TRUE};
+    std::atomic<DWORD> error{0};
+    std::atomic<bool> returned{false};
+    DWORD count = 99;
+    std::thread reader([&] {
+        uint8_t buffer[8];
+        result = ReadFile(port, buffer, sizeof buffer, &count, NULL); // no time-outs: waits for 8 bytes
+        error = GetLastError();
+        returned = true;
+    });
+    constexpr int32_t kStatusPending = 0x00000103; // the driver queued the read
+    auto pending = [this] {
+        for (const tapmachine::SerialRequest &request : machine.comPort(3).requests()) {
+            if (request.kind == tapmachine::SerialRequest::Kind::Read && request.status == kStatusPending) {
+                return true;
+            }
+        }
+        return false;
+    };
+    for (int i = 0; i < 5000 && !pending(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_TRUE(pending());
+
+    EXPECT_TRUE(CloseHandle(port));
+    // Nothing else happens on the line: the cleanup alone ends the read.
+    for (int i = 0; i < 5000 && !returned; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (!returned) {
+        ADD_FAILURE() << "the read is still pending after the handle was closed";
+        machine.comPort(3).Feed(std::vector<uint8_t>(8, 0x55)); // let it end
+        machine.Settle();
+    }
+    reader.join();
+    EXPECT_FALSE(result);
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_OPERATION_ABORTED));
+    EXPECT_EQ(count, 0u);
+    std::vector<tapmachine::SerialRequest::Kind> kinds;
+    for (const tapmachine::SerialRequest &request : machine.comPort(3).requests()) {
+        kinds.push_back(request.kind);
+    }
+    using Kind = tapmachine::SerialRequest::Kind;
+    EXPECT_EQ(kinds, (std::vector<Kind>{Kind::Create, Kind::Read, Kind::Cleanup, Kind::Close}));
+    EXPECT_FALSE(machine.comPort(3).open());
+
+    HANDLE again = CreateFileA("COM3", GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+    EXPECT_NE(again, INVALID_HANDLE_VALUE) << "the port was closed: a new open is admitted";
+    CloseHandle(again);
 }
 
 TEST_F(ComPorts, PortsAboveNineAreReachedOnlyThroughTheDevicePrefix)

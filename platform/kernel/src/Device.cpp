@@ -156,6 +156,7 @@ NTSTATUS SendFileRequest(PFILE_OBJECT file, UCHAR major, ULONG code, const void 
     request.output = output;
     request.outputLength = outputLength;
     request.file = file;
+    request.holdsFile = major != IRP_MJ_CREATE && major != IRP_MJ_CLEANUP && major != IRP_MJ_CLOSE;
     PIRP irp = BuildRequest("I/O request", device, request, &event, &ioStatus, Owner{});
     if (irp == nullptr) {
         return STATUS_INSUFFICIENT_RESOURCES;

@@ -92,7 +92,9 @@ void CheckPendingRule(PIRP irp, const IrpLocation &location, int number, PDEVICE
     }
 }
 
-// At the top: the I/O manager's part for the requests it built; the IRP is freed.
+// At the top: the I/O manager's part for the requests it built. The output is copied back, the
+// status block filled, the IRP freed with the reference it held on its file object, and the
+// sender's event signalled.
 void FinishThreadedIrp(KernelState &state, IrpRecord *record)
 {
     PIRP irp = record->irp;
@@ -114,7 +116,11 @@ void FinishThreadedIrp(KernelState &state, IrpRecord *record)
         *irp->UserIosb = irp->IoStatus;
     }
     PKEVENT event = irp->UserEvent;
+    PFILE_OBJECT file = record->holdsFile ? record->file : nullptr;
     FreeIrpMemory(state, record);
+    if (file != nullptr) {
+        DropRequestReference(state, file);
+    }
     if (event != nullptr) {
         state.CheckNotFreed("IoCompleteRequest", event, "the request's event");
         __atomic_store_n(&event->Header.SignalState, 1, __ATOMIC_SEQ_CST);
@@ -153,6 +159,12 @@ int HoldingLocation(const IrpRecord &record)
         }
     }
     return 0;
+}
+
+PDEVICE_OBJECT HoldingDevice(const IrpRecord &record)
+{
+    int number = HoldingLocation(record);
+    return number == 0 || record.freed ? nullptr : (FirstLocation(record.irp) + number - 1)->DeviceObject;
 }
 
 bool ConsumeIrpFailure(DriverModule *module)
@@ -328,6 +340,15 @@ PIRP BuildRequest(const char *routine, PDEVICE_OBJECT device, const RequestParam
     record->threaded = true;
     record->code = request.code;
     record->file = request.file;
+    if (request.holdsFile) {
+        ObjectRecord *file = state.FindObject(request.file);
+        if (file == nullptr || file->kind != ObjectKind::File || file->freed) {
+            BugCheck(routine, "request (major function 0x%02x) on %p, which is not an open file object",
+                     request.major, static_cast<void *>(request.file));
+        }
+        ++file->references; // dropped when the IRP is finished (FinishThreadedIrp)
+        record->holdsFile = true;
+    }
     irp->UserIosb = ioStatus;
     irp->UserEvent = event;
     irp->RequestorMode = KernelMode;

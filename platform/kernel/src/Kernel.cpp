@@ -182,9 +182,34 @@ KernelState::~KernelState()
 
 namespace {
 
+DriverModule *ModuleOfDevice(KernelState &state, PDEVICE_OBJECT device)
+{
+    auto *record = device != nullptr ? static_cast<DeviceRecord *>(state.FindObject(device)) : nullptr;
+    return record != nullptr ? record->module : nullptr;
+}
+
+// Whether module's driver holds a request on file, a file object whose handles are all closed:
+// the driver should have completed it at IRP_MJ_CLEANUP, and the object lives on only for it.
+bool HoldsRequestOfClosedFile(KernelState &state, const FileRecord *file, DriverModule *module)
+{
+    if (file->handles != 0) {
+        return false;
+    }
+    for (auto &entry : state.irps) {
+        const IrpRecord &irp = *entry.second;
+        if (!irp.freed && irp.holdsFile && irp.file == &file->object &&
+            ModuleOfDevice(state, HoldingDevice(irp)) == module) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // A deleted device of module whose remaining references all come from live file objects that
 // the module neither opened nor holds a reference to: open handles of programs (or of other
-// drivers). Requests on them still reach the driver; the device goes at their last close.
+// drivers). Requests on them still reach the driver; the device goes at their last close. A file
+// object whose handles are closed and that a request held by the module keeps alive is the
+// module's.
 bool HeldOnlyByOthersFiles(KernelState &state, const DeviceRecord *device, DriverModule *module)
 {
     LONG files = 0;
@@ -197,8 +222,9 @@ bool HeldOnlyByOthersFiles(KernelState &state, const DeviceRecord *device, Drive
         if (file->object.DeviceObject != device->device) {
             continue;
         }
-        if (file->opener.module == module || state.references.count({module, file->body}) != 0) {
-            return false; // the driver's own open: its leak
+        if (file->opener.module == module || state.references.count({module, file->body}) != 0 ||
+            HoldsRequestOfClosedFile(state, file, module)) {
+            return false; // the driver's own open, or a request it keeps: its leak
         }
         ++files;
     }
@@ -221,9 +247,24 @@ std::vector<std::string> ModuleHoldings(KernelState &state, DriverModule *module
         }
     }
     for (auto &entry : state.irps) {
-        if (!entry.second->freed && counts(entry.second->owner)) {
+        const IrpRecord &irp = *entry.second;
+        if (!irp.freed && counts(irp.owner)) {
             std::snprintf(line, sizeof line, "IRP %p (not freed)", entry.first);
             found.emplace_back(line);
+        }
+        // A request of the I/O manager is charged to nobody, but one the driver still holds after
+        // the last handle of its file was closed keeps that file object (and its device) alive.
+        if (!irp.freed && irp.holdsFile) {
+            auto *file = static_cast<FileRecord *>(state.FindObject(irp.file));
+            PDEVICE_OBJECT holder = HoldingDevice(irp);
+            if (file != nullptr && file->handles == 0 && ModuleOfDevice(state, holder) == module) {
+                std::snprintf(line, sizeof line,
+                              "IRP %p (major function 0x%02x) of file object %p, whose handles are all closed, "
+                              "still pending in device %p",
+                              entry.first, irp.locations[static_cast<size_t>(HoldingLocation(irp))].majorFunction,
+                              static_cast<void *>(irp.file), static_cast<void *>(holder));
+                found.emplace_back(line);
+            }
         }
     }
     for (auto &entry : state.references) {
@@ -658,6 +699,22 @@ NTSTATUS Kernel::Write(PFILE_OBJECT file, const void *buffer, ULONG length, ULON
 void Kernel::CloseFile(PFILE_OBJECT file)
 {
     CloseFileHandle(file);
+}
+
+void Kernel::ReferenceFile(PFILE_OBJECT file)
+{
+    std::lock_guard<std::mutex> held(state_->lock);
+    ObjectRecord *record = state_->FindObject(file);
+    if (record == nullptr || record->kind != ObjectKind::File || record->freed) {
+        BugCheck("Kernel::ReferenceFile", "%p is not an open file object", static_cast<void *>(file));
+    }
+    ++record->references;
+}
+
+void Kernel::DereferenceFile(PFILE_OBJECT file)
+{
+    RequireIrql("Kernel::DereferenceFile", PASSIVE_LEVEL, PASSIVE_LEVEL);
+    DereferenceObject("Kernel::DereferenceFile", file, false);
 }
 
 size_t Kernel::CloseUserFiles()

@@ -106,6 +106,10 @@ struct DriverRecord : ObjectRecord {
     bool unloaded = false;
 };
 
+// A file object. Its references: the open's (dropped when its handle closes), those taken with
+// ObReferenceObject(ByHandle) or Kernel::ReferenceFile, and one per request in flight on it
+// (IrpRecord::holdsFile). IRP_MJ_CLEANUP goes when handles reaches 0, IRP_MJ_CLOSE with the last
+// reference.
 struct FileRecord : ObjectRecord {
     FileRecord() : ObjectRecord(ObjectKind::File) {}
     FILE_OBJECT object{};
@@ -172,7 +176,8 @@ struct IrpRecord {
     void *outputBuffer = nullptr;
     ULONG outputLength = 0;
     bool copyOut = false;
-    PFILE_OBJECT file = nullptr; // file request: the file object it references
+    PFILE_OBJECT file = nullptr; // file request: the file object it was sent on
+    bool holdsFile = false;      // a reference on file, dropped when the I/O manager finishes the IRP
     ULONG code = 0;              // control code, for messages
     bool routineAtTop = false;   // the running completion routine is the allocator's
 };
@@ -180,6 +185,8 @@ struct IrpRecord {
 // The lowest stack location that a driver holds (see IrpLocation::held), 0 if none: the IRP is
 // then with its sender.
 int HoldingLocation(const IrpRecord &record);
+// The device at that location, or nullptr.
+PDEVICE_OBJECT HoldingDevice(const IrpRecord &record);
 
 // ---- Pool ----------------------------------------------------------------------------------------
 struct PoolBlock {
@@ -346,6 +353,10 @@ PKTHREAD CreateKernelThread(const std::string &name, Owner owner, std::function<
 LONG_PTR ReferenceObject(const char *routine, void *object, bool charge);
 LONG_PTR DereferenceObject(const char *routine, void *object, bool charge);
 void DeleteObjectRecord(KernelState &state, ObjectRecord *record, std::unique_lock<std::mutex> &held);
+// Drops the reference a finished request held on its file object (lock held, any IRQL up to
+// DISPATCH_LEVEL). The last one hands IRP_MJ_CLOSE to the system worker, as
+// ObDereferenceObjectDeferDelete does: it never runs inside the driver's IoCompleteRequest.
+void DropRequestReference(KernelState &state, PFILE_OBJECT file);
 
 // Names: normalised upper-case key of a kernel path (\DosDevices\ and \GLOBAL??\ become \??\).
 std::u16string NormalisePath(std::u16string_view path);
@@ -370,6 +381,11 @@ struct RequestParameters {
     void *output = nullptr;
     ULONG outputLength = 0;
     PFILE_OBJECT file = nullptr;
+    // The IRP references file for its life (Irp->Tail.Overlay.OriginalFileObject), as the I/O
+    // manager does for a request on a handle: reads, writes and control requests. Create,
+    // cleanup and close do not: the object is being made, or the handle's or the last
+    // reference is what they run under.
+    bool holdsFile = false;
 };
 PIRP BuildRequest(const char *routine, PDEVICE_OBJECT device, const RequestParameters &request, PKEVENT event,
                   PIO_STATUS_BLOCK ioStatus, Owner owner);

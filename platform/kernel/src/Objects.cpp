@@ -201,6 +201,15 @@ void DeleteObjectRecord(KernelState &state, ObjectRecord *record, std::unique_lo
     }
 }
 
+void DropRequestReference(KernelState &state, PFILE_OBJECT file)
+{
+    ObjectRecord *record = LiveObject(state, "IoCompleteRequest", file);
+    if (--record->references == 0) {
+        auto *fileRecord = static_cast<FileRecord *>(record);
+        QueueWorkLocked(state, [fileRecord] { CloseFileObject(fileRecord); });
+    }
+}
+
 LONG_PTR DereferenceObject(const char *routine, void *object, bool charge)
 {
     KIRQL irql = CurrentIrql();

@@ -20,14 +20,37 @@ namespace {
 constexpr DWORD kReadRights = GENERIC_READ | GENERIC_ALL | MAXIMUM_ALLOWED | 0x0001;  // FILE_READ_DATA
 constexpr DWORD kWriteRights = GENERIC_WRITE | GENERIC_ALL | MAXIMUM_ALLOWED | 0x0002; // FILE_WRITE_DATA
 
-// A file object on a device; the last reference sends IRP_MJ_CLEANUP and IRP_MJ_CLOSE.
+// The handle of a file object on a device. Closing it sends IRP_MJ_CLEANUP at once; the kernel
+// sends IRP_MJ_CLOSE when the last reference goes, which a call still running on the handle may
+// hold (its own, and its request's).
 class DeviceFile : public Object {
 public:
     DeviceFile(link::MachineIdentity machine, link::FileObject file, DWORD access, bool overlapped)
         : Object(Kind::DeviceFile), machine_(std::move(machine)), file_(file), access_(access), overlapped_(overlapped)
     {
     }
-    ~DeviceFile() override { link::CloseFile(machine_, file_); }
+    ~DeviceFile() override { HandleClosed(); }
+    void HandleClosed() override
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (closed_) {
+                return;
+            }
+            closed_ = true;
+        }
+        link::CloseFile(machine_, file_);
+    }
+    // The reference a call takes on the file object before it sends anything, as the system
+    // service does with ObReferenceObjectByHandle; false when the handle was closed after the
+    // call looked it up (or its machine has gone). Taken under the lock HandleClosed marks the
+    // close with, so the object is still open when it is taken.
+    bool Reference()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return !closed_ && link::ReferenceFile(machine_, file_);
+    }
+    void Dereference() { link::DereferenceFile(machine_, file_); }
     link::FileObject file() const { return file_; }
     DWORD access() const { return access_; }
     bool overlapped() const { return overlapped_; }
@@ -37,6 +60,8 @@ private:
     link::FileObject file_;
     DWORD access_;
     bool overlapped_;
+    std::mutex mutex_;
+    bool closed_ = false;
 };
 
 // A file of drive C:, with the file pointer of its handle.
@@ -208,6 +233,19 @@ BOOL Complete(int32_t status, uint64_t information, LPDWORD count)
     return FALSE;
 }
 
+// A synchronous request on a device handle, under the call's reference to its file object.
+template <typename Send>
+BOOL SendOnHandle(DeviceFile &device, Send send, LPDWORD count)
+{
+    if (!device.Reference()) {
+        return FailBool(ERROR_INVALID_HANDLE);
+    }
+    uint64_t information = 0;
+    int32_t status = send(device.file(), &information);
+    device.Dereference();
+    return Complete(status, information, count);
+}
+
 } // namespace
 
 } // namespace tapwin32
@@ -282,10 +320,13 @@ BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBu
         // stand-in does not build; no tool uses them.
         return FailBool(ERROR_NOT_SUPPORTED);
     }
-    uint64_t information = 0;
-    int32_t status = link::DeviceIoControl(device->file(), dwIoControlCode, lpInBuffer, nInBufferSize, lpOutBuffer,
-                                           nOutBufferSize, &information);
-    return Complete(status, information, lpBytesReturned);
+    return SendOnHandle(
+        *device,
+        [&](link::FileObject file, uint64_t *information) {
+            return link::DeviceIoControl(file, dwIoControlCode, lpInBuffer, nInBufferSize, lpOutBuffer,
+                                         nOutBufferSize, information);
+        },
+        lpBytesReturned);
 }
 
 // Reads from a device (IRP_MJ_READ, returning when it completes) or a disk file (from the
@@ -316,9 +357,12 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, 
         if (device->overlapped()) {
             return FailBool(ERROR_INVALID_PARAMETER);
         }
-        uint64_t information = 0;
-        int32_t status = link::Read(device->file(), lpBuffer, nNumberOfBytesToRead, &information);
-        return Complete(status, information, lpNumberOfBytesRead);
+        return SendOnHandle(
+            *device,
+            [&](link::FileObject file, uint64_t *information) {
+                return link::Read(file, lpBuffer, nNumberOfBytesToRead, information);
+            },
+            lpNumberOfBytesRead);
     }
     auto *disk = static_cast<DiskFile *>(object.get());
     if (!(disk->access() & kReadRights)) {
@@ -361,9 +405,12 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
         if (device->overlapped()) {
             return FailBool(ERROR_INVALID_PARAMETER);
         }
-        uint64_t information = 0;
-        int32_t status = link::Write(device->file(), lpBuffer, nNumberOfBytesToWrite, &information);
-        return Complete(status, information, lpNumberOfBytesWritten);
+        return SendOnHandle(
+            *device,
+            [&](link::FileObject file, uint64_t *information) {
+                return link::Write(file, lpBuffer, nNumberOfBytesToWrite, information);
+            },
+            lpNumberOfBytesWritten);
     }
     auto *disk = static_cast<DiskFile *>(object.get());
     if (!(disk->access() & kWriteRights)) {
@@ -408,9 +455,11 @@ DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh)
     return static_cast<DWORD>(size);
 }
 
-// Closes a handle of a file, device or registry key. For a device, IRP_MJ_CLEANUP and
-// IRP_MJ_CLOSE follow once no call on the handle is still running. The pseudo handle of the
-// current process, INVALID_HANDLE_VALUE, closes without effect, as on Windows.
+// Closes a handle of a file, device or registry key. For a device, IRP_MJ_CLEANUP goes at once,
+// even while a call on the handle is still running on another thread (the driver answers that
+// call's pending request there: a COM port read ends with ERROR_OPERATION_ABORTED), and
+// IRP_MJ_CLOSE once no call holds the file object any more. The pseudo handle of the current
+// process, INVALID_HANDLE_VALUE, closes without effect, as on Windows.
 BOOL WINAPI CloseHandle(HANDLE hObject)
 {
     if (hObject == INVALID_HANDLE_VALUE) {
@@ -421,7 +470,7 @@ BOOL WINAPI CloseHandle(HANDLE hObject)
     if (!object) {
         return FailBool(ERROR_INVALID_HANDLE);
     }
-    object.reset();
+    object->HandleClosed();
     return TRUE;
 }
 

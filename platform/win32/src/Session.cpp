@@ -108,6 +108,9 @@ void Process::Exit()
     if (std::shared_ptr<Session> session = Session::TryCurrent()) {
         // Dropped outside the table's lock: each release may send IRPs.
         std::vector<std::shared_ptr<Object>> owned = session->RemoveOwnedBy(state_->id);
+        for (const std::shared_ptr<Object> &object : owned) {
+            object->HandleClosed();
+        }
         owned.clear();
     }
 }

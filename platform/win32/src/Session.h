@@ -22,12 +22,16 @@ namespace tapwin32 {
 [[noreturn]] void UserModeFault(const char *routine, const char *format, ...) __attribute__((format(printf, 2, 3)));
 
 // What a handle refers to. An object lives while its handle is open or a call on it is still
-// running; the last of them releases it (for a file on a device: IRP_MJ_CLEANUP and IRP_MJ_CLOSE).
+// running; the last of them releases it. A file on a device is told when its handle closes
+// (HandleClosed: IRP_MJ_CLEANUP at once), whatever calls are still running on it; the kernel
+// sends IRP_MJ_CLOSE when their requests are done.
 class Object {
 public:
     enum class Kind { DeviceFile, DiskFile, RegistryKey };
     explicit Object(Kind kind) : kind_(kind) {}
     virtual ~Object() = default;
+    // The handle has been taken out of the table (CloseHandle, the end of its process).
+    virtual void HandleClosed() {}
     Object(const Object &) = delete;
     Object &operator=(const Object &) = delete;
     Kind kind() const { return kind_; }
@@ -65,8 +69,8 @@ public:
     HANDLE Insert(std::shared_ptr<Object> object);
     // The object of an open handle of this machine, or null.
     std::shared_ptr<Object> Lookup(HANDLE handle);
-    // Takes the handle out of the table; the object goes when the caller and every running call
-    // have dropped it. Null when the handle is not open.
+    // Takes the handle out of the table; the caller tells the object (HandleClosed), which goes
+    // when the caller and every running call have dropped it. Null when the handle is not open.
     std::shared_ptr<Object> Remove(HANDLE handle);
     std::vector<std::shared_ptr<Object>> RemoveOwnedBy(uint32_t processId);
     size_t Count();

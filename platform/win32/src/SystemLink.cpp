@@ -91,6 +91,24 @@ void CloseFile(const MachineIdentity &machine, FileObject file)
     kernel->CloseFile(static_cast<PFILE_OBJECT>(file));
 }
 
+bool ReferenceFile(const MachineIdentity &machine, FileObject file)
+{
+    tapkernel::Kernel *kernel = RunningKernel();
+    if (!kernel || machine != CurrentMachine()) {
+        return false;
+    }
+    kernel->ReferenceFile(static_cast<PFILE_OBJECT>(file));
+    return true;
+}
+
+void DereferenceFile(const MachineIdentity &machine, FileObject file)
+{
+    tapkernel::Kernel *kernel = RunningKernel();
+    if (kernel && machine == CurrentMachine()) {
+        kernel->DereferenceFile(static_cast<PFILE_OBJECT>(file));
+    }
+}
+
 tapkernel::RegistryStore *Registry()
 {
     tapkernel::Kernel *kernel = RunningKernel();

@@ -48,9 +48,17 @@ int32_t DeviceIoControl(FileObject file, uint32_t code, const void *input, uint3
 int32_t Read(FileObject file, void *buffer, uint32_t length, uint64_t *information);
 int32_t Write(FileObject file, const void *buffer, uint32_t length, uint64_t *information);
 
-// The last handle is gone: IRP_MJ_CLEANUP, then the reference is dropped (IRP_MJ_CLOSE when it
-// was the last). Does nothing when the machine the file was opened on has gone.
+// The handle is closed: IRP_MJ_CLEANUP at once (pending requests on the file are the driver's to
+// end there), then the handle's reference is dropped. IRP_MJ_CLOSE goes with the last reference,
+// which a request still in flight or a call's reference (ReferenceFile) may hold. Does nothing
+// when the machine the file was opened on has gone, nor does DereferenceFile.
 void CloseFile(const MachineIdentity &machine, FileObject file);
+// A call's reference on an open file, taken before its request is sent so that a CloseFile on
+// another thread cannot free the object under the call (ObReferenceObjectByHandle in the system
+// service); false, and nothing taken, when the machine has gone. The last DereferenceFile sends
+// IRP_MJ_CLOSE.
+bool ReferenceFile(const MachineIdentity &machine, FileObject file);
+void DereferenceFile(const MachineIdentity &machine, FileObject file);
 
 // The registry store of the running machine, or null.
 tapkernel::RegistryStore *Registry();

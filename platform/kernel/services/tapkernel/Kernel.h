@@ -189,12 +189,28 @@ public:
     // Synchronous requests on an open file, as NtDeviceIoControlFile/NtReadFile/NtWriteFile with
     // a synchronous handle: buffers are handled by the control code's method (or the device's
     // DO_BUFFERED_IO), and the call returns when the request has completed.
+    // The IRP references the file object for its life (Irp->Tail.Overlay.OriginalFileObject), as
+    // the I/O manager's requests do: a CloseFile meanwhile sends IRP_MJ_CLEANUP at once (a driver
+    // completes the file's pending requests there, the serial port with STATUS_CANCELLED), but the
+    // object stays until the request is finished. The I/O manager drops that reference when the
+    // IRP completes to the top; if it was the last, IRP_MJ_CLOSE goes from the system worker
+    // thread (deferred, never inside the driver's IoCompleteRequest). The caller must hold the
+    // file open when it calls: a handle of its own, or a reference taken with ReferenceFile.
     NTSTATUS DeviceIoControl(PFILE_OBJECT file, ULONG code, const void *input, ULONG inputLength, void *output,
                              ULONG outputLength, ULONG_PTR *information);
     NTSTATUS Read(PFILE_OBJECT file, void *buffer, ULONG length, ULONG_PTR *information);
     NTSTATUS Write(PFILE_OBJECT file, const void *buffer, ULONG length, ULONG_PTR *information);
-    // Closes the handle: IRP_MJ_CLEANUP, then the reference is dropped (IRP_MJ_CLOSE when last).
+    // Closes the handle: IRP_MJ_CLEANUP when it was the file's last handle, whatever requests are
+    // still pending on it, then the handle's reference is dropped. IRP_MJ_CLOSE goes with the last
+    // reference: here when nothing else holds the object, otherwise when the last request on it
+    // finishes or the last ReferenceFile/ObReferenceObject reference is dropped.
     void CloseFile(PFILE_OBJECT file);
+    // A reference on an open file, charged to nobody: what the system services take with
+    // ObReferenceObjectByHandle before they build a request, so that a handle closed on another
+    // thread cannot free the object under a call that looked the handle up first. The last
+    // DereferenceFile (PASSIVE_LEVEL) sends IRP_MJ_CLOSE.
+    void ReferenceFile(PFILE_OBJECT file);
+    void DereferenceFile(PFILE_OBJECT file);
     // Closes every handle that OpenFile gave outside a driver module and that is still open, as
     // the end of the process holding it would (cleanup, then close on the last reference).
     // For the machine's shutdown; nothing else may close those files meanwhile. Returns how

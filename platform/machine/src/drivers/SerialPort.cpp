@@ -16,6 +16,9 @@
 //   interval and multiplier MAXULONG   return as soon as one byte is there, or at the constant
 //   otherwise                          the whole length, or what came by multiplier*length+constant
 //                                      (STATUS_TIMEOUT); interval time-outs are not modelled
+// At IRP_MJ_CLEANUP (the open's last handle closed, while requests on it may still be pending)
+// every queued read completes with STATUS_CANCELLED: the port admits one open at a time, so they
+// are all that file object's, a kernel client's reads that name no file object included.
 // After a surprise removal every queued read completes with STATUS_DELETE_PENDING and every new
 // request but close and cleanup is refused with it.
 //
@@ -395,7 +398,8 @@ NTSTATUS NTAPI DispatchCreate(PDEVICE_OBJECT device, PIRP irp)
     return CompleteRequest(irp, note.Answer(status));
 }
 
-// PASSIVE_LEVEL. Reads still queued for the handle end as cancelled.
+// PASSIVE_LEVEL. Reads still queued for the file object end as cancelled; its close follows once
+// the I/O manager has finished them.
 NTSTATUS NTAPI DispatchCleanup(PDEVICE_OBJECT device, PIRP irp)
 {
     PSERIAL_DEVICE_EXTENSION extension = ExtensionOf(device);
