@@ -182,19 +182,19 @@ void PaintTabs(WindowHandle sheet)
     sys::ReleaseDC(sheet, dc);
 }
 
-struct ButtonSpec {
+struct SheetButton {
     int id;
     const char16_t* text;
 };
 
 // The buttons along the bottom: Back, Next, Finish and Cancel for a wizard, else OK, Cancel and
 // Apply (without PSH_NOAPPLYNOW).
-std::vector<ButtonSpec> SheetButtons(uint32_t flags)
+std::vector<SheetButton> SheetButtons(uint32_t flags)
 {
     if (flags & sheet::Wizard) {
         return {{kBackId, u"< &Back"}, {kNextId, u"&Next >"}, {kFinishId, u"Finish"}, {answer::Cancel, u"Cancel"}};
     }
-    std::vector<ButtonSpec> buttons{{answer::Ok, u"OK"}, {answer::Cancel, u"Cancel"}};
+    std::vector<SheetButton> buttons{{answer::Ok, u"OK"}, {answer::Cancel, u"Cancel"}};
     if (!(flags & sheet::NoApplyNow)) {
         buttons.push_back({kApplyId, u"&Apply"});
     }
@@ -322,9 +322,9 @@ intptr_t RunPropertySheet(const SheetHeader& header)
         Lock lock(CurrentState().mutex);
         FindLocked(window)->sheet = std::move(state);
     }
-    const std::vector<ButtonSpec> buttons = SheetButtons(header.flags);
+    const std::vector<SheetButton> buttons = SheetButtons(header.flags);
     int x = client.cx - kMargin - static_cast<int>(buttons.size()) * (kButtonWidth + 6) + 6;
-    for (const ButtonSpec& b : buttons) {
+    for (const SheetButton& b : buttons) {
         CreateParams button{WindowKind::Button, kChild | kVisible | kTabStop | (b.id == answer::Ok ? 1u : 0u), 0, b.text};
         button.controlId = b.id;
         button.parent = window;
