@@ -1,4 +1,4 @@
-// What the system tests ask of a simulated PC's COM ports, for either driver.
+// The COM ports of a simulated PC as the system tests of either driver set them up and question them.
 #pragma once
 
 #include <machine/Machine.h>
@@ -6,8 +6,17 @@
 #include <gtest/gtest.h>
 
 #include <exception>
+#include <utility>
+#include <vector>
 
 namespace machinetest {
+
+// Machine options with these COM ports instead of the default ones.
+inline tapmachine::MachineOptions WithComPorts(std::vector<unsigned> comPorts, tapmachine::MachineOptions options)
+{
+    options.comPorts = std::move(comPorts);
+    return options;
+}
 
 // The COM port a driver holds open (0 when none); a driver holds one at most.
 inline unsigned OpenComPort(tapmachine::Machine &machine)

@@ -62,18 +62,8 @@ Reply ControlRequest(tapmachine::Machine &machine, const std::u16string &link, U
     return reply;
 }
 
-namespace {
-
-tapmachine::MachineOptions WithPorts(std::vector<unsigned> comPorts, tapmachine::MachineOptions options)
-{
-    options.comPorts = std::move(comPorts);
-    return options;
-}
-
-}  // namespace
-
 PolytapMachine::PolytapMachine(std::vector<unsigned> comPorts, tapmachine::MachineOptions options)
-    : machine(WithPorts(std::move(comPorts), std::move(options)))
+    : machine(machinetest::WithComPorts(std::move(comPorts), std::move(options)))
 {
     machine.InstallDriverModule(POLYTAP_MODULE, u"Polytap");
     machine.RequirePoolTag(u"Polytap", kPoolTag);

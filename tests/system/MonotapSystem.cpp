@@ -24,12 +24,6 @@ std::vector<uint8_t> Packet(uint8_t status, uint16_t rawX, uint16_t rawY, uint8_
 
 namespace {
 
-tapmachine::MachineOptions WithPorts(std::vector<unsigned> comPorts, tapmachine::MachineOptions options)
-{
-    options.comPorts = std::move(comPorts);
-    return options;
-}
-
 struct Completion {
     std::mutex mutex;
     bool done = false;
@@ -50,7 +44,7 @@ struct Completion {
 } // namespace
 
 MonotapMachine::MonotapMachine(std::vector<unsigned> comPorts, tapmachine::MachineOptions options)
-    : machine(WithPorts(std::move(comPorts), std::move(options)))
+    : machine(machinetest::WithComPorts(std::move(comPorts), std::move(options)))
 {
     machine.InstallDriverModule(MONOTAP_MODULE, u"Monotap");
     machine.RequirePoolTag(u"Monotap", kPoolTag);

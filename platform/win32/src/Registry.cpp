@@ -128,6 +128,18 @@ RegistryStore *Store(const char *routine)
     return store;
 }
 
+// The key a handle names and the path of a subkey below it, as the open and create calls take
+// them: the handle's own error, or ERROR_BAD_PATHNAME for a path the registry cannot hold.
+LONG ResolveSubkey(const std::shared_ptr<Session> &session, RegistryStore &store, HKEY hKey, LPCSTR lpSubKey,
+                   KeyAccess *parent, std::u16string *path)
+{
+    *parent = ResolveKey(session, store, hKey);
+    if (parent->error != ERROR_SUCCESS) {
+        return parent->error;
+    }
+    return SubkeyPath(lpSubKey, path) ? ERROR_SUCCESS : ERROR_BAD_PATHNAME;
+}
+
 LONG OpenKey(const char *routine, HKEY hKey, LPCSTR lpSubKey, REGSAM samDesired, PHKEY phkResult)
 {
     std::shared_ptr<Session> session = Session::Current(routine);
@@ -136,13 +148,10 @@ LONG OpenKey(const char *routine, HKEY hKey, LPCSTR lpSubKey, REGSAM samDesired,
         return ERROR_INVALID_PARAMETER;
     }
     *phkResult = nullptr;
-    KeyAccess parent = ResolveKey(session, store, hKey);
-    if (parent.error != ERROR_SUCCESS) {
-        return parent.error;
-    }
+    KeyAccess parent;
     std::u16string path;
-    if (!SubkeyPath(lpSubKey, &path)) {
-        return ERROR_BAD_PATHNAME;
+    if (LONG error = ResolveSubkey(session, store, hKey, lpSubKey, &parent, &path); error != ERROR_SUCCESS) {
+        return error;
     }
     RegistryKeyRef key = store.Open(parent.key, path);
     if (!key) {
@@ -208,13 +217,10 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lp
     if (dwOptions & ~static_cast<DWORD>(REG_OPTION_VOLATILE | REG_OPTION_BACKUP_RESTORE | REG_OPTION_OPEN_LINK)) {
         return ERROR_INVALID_PARAMETER;
     }
-    KeyAccess parent = ResolveKey(session, store, hKey);
-    if (parent.error != ERROR_SUCCESS) {
-        return parent.error;
-    }
+    KeyAccess parent;
     std::u16string path;
-    if (!SubkeyPath(lpSubKey, &path)) {
-        return ERROR_BAD_PATHNAME;
+    if (LONG error = ResolveSubkey(session, store, hKey, lpSubKey, &parent, &path); error != ERROR_SUCCESS) {
+        return error;
     }
     RegistryKeyRef key = store.Open(parent.key, path);
     bool created = false;
