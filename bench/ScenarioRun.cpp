@@ -14,6 +14,7 @@
 #include <tapkernel/Text.h>
 #include <tapkernel/Kernel.h>
 
+#include "ByteStream.h"
 #include "ReplayOutput.h"
 #include "TapShared.h"
 #include "tap/desktop/Desktop.h"
@@ -475,27 +476,18 @@ private:
         }
     }
 
-    // "01,02,ff" or "0102ff".
-    static std::vector<uint8_t> HexBytes(const std::string &text)
+    // "01,02,ff" or "0102ff": the replay's hex text, with commas allowed between bytes.
+    static std::vector<uint8_t> HexBytes(std::string text)
     {
-        std::string digits;
-        for (char c : text) {
-            if (c == ',' || c == ' ') {
-                continue;
-            }
-            if (!std::isxdigit(static_cast<unsigned char>(c))) {
-                throw ScenarioError("'" + text + "' is not hex bytes");
-            }
-            digits += c;
+        const std::string given = text;
+        std::replace(text.begin(), text.end(), ',', ' ');
+        std::istringstream in(text);
+        std::string error;
+        std::optional<std::vector<uint8_t>> bytes = ParseHexStream(in, error);
+        if (!bytes || given.find('#') != std::string::npos) {
+            throw ScenarioError("'" + given + "' is not hex bytes");
         }
-        if (digits.size() % 2) {
-            throw ScenarioError("'" + text + "' has an odd number of hex digits");
-        }
-        std::vector<uint8_t> bytes;
-        for (size_t i = 0; i < digits.size(); i += 2) {
-            bytes.push_back(static_cast<uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
-        }
-        return bytes;
+        return *bytes;
     }
 
     // ---- Programs ----------------------------------------------------------------------------

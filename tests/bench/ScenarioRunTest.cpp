@@ -73,11 +73,15 @@ TEST(ScenarioRun, ACommandThatCannotBeCarriedOutStopsTheRun)
 {
     for (const char *script : {"answer OK\nwait\n", "tap 1 1\n", "start Nothing\n", "install monotap COMX\n",
                                "frobnicate\n", "advance -5\n", "registry set HKLM\\X V binary 0g\n",
+                               "registry set HKLM\\X V binary 010\n", "registry set HKLM\\X V binary 01#02\n",
                                "expect pixel 5000 0 000000\n"}) {
         Outcome outcome = RunScript(script);
         EXPECT_EQ(outcome.status, kScenarioError) << script;
         EXPECT_TRUE(Has(outcome.err, "tapbench run: line 1: ")) << outcome.err;
         EXPECT_FALSE(Has(outcome.out, "> wait")) << script;
+    }
+    for (const char *bytes : {"01,02,ff", "0102FF", "\"01 02 ff\""}) {
+        EXPECT_EQ(RunScript(std::string("registry set HKLM\\X V binary ") + bytes + "\n").status, 0) << bytes;
     }
     EXPECT_TRUE(Has(RunScript("answer OK\n").err, "no message box is open"));
     EXPECT_TRUE(Has(RunScript("start Nothing\n").err, "no program 'Nothing' in this build (SideSwitch, Ticker)"));
