@@ -82,7 +82,7 @@ public:
 
     void Finish() override
     {
-        RAW_SAMPLE sample = {};
+        RawSample sample = {};
         Control(IOCTL_TOUCH_GET_RAW_SAMPLE, &sample, sizeof sample);
         ULONG armed = 0;
         Control(IOCTL_TOUCH_GET_RIGHT_CLICK, &armed, sizeof armed);
@@ -103,7 +103,7 @@ private:
             machine_.SetDword(key, Widen(name), value);
         }
         if (options.calibration) {
-            std::vector<uint8_t> data(sizeof(CALIBRATION_DATA));
+            std::vector<uint8_t> data(sizeof(CalibrationData));
             std::memcpy(data.data(), options.calibration->data(), data.size());
             machine_.SetValue(key, u"Calibration", REG_BINARY, data);
         }
@@ -129,7 +129,7 @@ private:
     void PrintFrames()
     {
         for (;;) {
-            CONTACT_FRAME frame = {};
+            ContactFrame frame = {};
             if (!NT_SUCCESS(Control(IOCTL_TOUCH_GET_CONTACT_FRAME, &frame, sizeof frame)) ||
                 frame.ContactCount == CONTACT_COUNT_NONE_QUEUED || frame.ContactCount == CONTACT_COUNT_DATA_MODE_OFF ||
                 frame.ContactCount == CONTACT_COUNT_NO_PORT) {

@@ -16,7 +16,7 @@ std::string FormatBeep(uint32_t frequency, uint32_t duration)
     return "beep frequency=" + std::to_string(frequency) + " duration=" + std::to_string(duration);
 }
 
-std::string FormatFrame(const CONTACT_FRAME &frame)
+std::string FormatFrame(const ContactFrame &frame)
 {
     char line[160];
     std::snprintf(line, sizeof line, "frame count=%u c1=%u,%u,%d,%d c2=%u,%u,%d,%d", frame.ContactCount,
@@ -25,7 +25,7 @@ std::string FormatFrame(const CONTACT_FRAME &frame)
     return line;
 }
 
-std::string FormatRawSample(const RAW_SAMPLE &sample)
+std::string FormatRawSample(const RawSample &sample)
 {
     return "raw x=" + std::to_string(sample.RawX) + " y=" + std::to_string(sample.RawY) +
            " z=" + std::to_string(sample.RawZ);

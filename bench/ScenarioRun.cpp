@@ -324,7 +324,7 @@ private:
             binary(u"Calibration", CalibrationBytes({19571, 410528, 1295, 396454, 0, 1024, 768}));
         } else {
             dword(u"Port", device.port);
-            binary(u"Calibration", std::vector<uint8_t>(sizeof(CALIBRATION_DATA), 0));
+            binary(u"Calibration", std::vector<uint8_t>(sizeof(CalibrationData), 0));
             binary(u"CalibrateMargin", {2, 0, 0, 0});
         }
         machine_.SetString(key, u"OemInfPath", u"C:\\WINDOWS\\inf\\oem0.inf");

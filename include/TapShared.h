@@ -27,15 +27,15 @@
 
 #define IOCTL_TOUCH_CLOSE_PORT          TAP_CTL_CODE(0x801) /* 0x222004 */
 #define IOCTL_TOUCH_OPEN_PORT           TAP_CTL_CODE(0x802) /* 0x222008: in 4 bytes, port 1..10 */
-#define IOCTL_TOUCH_SET_CALIBRATION     TAP_CTL_CODE(0x803) /* 0x22200C: in CALIBRATION_DATA */
-#define IOCTL_TOUCH_GET_RAW_SAMPLE      TAP_CTL_CODE(0x804) /* 0x222010: out RAW_SAMPLE */
+#define IOCTL_TOUCH_SET_CALIBRATION     TAP_CTL_CODE(0x803) /* 0x22200C: in CalibrationData */
+#define IOCTL_TOUCH_GET_RAW_SAMPLE      TAP_CTL_CODE(0x804) /* 0x222010: out RawSample */
 #define IOCTL_TOUCH_SET_SETTINGS        TAP_CTL_CODE(0x805) /* 0x222014: in POINTER_SETTINGS */
 #define IOCTL_TOUCH_BEEP                TAP_CTL_CODE(0x806) /* 0x222018: in frequency, duration */
 #define IOCTL_TOUCH_SET_RIGHT_CLICK     TAP_CTL_CODE(0x807) /* 0x22201C */
 #define IOCTL_TOUCH_GET_RIGHT_CLICK     TAP_CTL_CODE(0x808) /* 0x222020: out 4 bytes */
 #define IOCTL_TOUCH_START_DATA_MODE     TAP_CTL_CODE(0x809) /* 0x222024 */
 /* Multi-touch driver only. */
-#define IOCTL_TOUCH_GET_CONTACT_FRAME   TAP_CTL_CODE(0x80A) /* 0x222028: out CONTACT_FRAME */
+#define IOCTL_TOUCH_GET_CONTACT_FRAME   TAP_CTL_CODE(0x80A) /* 0x222028: out ContactFrame */
 #define IOCTL_TOUCH_STOP_DATA_MODE      TAP_CTL_CODE(0x80B) /* 0x22202C */
 #define IOCTL_TOUCH_SET_BAUD_RATE       TAP_CTL_CODE(0x80C) /* 0x222030: in 4 bytes, baud */
 #define IOCTL_TOUCH_PROBE               TAP_CTL_CODE(0x8FF) /* 0x2223FC: out 4 bytes, value 1 */
@@ -60,7 +60,7 @@ TAP_STATIC_ASSERT(IOCTL_TOUCH_PROBE == 0x2223FC, "control code");
 
 /* Pointer settings of the single-touch line (32 bytes); mirrors the Parameters values of the
  * same names and is the input of IOCTL_TOUCH_SET_SETTINGS. */
-typedef struct _MONO_POINTER_SETTINGS {
+typedef struct _MonoPointerSettings {
     ULONG MouseMode;
     ULONG DblClickRegion;
     ULONG InterActTime;
@@ -69,10 +69,10 @@ typedef struct _MONO_POINTER_SETTINGS {
     ULONG BeepTime;
     ULONG Port;
     ULONG Enable;
-} MONO_POINTER_SETTINGS, *PMONO_POINTER_SETTINGS;
+} MonoPointerSettings, *PMonoPointerSettings;
 
 /* Pointer settings of the multi-touch line (36 bytes): BaudRate sits before Enable. */
-typedef struct _POLY_POINTER_SETTINGS {
+typedef struct _PolyPointerSettings {
     ULONG MouseMode;
     ULONG DblClickRegion;
     ULONG InterActTime;
@@ -82,13 +82,13 @@ typedef struct _POLY_POINTER_SETTINGS {
     ULONG Port;
     ULONG BaudRate;
     ULONG Enable;
-} POLY_POINTER_SETTINGS, *PPOLY_POINTER_SETTINGS;
+} PolyPointerSettings, *PPolyPointerSettings;
 
 /* Raw-to-screen calibration (28 bytes): the registry value Calibration, the input of
  * IOCTL_TOUCH_SET_CALIBRATION and the result of the calibration program. The four raw fields
  * are raw controller units times 100; Orientation 1 or 3 means raw X follows the screen's
  * vertical axis. ScreenWidth and ScreenHeight are the screen size at calibration time. */
-typedef struct _CALIBRATION_DATA {
+typedef struct _CalibrationData {
     LONG RawXStart;
     LONG RawXEnd;
     LONG RawYStart;
@@ -96,26 +96,26 @@ typedef struct _CALIBRATION_DATA {
     LONG Orientation;
     LONG ScreenWidth;
     LONG ScreenHeight;
-} CALIBRATION_DATA, *PCALIBRATION_DATA;
+} CalibrationData, *PCalibrationData;
 
 #define CALIBRATION_DEFAULT_SCREEN_WIDTH   1024
 #define CALIBRATION_DEFAULT_SCREEN_HEIGHT  768
 
 /* The raw position of the last valid touch packet, before clamping (12 bytes); the output of
  * IOCTL_TOUCH_GET_RAW_SAMPLE. RawZ is the single-touch packet's third value (0 in multi-touch). */
-typedef struct _RAW_SAMPLE {
+typedef struct _RawSample {
     ULONG RawX;
     ULONG RawY;
     ULONG RawZ;
-} RAW_SAMPLE, *PRAW_SAMPLE;
+} RawSample, *PRawSample;
 
 /* State of one contact in a contact frame. */
-typedef enum _CONTACT_STATE {
+typedef enum _ContactState {
     ContactNone = 0,    /* no contact in this slot */
     ContactDown = 1,    /* the contact has just touched */
     ContactMoved = 2,   /* the contact continues (moved or held) */
     ContactLifted = 4   /* the contact has left; its position is the last one known */
-} CONTACT_STATE;
+} ContactState;
 
 /* ContactCount values that a reply to IOCTL_TOUCH_GET_CONTACT_FRAME uses to report a condition
  * instead of a frame (all other bytes 0). */
@@ -125,20 +125,20 @@ typedef enum _CONTACT_STATE {
 
 /* Two contacts of one multi-touch packet in screen pixels (28 bytes), as queued in data mode and
  * returned by IOCTL_TOUCH_GET_CONTACT_FRAME. */
-typedef struct _CONTACT_FRAME {
-    UCHAR Contact1State;   /* CONTACT_STATE */
+typedef struct _ContactFrame {
+    UCHAR Contact1State;   /* ContactState */
     UCHAR Contact1Id;
     UCHAR Reserved1[2];
     LONG  Contact1X;
     LONG  Contact1Y;
-    UCHAR Contact2State;   /* CONTACT_STATE */
+    UCHAR Contact2State;   /* ContactState */
     UCHAR Contact2Id;
     UCHAR Reserved2[2];
     LONG  Contact2X;
     LONG  Contact2Y;
     UCHAR ContactCount;
     UCHAR Reserved3[3];
-} CONTACT_FRAME, *PCONTACT_FRAME;
+} ContactFrame, *PContactFrame;
 
 /* The input of IOCTL_TOUCH_BEEP has the layout of BEEP_SET_PARAMETERS: frequency in hertz, then
  * duration in milliseconds (8 bytes). */
@@ -148,30 +148,30 @@ typedef struct _TOUCH_BEEP_REQUEST {
 } TOUCH_BEEP_REQUEST, *PTOUCH_BEEP_REQUEST;
 
 TAP_STATIC_ASSERT(sizeof(ULONG) == 4 && sizeof(LONG) == 4, "ULONG and LONG are 32-bit (LLP64)");
-TAP_STATIC_ASSERT(sizeof(MONO_POINTER_SETTINGS) == 32, "MONO_POINTER_SETTINGS is 32 bytes");
-TAP_STATIC_ASSERT(TAP_FIELD_OFFSET(MONO_POINTER_SETTINGS, Port) == 24, "Port at 24");
-TAP_STATIC_ASSERT(TAP_FIELD_OFFSET(MONO_POINTER_SETTINGS, Enable) == 28, "Enable at 28");
-TAP_STATIC_ASSERT(sizeof(POLY_POINTER_SETTINGS) == 36, "POLY_POINTER_SETTINGS is 36 bytes");
-TAP_STATIC_ASSERT(TAP_FIELD_OFFSET(POLY_POINTER_SETTINGS, BaudRate) == 28, "BaudRate at 28");
-TAP_STATIC_ASSERT(TAP_FIELD_OFFSET(POLY_POINTER_SETTINGS, Enable) == 32, "Enable at 32");
-TAP_STATIC_ASSERT(sizeof(CALIBRATION_DATA) == 28, "CALIBRATION_DATA is 28 bytes");
-TAP_STATIC_ASSERT(TAP_FIELD_OFFSET(CALIBRATION_DATA, RawXEnd) == 4, "RawXEnd at 4");
-TAP_STATIC_ASSERT(TAP_FIELD_OFFSET(CALIBRATION_DATA, RawYStart) == 8, "RawYStart at 8");
-TAP_STATIC_ASSERT(TAP_FIELD_OFFSET(CALIBRATION_DATA, RawYEnd) == 12, "RawYEnd at 12");
-TAP_STATIC_ASSERT(TAP_FIELD_OFFSET(CALIBRATION_DATA, Orientation) == 16, "Orientation at 16");
-TAP_STATIC_ASSERT(TAP_FIELD_OFFSET(CALIBRATION_DATA, ScreenWidth) == 20, "ScreenWidth at 20");
-TAP_STATIC_ASSERT(TAP_FIELD_OFFSET(CALIBRATION_DATA, ScreenHeight) == 24, "ScreenHeight at 24");
-TAP_STATIC_ASSERT(sizeof(RAW_SAMPLE) == 12, "RAW_SAMPLE is 12 bytes");
-TAP_STATIC_ASSERT(TAP_FIELD_OFFSET(RAW_SAMPLE, RawZ) == 8, "RawZ at 8");
-TAP_STATIC_ASSERT(sizeof(CONTACT_FRAME) == 28, "CONTACT_FRAME is 28 bytes");
-TAP_STATIC_ASSERT(TAP_FIELD_OFFSET(CONTACT_FRAME, Contact1Id) == 1, "Contact1Id at 1");
-TAP_STATIC_ASSERT(TAP_FIELD_OFFSET(CONTACT_FRAME, Contact1X) == 4, "Contact1X at 4");
-TAP_STATIC_ASSERT(TAP_FIELD_OFFSET(CONTACT_FRAME, Contact1Y) == 8, "Contact1Y at 8");
-TAP_STATIC_ASSERT(TAP_FIELD_OFFSET(CONTACT_FRAME, Contact2State) == 12, "Contact2State at 12");
-TAP_STATIC_ASSERT(TAP_FIELD_OFFSET(CONTACT_FRAME, Contact2Id) == 13, "Contact2Id at 13");
-TAP_STATIC_ASSERT(TAP_FIELD_OFFSET(CONTACT_FRAME, Contact2X) == 16, "Contact2X at 16");
-TAP_STATIC_ASSERT(TAP_FIELD_OFFSET(CONTACT_FRAME, Contact2Y) == 20, "Contact2Y at 20");
-TAP_STATIC_ASSERT(TAP_FIELD_OFFSET(CONTACT_FRAME, ContactCount) == 24, "ContactCount at 24");
+TAP_STATIC_ASSERT(sizeof(MonoPointerSettings) == 32, "MonoPointerSettings is 32 bytes");
+TAP_STATIC_ASSERT(TAP_FIELD_OFFSET(MonoPointerSettings, Port) == 24, "Port at 24");
+TAP_STATIC_ASSERT(TAP_FIELD_OFFSET(MonoPointerSettings, Enable) == 28, "Enable at 28");
+TAP_STATIC_ASSERT(sizeof(PolyPointerSettings) == 36, "PolyPointerSettings is 36 bytes");
+TAP_STATIC_ASSERT(TAP_FIELD_OFFSET(PolyPointerSettings, BaudRate) == 28, "BaudRate at 28");
+TAP_STATIC_ASSERT(TAP_FIELD_OFFSET(PolyPointerSettings, Enable) == 32, "Enable at 32");
+TAP_STATIC_ASSERT(sizeof(CalibrationData) == 28, "CalibrationData is 28 bytes");
+TAP_STATIC_ASSERT(TAP_FIELD_OFFSET(CalibrationData, RawXEnd) == 4, "RawXEnd at 4");
+TAP_STATIC_ASSERT(TAP_FIELD_OFFSET(CalibrationData, RawYStart) == 8, "RawYStart at 8");
+TAP_STATIC_ASSERT(TAP_FIELD_OFFSET(CalibrationData, RawYEnd) == 12, "RawYEnd at 12");
+TAP_STATIC_ASSERT(TAP_FIELD_OFFSET(CalibrationData, Orientation) == 16, "Orientation at 16");
+TAP_STATIC_ASSERT(TAP_FIELD_OFFSET(CalibrationData, ScreenWidth) == 20, "ScreenWidth at 20");
+TAP_STATIC_ASSERT(TAP_FIELD_OFFSET(CalibrationData, ScreenHeight) == 24, "ScreenHeight at 24");
+TAP_STATIC_ASSERT(sizeof(RawSample) == 12, "RawSample is 12 bytes");
+TAP_STATIC_ASSERT(TAP_FIELD_OFFSET(RawSample, RawZ) == 8, "RawZ at 8");
+TAP_STATIC_ASSERT(sizeof(ContactFrame) == 28, "ContactFrame is 28 bytes");
+TAP_STATIC_ASSERT(TAP_FIELD_OFFSET(ContactFrame, Contact1Id) == 1, "Contact1Id at 1");
+TAP_STATIC_ASSERT(TAP_FIELD_OFFSET(ContactFrame, Contact1X) == 4, "Contact1X at 4");
+TAP_STATIC_ASSERT(TAP_FIELD_OFFSET(ContactFrame, Contact1Y) == 8, "Contact1Y at 8");
+TAP_STATIC_ASSERT(TAP_FIELD_OFFSET(ContactFrame, Contact2State) == 12, "Contact2State at 12");
+TAP_STATIC_ASSERT(TAP_FIELD_OFFSET(ContactFrame, Contact2Id) == 13, "Contact2Id at 13");
+TAP_STATIC_ASSERT(TAP_FIELD_OFFSET(ContactFrame, Contact2X) == 16, "Contact2X at 16");
+TAP_STATIC_ASSERT(TAP_FIELD_OFFSET(ContactFrame, Contact2Y) == 20, "Contact2Y at 20");
+TAP_STATIC_ASSERT(TAP_FIELD_OFFSET(ContactFrame, ContactCount) == 24, "ContactCount at 24");
 TAP_STATIC_ASSERT(sizeof(TOUCH_BEEP_REQUEST) == 8, "TOUCH_BEEP_REQUEST is 8 bytes");
 
 /* ---- Registry -------------------------------------------------------------------------------

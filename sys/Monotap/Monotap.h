@@ -7,7 +7,7 @@
 #include "TapDriver.h"
 
 /* SingleTouchDecoder.cpp. IRQL <= DISPATCH_LEVEL. */
-BOOLEAN DecodeByte(PMOUSE_DEVICE_EXTENSION Extension, PMOUSE_INPUT_DATA InputData, PSINGLE_TOUCH_DECODER Decoder,
+BOOLEAN DecodeByte(PMouseDeviceExtension Extension, PMOUSE_INPUT_DATA InputData, PSINGLE_TOUCH_DECODER Decoder,
                    UCHAR Byte);
 
 #endif /* MONOTAP_H */

@@ -10,20 +10,20 @@ ULONG TapLineBaudRate(VOID)
     return TAP_LINE_BAUD_RATE;
 }
 
-VOID TapLinePortOpenFailed(PMOUSE_DEVICE_EXTENSION Extension)
+VOID TapLinePortOpenFailed(PMouseDeviceExtension Extension)
 {
     /* The next arrival simply tries again. */
     UNREFERENCED_PARAMETER(Extension);
 }
 
-VOID TapLineReaderStarting(PMOUSE_DEVICE_EXTENSION Extension)
+VOID TapLineReaderStarting(PMouseDeviceExtension Extension)
 {
     UNREFERENCED_PARAMETER(Extension);
 }
 
 /* The single-touch line has no data mode: IOCTL_TOUCH_START_DATA_MODE answers 0 in a 4-byte
  * buffer. Every other code is unknown. */
-NTSTATUS TapLineControlRequest(PCONTROL_DEVICE_EXTENSION Control, PIRP Irp, PIO_STACK_LOCATION Stack,
+NTSTATUS TapLineControlRequest(PControlDeviceExtension Control, PIRP Irp, PIO_STACK_LOCATION Stack,
                                PULONG_PTR Information)
 {
     ULONG none = 0;

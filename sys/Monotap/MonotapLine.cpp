@@ -4,18 +4,18 @@
 #include "TapDriver.h"
 #include "Monotap.h"
 
-VOID TapLineInitialize(PMOUSE_DEVICE_EXTENSION Extension)
+VOID TapLineInitialize(PMouseDeviceExtension Extension)
 {
     /* The single-touch decoder starts from the zero-filled extension. */
     UNREFERENCED_PARAMETER(Extension);
 }
 
-BOOLEAN TapLineDecodeByte(PMOUSE_DEVICE_EXTENSION Extension, UCHAR Byte)
+BOOLEAN TapLineDecodeByte(PMouseDeviceExtension Extension, UCHAR Byte)
 {
     return DecodeByte(Extension, &Extension->InputData, &Extension->Touch.Decoder, Byte);
 }
 
-VOID TapLineAfterByte(PMOUSE_DEVICE_EXTENSION Extension)
+VOID TapLineAfterByte(PMouseDeviceExtension Extension)
 {
     Extension->Touch.PreviousRawX = Extension->Touch.Decoder.RawX;
     Extension->Touch.PreviousRawY = Extension->Touch.Decoder.RawY;
@@ -27,7 +27,7 @@ static ULONG RawDistance(ULONG Current, ULONG Previous)
     return (ULONG)(difference < 0 ? -difference : difference);
 }
 
-BOOLEAN TapLineIsStillStep(PMOUSE_DEVICE_EXTENSION Extension)
+BOOLEAN TapLineIsStillStep(PMouseDeviceExtension Extension)
 {
     const TAP_TOUCH_STATE *touch = &Extension->Touch;
 

@@ -41,11 +41,11 @@ static BOOLEAN IsTouching(UCHAR Status)
 
 /* Returns TRUE when Byte completed a valid packet, whose results are then in Decoder, the raw
  * sample and InputData (flags, button transition, calibrated position). */
-BOOLEAN DecodeByte(PMOUSE_DEVICE_EXTENSION Extension, PMOUSE_INPUT_DATA InputData, PSINGLE_TOUCH_DECODER Decoder,
+BOOLEAN DecodeByte(PMouseDeviceExtension Extension, PMOUSE_INPUT_DATA InputData, PSINGLE_TOUCH_DECODER Decoder,
                    UCHAR Byte)
 {
     const UCHAR *packet = Decoder->PacketBuffer;
-    CALIBRATION_DATA calibration;
+    CalibrationData calibration;
     USHORT buttonState;
 
     UNREFERENCED_PARAMETER(Extension);

@@ -11,7 +11,7 @@
 #define TAP_LINE_DEVICE_NAME_W    MONOTAP_DEVICE_NAME_W
 #define TAP_LINE_LINK_NAME_W      MONOTAP_LINK_NAME_W
 
-/* Parameter value names in the order of the TAP_POINTER_SETTINGS fields. */
+/* Parameter value names in the order of the PointerSettings fields. */
 #define TAP_LINE_SETTING_VALUE_NAMES                                                             \
     {                                                                                            \
         TAP_VALUE_MOUSE_MODE_W, TAP_VALUE_DBL_CLICK_REGION_W, TAP_VALUE_INTER_ACT_TIME_W,        \
@@ -36,7 +36,7 @@
 #define TAP_LINE_RIGHT_CLICK_SEQUENCE \
     { MOUSE_LEFT_BUTTON_UP, MOUSE_RIGHT_BUTTON_DOWN, MOUSE_RIGHT_BUTTON_UP }
 
-typedef MONO_POINTER_SETTINGS TAP_POINTER_SETTINGS;
+typedef MonoPointerSettings PointerSettings;
 
 /* The single-touch part of the mouse device extension. */
 typedef struct _TAP_TOUCH_STATE {

@@ -20,7 +20,7 @@ static LONG ScaleToPixels(LONG From, LONG To, LONG Start, LONG End, LONG Size)
     return (LONG)(product / AbsoluteValue((LONGLONG)End - Start));
 }
 
-VOID PixelMap(const CALIBRATION_DATA *Calibration, ULONG RawX, ULONG RawY, PLONG X, PLONG Y)
+VOID PixelMap(const CalibrationData *Calibration, ULONG RawX, ULONG RawY, PLONG X, PLONG Y)
 {
     LONG xs = Calibration->RawXStart / TAP_CALIBRATION_DIVISOR;
     LONG xe = Calibration->RawXEnd / TAP_CALIBRATION_DIVISOR;
@@ -47,14 +47,14 @@ VOID PixelMap(const CALIBRATION_DATA *Calibration, ULONG RawX, ULONG RawY, PLONG
     }
 }
 
-static VOID SetStates(PCONTACT_FRAME Frame, UCHAR First, UCHAR Second)
+static VOID SetStates(PContactFrame Frame, UCHAR First, UCHAR Second)
 {
     Frame->Contact1State = First;
     Frame->Contact2State = Second;
 }
 
 /* The frame of the packet just decoded: count, identifiers and pixel positions; no states yet. */
-static VOID FramePositions(const TAP_TOUCH_STATE *Touch, const CALIBRATION_DATA *Calibration, PCONTACT_FRAME Frame)
+static VOID FramePositions(const TAP_TOUCH_STATE *Touch, const CalibrationData *Calibration, PContactFrame Frame)
 {
     const UCHAR *packet = Touch->PacketBuffer;
 
@@ -70,7 +70,7 @@ static VOID FramePositions(const TAP_TOUCH_STATE *Touch, const CALIBRATION_DATA 
 
 /* A touching packet after the frame Previous: a second contact arriving or one leaving gets an
  * extra frame queued first, carrying the transition. Returns TRUE when Extra was filled. */
-static BOOLEAN TouchingStates(const CONTACT_FRAME *Previous, PCONTACT_FRAME Frame, PCONTACT_FRAME Extra)
+static BOOLEAN TouchingStates(const ContactFrame *Previous, PContactFrame Frame, PContactFrame Extra)
 {
     UCHAR count = Frame->ContactCount;
 
@@ -105,11 +105,11 @@ static BOOLEAN TouchingStates(const CONTACT_FRAME *Previous, PCONTACT_FRAME Fram
     return TRUE;
 }
 
-VOID BuildContactFrames(PMOUSE_DEVICE_EXTENSION Extension, const CALIBRATION_DATA *Calibration)
+VOID BuildContactFrames(PMouseDeviceExtension Extension, const CalibrationData *Calibration)
 {
     TAP_TOUCH_STATE *touch = &Extension->Touch;
-    CONTACT_FRAME frame;
-    CONTACT_FRAME extra;
+    ContactFrame frame;
+    ContactFrame extra;
     BOOLEAN haveExtra = FALSE;
     UCHAR both;
 
@@ -132,7 +132,7 @@ VOID BuildContactFrames(PMOUSE_DEVICE_EXTENSION Extension, const CALIBRATION_DAT
     QueueContactFrame(&touch->FrameQueue, &frame);
 }
 
-VOID QueueContactFrame(PCONTACT_FRAME_QUEUE Queue, const CONTACT_FRAME *Frame)
+VOID QueueContactFrame(PCONTACT_FRAME_QUEUE Queue, const ContactFrame *Frame)
 {
     if (Queue->Count == CONTACT_FRAME_QUEUE_SLOTS) {
         /* Full: the oldest frame is overwritten. */
@@ -147,7 +147,7 @@ VOID QueueContactFrame(PCONTACT_FRAME_QUEUE Queue, const CONTACT_FRAME *Frame)
     Queue->Slots[Queue->Tail] = *Frame;
 }
 
-BOOLEAN TakeContactFrame(PCONTACT_FRAME_QUEUE Queue, PCONTACT_FRAME Frame)
+BOOLEAN TakeContactFrame(PCONTACT_FRAME_QUEUE Queue, PContactFrame Frame)
 {
     if (Queue->Count == 0) {
         return FALSE;
@@ -160,17 +160,17 @@ BOOLEAN TakeContactFrame(PCONTACT_FRAME_QUEUE Queue, PCONTACT_FRAME Frame)
     return TRUE;
 }
 
-VOID StartDataMode(PMOUSE_DEVICE_EXTENSION Extension)
+VOID StartDataMode(PMouseDeviceExtension Extension)
 {
     KIRQL oldIrql;
 
     KeAcquireSpinLock(&FrameLock, &oldIrql);
     Extension->Touch.DataMode = TRUE;
-    RtlZeroMemory(&Extension->Touch.FrameQueue.Slots[0], sizeof(CONTACT_FRAME));
+    RtlZeroMemory(&Extension->Touch.FrameQueue.Slots[0], sizeof(ContactFrame));
     KeReleaseSpinLock(&FrameLock, oldIrql);
 }
 
-VOID StopDataMode(PMOUSE_DEVICE_EXTENSION Extension)
+VOID StopDataMode(PMouseDeviceExtension Extension)
 {
     KIRQL oldIrql;
 
@@ -180,7 +180,7 @@ VOID StopDataMode(PMOUSE_DEVICE_EXTENSION Extension)
     KeReleaseSpinLock(&FrameLock, oldIrql);
 }
 
-VOID ReplyContactFrame(PMOUSE_DEVICE_EXTENSION Extension, PCONTACT_FRAME Reply)
+VOID ReplyContactFrame(PMouseDeviceExtension Extension, PContactFrame Reply)
 {
     KIRQL oldIrql;
 

@@ -42,7 +42,7 @@ static ULONG ReadWord(const UCHAR *Packet, ULONG Offset)
 
 /* Positions of the packet: contact 1 always, contact 2 when there are two; another count keeps
  * contact 2 as it was. Both are clamped to the calibrated raw range. */
-static VOID ExtractContacts(TAP_TOUCH_STATE *Touch, const CALIBRATION_DATA *Calibration)
+static VOID ExtractContacts(TAP_TOUCH_STATE *Touch, const CalibrationData *Calibration)
 {
     const UCHAR *packet = Touch->PacketBuffer;
     UCHAR count = packet[MULTI_TOUCH_COUNT];
@@ -67,8 +67,8 @@ static VOID ExtractContacts(TAP_TOUCH_STATE *Touch, const CALIBRATION_DATA *Cali
 }
 
 /* A lift that follows no touch only moves the cursor: no button, latch, frame, mode or beep. */
-static VOID DeliverPointerOnly(PMOUSE_DEVICE_EXTENSION Extension, PMOUSE_INPUT_DATA InputData,
-                               const TAP_TOUCH_STATE *Touch, const CALIBRATION_DATA *Calibration)
+static VOID DeliverPointerOnly(PMouseDeviceExtension Extension, PMOUSE_INPUT_DATA InputData,
+                               const TAP_TOUCH_STATE *Touch, const CalibrationData *Calibration)
 {
     MapToAbsolute(Calibration, Touch->RawX1, Touch->RawY1, InputData);
     InputData->Flags |= MOUSE_MOVE_ABSOLUTE;
@@ -85,7 +85,7 @@ static VOID UpdateLatch(TAP_TOUCH_STATE *Touch)
     }
 }
 
-static VOID QueueFramesInDataMode(PMOUSE_DEVICE_EXTENSION Extension, const CALIBRATION_DATA *Calibration)
+static VOID QueueFramesInDataMode(PMouseDeviceExtension Extension, const CalibrationData *Calibration)
 {
     KIRQL oldIrql;
 
@@ -116,10 +116,10 @@ static VOID SetButtonTransition(PMOUSE_INPUT_DATA InputData, TAP_TOUCH_STATE *To
     }
 }
 
-BOOLEAN DecodeByte(PMOUSE_DEVICE_EXTENSION Extension, PMOUSE_INPUT_DATA InputData, TAP_TOUCH_STATE *Touch,
+BOOLEAN DecodeByte(PMouseDeviceExtension Extension, PMOUSE_INPUT_DATA InputData, TAP_TOUCH_STATE *Touch,
                    UCHAR Byte)
 {
-    CALIBRATION_DATA calibration;
+    CalibrationData calibration;
 
     Touch->PacketBuffer[Touch->ByteCount++] = Byte;
     if (Touch->ByteCount == MULTI_TOUCH_COUNT + 1) {

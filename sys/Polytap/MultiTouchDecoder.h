@@ -55,7 +55,7 @@
 /* The ring of contact frames that data mode fills and a tool empties. While Count is 0 or 1,
  * Head equals Tail; the frames run from Head to Tail modulo the slot count. */
 typedef struct _CONTACT_FRAME_QUEUE {
-    CONTACT_FRAME Slots[CONTACT_FRAME_QUEUE_SLOTS];
+    ContactFrame Slots[CONTACT_FRAME_QUEUE_SLOTS];
     ULONG Head;   /* slot of the oldest frame */
     ULONG Tail;   /* slot of the newest frame */
     ULONG Count;  /* 0..10 */

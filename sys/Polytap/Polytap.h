@@ -11,35 +11,35 @@
 extern KSPIN_LOCK FrameLock;
 
 /* MultiTouchDecoder.cpp. IRQL <= DISPATCH_LEVEL, read path only. */
-BOOLEAN DecodeByte(PMOUSE_DEVICE_EXTENSION Extension, PMOUSE_INPUT_DATA InputData, TAP_TOUCH_STATE *Touch,
+BOOLEAN DecodeByte(PMouseDeviceExtension Extension, PMOUSE_INPUT_DATA InputData, TAP_TOUCH_STATE *Touch,
                    UCHAR Byte);
 
 /* ContactFrames.cpp. */
 
 /* Maps a clamped raw position to screen pixels, 0..ScreenWidth and 0..ScreenHeight inclusive. A
  * calibration with equal values on either axis leaves X and Y as they are. */
-VOID PixelMap(const CALIBRATION_DATA *Calibration, ULONG RawX, ULONG RawY, PLONG X, PLONG Y);
+VOID PixelMap(const CalibrationData *Calibration, ULONG RawX, ULONG RawY, PLONG X, PLONG Y);
 
 /* Builds the frames of the packet just decoded, with the calibration the packet was decoded with,
  * and queues them. FrameLock held, DataMode set. */
-VOID BuildContactFrames(PMOUSE_DEVICE_EXTENSION Extension, const CALIBRATION_DATA *Calibration);
+VOID BuildContactFrames(PMouseDeviceExtension Extension, const CalibrationData *Calibration);
 
 /* Appends a frame; a full queue loses its oldest frame. FrameLock held. */
-VOID QueueContactFrame(PCONTACT_FRAME_QUEUE Queue, const CONTACT_FRAME *Frame);
+VOID QueueContactFrame(PCONTACT_FRAME_QUEUE Queue, const ContactFrame *Frame);
 
 /* Takes the oldest frame; FALSE when the queue is empty. FrameLock held. */
-BOOLEAN TakeContactFrame(PCONTACT_FRAME_QUEUE Queue, PCONTACT_FRAME Frame);
+BOOLEAN TakeContactFrame(PCONTACT_FRAME_QUEUE Queue, PContactFrame Frame);
 
 /* Data mode on; the first slot is cleared. Any IRQL <= DISPATCH_LEVEL; takes FrameLock. */
-VOID StartDataMode(PMOUSE_DEVICE_EXTENSION Extension);
+VOID StartDataMode(PMouseDeviceExtension Extension);
 
 /* Data mode off; the queue is emptied. Takes FrameLock. */
-VOID StopDataMode(PMOUSE_DEVICE_EXTENSION Extension);
+VOID StopDataMode(PMouseDeviceExtension Extension);
 
 /* The reply to a request for a contact frame: the oldest queued frame, or a frame of zeros whose
  * ContactCount says why there is none (no COM port, data mode off, nothing queued). PASSIVE_LEVEL,
  * PortLock held (PortDevice does not change under it); takes FrameLock. */
-VOID ReplyContactFrame(PMOUSE_DEVICE_EXTENSION Extension, PCONTACT_FRAME Reply);
+VOID ReplyContactFrame(PMouseDeviceExtension Extension, PContactFrame Reply);
 
 /* PolytapDevice.cpp. */
 

@@ -56,13 +56,13 @@ static VOID RecordEnable(ULONG Enable)
     WriteParameterValue(TAP_VALUE_ENABLE_W, REG_DWORD, &Enable, sizeof(Enable));
 }
 
-VOID TapLinePortOpenFailed(PMOUSE_DEVICE_EXTENSION Extension)
+VOID TapLinePortOpenFailed(PMouseDeviceExtension Extension)
 {
     UNREFERENCED_PARAMETER(Extension);
     RecordEnable(0);
 }
 
-VOID TapLineReaderStarting(PMOUSE_DEVICE_EXTENSION Extension)
+VOID TapLineReaderStarting(PMouseDeviceExtension Extension)
 {
     UNREFERENCED_PARAMETER(Extension);
     RecordEnable(1);
@@ -71,9 +71,9 @@ VOID TapLineReaderStarting(PMOUSE_DEVICE_EXTENSION Extension)
 /* IOCTL_TOUCH_SET_BAUD_RATE: the rate becomes the live setting at once, even if the port then
  * refuses it; the request answers with the port's status. PASSIVE_LEVEL; takes PortLock so that
  * the port cannot be closed under the request. */
-static NTSTATUS SetBaudRate(PCONTROL_DEVICE_EXTENSION Control, ULONG BaudRate)
+static NTSTATUS SetBaudRate(PControlDeviceExtension Control, ULONG BaudRate)
 {
-    PMOUSE_DEVICE_EXTENSION extension;
+    PMouseDeviceExtension extension;
     SERIAL_BAUD_RATE rate;
     NTSTATUS status;
 
@@ -93,9 +93,9 @@ static NTSTATUS SetBaudRate(PCONTROL_DEVICE_EXTENSION Control, ULONG BaudRate)
 /* The data-mode codes act on this control device's mouse device. PortLock keeps the pair from
  * being taken apart under the request, and keeps PortDevice, which the reply looks at, from
  * changing under it. PASSIVE_LEVEL; takes PortLock, then FrameLock. */
-static NTSTATUS DataModeRequest(PCONTROL_DEVICE_EXTENSION Control, ULONG Code, PCONTACT_FRAME Reply)
+static NTSTATUS DataModeRequest(PControlDeviceExtension Control, ULONG Code, PContactFrame Reply)
 {
-    PMOUSE_DEVICE_EXTENSION extension;
+    PMouseDeviceExtension extension;
     NTSTATUS status = STATUS_SUCCESS;
 
     AcquirePortLock();
@@ -113,14 +113,14 @@ static NTSTATUS DataModeRequest(PCONTROL_DEVICE_EXTENSION Control, ULONG Code, P
     return status;
 }
 
-NTSTATUS TapLineControlRequest(PCONTROL_DEVICE_EXTENSION Control, PIRP Irp, PIO_STACK_LOCATION Stack,
+NTSTATUS TapLineControlRequest(PControlDeviceExtension Control, PIRP Irp, PIO_STACK_LOCATION Stack,
                                PULONG_PTR Information)
 {
     ULONG code = Stack->Parameters.DeviceIoControl.IoControlCode;
     ULONG inputLength = Stack->Parameters.DeviceIoControl.InputBufferLength;
     ULONG outputLength = Stack->Parameters.DeviceIoControl.OutputBufferLength;
     PVOID buffer = Irp->AssociatedIrp.SystemBuffer;
-    CONTACT_FRAME frame;
+    ContactFrame frame;
     NTSTATUS status;
     ULONG value;
 
@@ -130,13 +130,13 @@ NTSTATUS TapLineControlRequest(PCONTROL_DEVICE_EXTENSION Control, PIRP Irp, PIO_
         return DataModeRequest(Control, code, NULL);
 
     case IOCTL_TOUCH_GET_CONTACT_FRAME:
-        if (outputLength != sizeof(CONTACT_FRAME) || buffer == NULL) {
+        if (outputLength != sizeof(ContactFrame) || buffer == NULL) {
             return STATUS_INVALID_PARAMETER;
         }
         status = DataModeRequest(Control, code, &frame);
         if (NT_SUCCESS(status)) {
             RtlCopyMemory(buffer, &frame, sizeof(frame));
-            *Information = sizeof(CONTACT_FRAME);
+            *Information = sizeof(ContactFrame);
         }
         return status;
 

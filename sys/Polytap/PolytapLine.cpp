@@ -3,19 +3,19 @@
  */
 #include "Polytap.h"
 
-VOID TapLineInitialize(PMOUSE_DEVICE_EXTENSION Extension)
+VOID TapLineInitialize(PMouseDeviceExtension Extension)
 {
     Extension->Touch.PacketLength = MULTI_TOUCH_SHORT_PACKET;
     Extension->Touch.DataMode = FALSE;
     Extension->Touch.TouchLatch = FALSE;
 }
 
-BOOLEAN TapLineDecodeByte(PMOUSE_DEVICE_EXTENSION Extension, UCHAR Byte)
+BOOLEAN TapLineDecodeByte(PMouseDeviceExtension Extension, UCHAR Byte)
 {
     return DecodeByte(Extension, &Extension->InputData, &Extension->Touch, Byte);
 }
 
-VOID TapLineAfterByte(PMOUSE_DEVICE_EXTENSION Extension)
+VOID TapLineAfterByte(PMouseDeviceExtension Extension)
 {
     TAP_TOUCH_STATE *touch = &Extension->Touch;
 
@@ -33,7 +33,7 @@ static ULONG RawDistance(ULONG Current, ULONG Previous)
     return (ULONG)(difference < 0 ? -difference : difference);
 }
 
-BOOLEAN TapLineIsStillStep(PMOUSE_DEVICE_EXTENSION Extension)
+BOOLEAN TapLineIsStillStep(PMouseDeviceExtension Extension)
 {
     const TAP_TOUCH_STATE *touch = &Extension->Touch;
 

@@ -11,7 +11,7 @@
 #define TAP_LINE_DEVICE_NAME_W    POLYTAP_DEVICE_NAME_W
 #define TAP_LINE_LINK_NAME_W      POLYTAP_LINK_NAME_W
 
-/* Parameter value names in the order of the TAP_POINTER_SETTINGS fields. */
+/* Parameter value names in the order of the PointerSettings fields. */
 #define TAP_LINE_SETTING_VALUE_NAMES                                                             \
     {                                                                                            \
         TAP_VALUE_MOUSE_MODE_W, TAP_VALUE_DBL_CLICK_REGION_W, TAP_VALUE_INTER_ACT_TIME_W,        \
@@ -34,7 +34,7 @@
 #define TAP_LINE_RIGHT_CLICK_SEQUENCE \
     { MOUSE_RIGHT_BUTTON_DOWN, MOUSE_LEFT_BUTTON_UP, MOUSE_RIGHT_BUTTON_DOWN, MOUSE_RIGHT_BUTTON_UP }
 
-typedef POLY_POINTER_SETTINGS TAP_POINTER_SETTINGS;
+typedef PolyPointerSettings PointerSettings;
 
 /* The multi-touch part of the mouse device extension. */
 typedef struct _TAP_TOUCH_STATE {
@@ -51,8 +51,8 @@ typedef struct _TAP_TOUCH_STATE {
     ULONG PreviousRawY1;
     ULONG PreviousRawX2;
     ULONG PreviousRawY2;
-    CONTACT_FRAME CurrentFrame;                  /* built for the latest packet (FrameLock) */
-    CONTACT_FRAME PreviousFrame;                 /* CurrentFrame as of the previous byte */
+    ContactFrame CurrentFrame;                  /* built for the latest packet (FrameLock) */
+    ContactFrame PreviousFrame;                 /* CurrentFrame as of the previous byte */
     CONTACT_FRAME_QUEUE FrameQueue;              /* FrameLock */
     BOOLEAN DataMode;                            /* FrameLock */
     BOOLEAN TouchLatch;                          /* set by a touch-down, cleared by a lift */

@@ -7,25 +7,25 @@
 
 #include <ntddbeep.h>
 
-static PCONTROL_DEVICE_EXTENSION ControlOf(PMOUSE_DEVICE_EXTENSION Extension)
+static PControlDeviceExtension ControlOf(PMouseDeviceExtension Extension)
 {
-    return (PCONTROL_DEVICE_EXTENSION)Extension->ControlDevice->DeviceExtension;
+    return (PControlDeviceExtension)Extension->ControlDevice->DeviceExtension;
 }
 
-static VOID AcquireBeepLock(PCONTROL_DEVICE_EXTENSION Control)
+static VOID AcquireBeepLock(PControlDeviceExtension Control)
 {
     KeWaitForSingleObject(&Control->BeepLock, Executive, KernelMode, FALSE, NULL);
 }
 
-static VOID ReleaseBeepLock(PCONTROL_DEVICE_EXTENSION Control)
+static VOID ReleaseBeepLock(PControlDeviceExtension Control)
 {
     KeReleaseMutex(&Control->BeepLock, FALSE);
 }
 
 /* PASSIVE_LEVEL, from AddDevice. The thread runs until StopBeepThread. */
-NTSTATUS StartBeepThread(PMOUSE_DEVICE_EXTENSION Extension)
+NTSTATUS StartBeepThread(PMouseDeviceExtension Extension)
 {
-    PCONTROL_DEVICE_EXTENSION control = ControlOf(Extension);
+    PControlDeviceExtension control = ControlOf(Extension);
     HANDLE thread;
     NTSTATUS status;
 
@@ -49,7 +49,7 @@ NTSTATUS StartBeepThread(PMOUSE_DEVICE_EXTENSION Extension)
 }
 
 /* PASSIVE_LEVEL, from the removal; the read path has stopped, so nobody signals BeepEvent. */
-VOID StopBeepThread(PMOUSE_DEVICE_EXTENSION Extension)
+VOID StopBeepThread(PMouseDeviceExtension Extension)
 {
     if (Extension->BeepThread == NULL) {
         return;
@@ -65,8 +65,8 @@ VOID StopBeepThread(PMOUSE_DEVICE_EXTENSION Extension)
  * the event is a flag, not a counter. */
 VOID NTAPI BeepWorker(PVOID Context)
 {
-    PMOUSE_DEVICE_EXTENSION extension = (PMOUSE_DEVICE_EXTENSION)Context;
-    PCONTROL_DEVICE_EXTENSION control = ControlOf(extension);
+    PMouseDeviceExtension extension = (PMouseDeviceExtension)Context;
+    PControlDeviceExtension control = ControlOf(extension);
 
     for (;;) {
         KeWaitForSingleObject(&extension->BeepEvent, Executive, KernelMode, FALSE, NULL);
@@ -80,7 +80,7 @@ VOID NTAPI BeepWorker(PVOID Context)
 
 /* Opens \Device\Beep and keeps a reference to its device object (the file object is dropped).
  * PASSIVE_LEVEL, BeepLock held. */
-static NTSTATUS OpenBeepDevice(PCONTROL_DEVICE_EXTENSION Control)
+static NTSTATUS OpenBeepDevice(PControlDeviceExtension Control)
 {
     UNICODE_STRING beepName;
     PFILE_OBJECT fileObject;
@@ -107,7 +107,7 @@ static NTSTATUS OpenBeepDevice(PCONTROL_DEVICE_EXTENSION Control)
 
 /* PASSIVE_LEVEL. The beep thread and IOCTL_TOUCH_BEEP may both come here at once: BeepLock
  * makes the first open happen once and keeps removal from releasing the device under a beep. */
-NTSTATUS SendBeep(PCONTROL_DEVICE_EXTENSION Control, ULONG Frequency, ULONG Duration)
+NTSTATUS SendBeep(PControlDeviceExtension Control, ULONG Frequency, ULONG Duration)
 {
     BEEP_SET_PARAMETERS parameters;
     NTSTATUS status = STATUS_SUCCESS;
@@ -129,7 +129,7 @@ NTSTATUS SendBeep(PCONTROL_DEVICE_EXTENSION Control, ULONG Frequency, ULONG Dura
 }
 
 /* PASSIVE_LEVEL, from the removal after the beep thread has ended. */
-VOID CloseBeepDevice(PCONTROL_DEVICE_EXTENSION Control)
+VOID CloseBeepDevice(PControlDeviceExtension Control)
 {
     AcquireBeepLock(Control);
     if (Control->BeepDevice != NULL) {

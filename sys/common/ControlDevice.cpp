@@ -11,9 +11,9 @@
 
 /* IOCTL_TOUCH_OPEN_PORT: opens COM<Number> and starts a fresh reader on it, unless a port is
  * already open, which then stays as it is. PASSIVE_LEVEL; takes PortLock. */
-static NTSTATUS OpenPortRequest(PCONTROL_DEVICE_EXTENSION Control, ULONG Number)
+static NTSTATUS OpenPortRequest(PControlDeviceExtension Control, ULONG Number)
 {
-    PMOUSE_DEVICE_EXTENSION extension;
+    PMouseDeviceExtension extension;
     NTSTATUS status;
 
     AcquirePortLock();
@@ -49,7 +49,7 @@ Done:
 
 /* IOCTL_TOUCH_CLOSE_PORT: returns when the reader has stopped and the port is released.
  * PASSIVE_LEVEL; takes PortLock. */
-static NTSTATUS ClosePortRequest(PCONTROL_DEVICE_EXTENSION Control)
+static NTSTATUS ClosePortRequest(PControlDeviceExtension Control)
 {
     AcquirePortLock();
     if (Control->MouseExtension != NULL) {
@@ -72,17 +72,17 @@ static VOID SetSettings(const ULONG *Fields)
 
 NTSTATUS DispatchControlRequest(PDEVICE_OBJECT DeviceObject, PIRP Irp)
 {
-    PCONTROL_DEVICE_EXTENSION control = (PCONTROL_DEVICE_EXTENSION)DeviceObject->DeviceExtension;
+    PControlDeviceExtension control = (PControlDeviceExtension)DeviceObject->DeviceExtension;
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(Irp);
     ULONG inputLength = stack->Parameters.DeviceIoControl.InputBufferLength;
     ULONG outputLength = stack->Parameters.DeviceIoControl.OutputBufferLength;
     PVOID buffer = Irp->AssociatedIrp.SystemBuffer;
     ULONG_PTR information = 0;
     NTSTATUS status;
-    CALIBRATION_DATA calibration;
-    TAP_POINTER_SETTINGS settings;
+    CalibrationData calibration;
+    PointerSettings settings;
     TOUCH_BEEP_REQUEST beep;
-    RAW_SAMPLE sample;
+    RawSample sample;
     ULONG value;
 
     Irp->IoStatus.Information = 0;
@@ -105,7 +105,7 @@ NTSTATUS DispatchControlRequest(PDEVICE_OBJECT DeviceObject, PIRP Irp)
         break;
 
     case IOCTL_TOUCH_SET_CALIBRATION:
-        if (inputLength != sizeof(CALIBRATION_DATA) || buffer == NULL) {
+        if (inputLength != sizeof(CalibrationData) || buffer == NULL) {
             status = STATUS_INVALID_PARAMETER;
             break;
         }
@@ -115,7 +115,7 @@ NTSTATUS DispatchControlRequest(PDEVICE_OBJECT DeviceObject, PIRP Irp)
         break;
 
     case IOCTL_TOUCH_GET_RAW_SAMPLE:
-        if (outputLength != sizeof(RAW_SAMPLE) || buffer == NULL) {
+        if (outputLength != sizeof(RawSample) || buffer == NULL) {
             status = STATUS_INVALID_PARAMETER;
             break;
         }
@@ -123,12 +123,12 @@ NTSTATUS DispatchControlRequest(PDEVICE_OBJECT DeviceObject, PIRP Irp)
         sample.RawY = TapLoad(Globals.LastRawSample.RawY);
         sample.RawZ = TapLoad(Globals.LastRawSample.RawZ);
         RtlCopyMemory(buffer, &sample, sizeof(sample));
-        information = sizeof(RAW_SAMPLE);
+        information = sizeof(RawSample);
         status = STATUS_SUCCESS;
         break;
 
     case IOCTL_TOUCH_SET_SETTINGS:
-        if (inputLength != sizeof(TAP_POINTER_SETTINGS) || buffer == NULL) {
+        if (inputLength != sizeof(PointerSettings) || buffer == NULL) {
             status = STATUS_INVALID_PARAMETER;
             break;
         }

@@ -9,15 +9,15 @@
  */
 #include "TapDriver.h"
 
-static_assert(FIELD_OFFSET(MOUSE_DEVICE_EXTENSION, Self) == FIELD_OFFSET(CONTROL_DEVICE_EXTENSION, Self),
+static_assert(FIELD_OFFSET(MouseDeviceExtension, Self) == FIELD_OFFSET(ControlDeviceExtension, Self),
               "Self at the same place in both extensions");
-static_assert(FIELD_OFFSET(MOUSE_DEVICE_EXTENSION, IsMouseDevice) ==
-                  FIELD_OFFSET(CONTROL_DEVICE_EXTENSION, IsMouseDevice),
+static_assert(FIELD_OFFSET(MouseDeviceExtension, IsMouseDevice) ==
+                  FIELD_OFFSET(ControlDeviceExtension, IsMouseDevice),
               "IsMouseDevice at the same place in both extensions");
 
 static BOOLEAN IsMouseDevice(PDEVICE_OBJECT DeviceObject)
 {
-    return ((PMOUSE_DEVICE_EXTENSION)DeviceObject->DeviceExtension)->IsMouseDevice;
+    return ((PMouseDeviceExtension)DeviceObject->DeviceExtension)->IsMouseDevice;
 }
 
 NTSTATUS CompleteRequest(PIRP Irp, NTSTATUS Status, ULONG_PTR Information)
@@ -77,7 +77,7 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRI
 
 /* Gives a new mouse device its pair number and puts it on the list the arrival handler looks
  * that number up in. PASSIVE_LEVEL, PortLock held. */
-static VOID LinkLiveDevice(PMOUSE_DEVICE_EXTENSION Extension)
+static VOID LinkLiveDevice(PMouseDeviceExtension Extension)
 {
     Extension->PairNumber = ++Globals.LastPairNumber;
     Extension->NextLive = Globals.LiveDevices;
@@ -91,20 +91,20 @@ NTSTATUS NTAPI AddDevice(PDRIVER_OBJECT DriverObject, PDEVICE_OBJECT PhysicalDev
     NTSTATUS status;
     PDEVICE_OBJECT mouseDevice = NULL;
     PDEVICE_OBJECT controlDevice = NULL;
-    PMOUSE_DEVICE_EXTENSION extension;
-    PCONTROL_DEVICE_EXTENSION control;
+    PMouseDeviceExtension extension;
+    PControlDeviceExtension control;
     UNICODE_STRING deviceName;
     UNICODE_STRING linkName;
     BOOLEAN linked;
 
-    status = IoCreateDevice(DriverObject, sizeof(MOUSE_DEVICE_EXTENSION), NULL, FILE_DEVICE_MOUSE, 0, FALSE,
+    status = IoCreateDevice(DriverObject, sizeof(MouseDeviceExtension), NULL, FILE_DEVICE_MOUSE, 0, FALSE,
                             &mouseDevice);
     if (!NT_SUCCESS(status)) {
         return status;
     }
 
     RtlInitUnicodeString(&deviceName, TAP_LINE_DEVICE_NAME_W);
-    status = IoCreateDevice(DriverObject, sizeof(CONTROL_DEVICE_EXTENSION), &deviceName, FILE_DEVICE_UNKNOWN, 0,
+    status = IoCreateDevice(DriverObject, sizeof(ControlDeviceExtension), &deviceName, FILE_DEVICE_UNKNOWN, 0,
                             FALSE, &controlDevice);
     if (!NT_SUCCESS(status)) {
         IoDeleteDevice(mouseDevice);
@@ -115,8 +115,8 @@ NTSTATUS NTAPI AddDevice(PDRIVER_OBJECT DriverObject, PDEVICE_OBJECT PhysicalDev
     RtlInitUnicodeString(&linkName, TAP_LINE_LINK_NAME_W);
     linked = NT_SUCCESS(IoCreateSymbolicLink(&linkName, &deviceName));
 
-    extension = (PMOUSE_DEVICE_EXTENSION)mouseDevice->DeviceExtension;
-    control = (PCONTROL_DEVICE_EXTENSION)controlDevice->DeviceExtension;
+    extension = (PMouseDeviceExtension)mouseDevice->DeviceExtension;
+    control = (PControlDeviceExtension)controlDevice->DeviceExtension;
     RtlZeroMemory(extension, sizeof(*extension));
     RtlZeroMemory(control, sizeof(*control));
 
@@ -204,7 +204,7 @@ VOID NTAPI Unload(PDRIVER_OBJECT DriverObject)
 
 NTSTATUS NTAPI DispatchPassOn(PDEVICE_OBJECT DeviceObject, PIRP Irp)
 {
-    PMOUSE_DEVICE_EXTENSION extension = (PMOUSE_DEVICE_EXTENSION)DeviceObject->DeviceExtension;
+    PMouseDeviceExtension extension = (PMouseDeviceExtension)DeviceObject->DeviceExtension;
 
     if (!extension->IsMouseDevice) {
         return CompleteRequest(Irp, STATUS_SUCCESS, 0);
@@ -231,7 +231,7 @@ NTSTATUS NTAPI DispatchDeviceControl(PDEVICE_OBJECT DeviceObject, PIRP Irp)
 /* IOCTL_INTERNAL_MOUSE_CONNECT: the class driver hands over its device and service callback, once.
  * The device is stored before the callback is published, so the read path that finds the callback
  * set also finds the device. */
-static NTSTATUS ConnectClass(PMOUSE_DEVICE_EXTENSION Extension, PIO_STACK_LOCATION Stack)
+static NTSTATUS ConnectClass(PMouseDeviceExtension Extension, PIO_STACK_LOCATION Stack)
 {
     PCONNECT_DATA connectData;
 
@@ -248,7 +248,7 @@ static NTSTATUS ConnectClass(PMOUSE_DEVICE_EXTENSION Extension, PIO_STACK_LOCATI
 }
 
 /* IOCTL_MOUSE_QUERY_ATTRIBUTES: copies the attributes; from now on packets are reported. */
-static NTSTATUS QueryAttributes(PMOUSE_DEVICE_EXTENSION Extension, PIRP Irp, PIO_STACK_LOCATION Stack,
+static NTSTATUS QueryAttributes(PMouseDeviceExtension Extension, PIRP Irp, PIO_STACK_LOCATION Stack,
                                 PULONG_PTR Information)
 {
     if (Stack->Parameters.DeviceIoControl.OutputBufferLength < sizeof(MOUSE_ATTRIBUTES) ||
@@ -264,7 +264,7 @@ static NTSTATUS QueryAttributes(PMOUSE_DEVICE_EXTENSION Extension, PIRP Irp, PIO
 /* PASSIVE_LEVEL. The mouse class's requests are all completed here, none is passed on. */
 NTSTATUS NTAPI DispatchInternalDeviceControl(PDEVICE_OBJECT DeviceObject, PIRP Irp)
 {
-    PMOUSE_DEVICE_EXTENSION extension = (PMOUSE_DEVICE_EXTENSION)DeviceObject->DeviceExtension;
+    PMouseDeviceExtension extension = (PMouseDeviceExtension)DeviceObject->DeviceExtension;
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(Irp);
     ULONG_PTR information = 0;
     NTSTATUS status;

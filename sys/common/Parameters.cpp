@@ -56,7 +56,7 @@ NTSTATUS ReadParameters(VOID)
     HANDLE serviceKey = NULL;
     HANDLE parametersKey = NULL;
     PWSTR nameBuffer;
-    CALIBRATION_DATA calibration;
+    CalibrationData calibration;
     ULONG value;
     ULONG i;
 

@@ -9,9 +9,9 @@
 
 /* Takes a mouse device off the live list, so that an arrival notification that is still on its
  * way finds nothing to act on. PASSIVE_LEVEL, PortLock held. */
-static VOID UnlinkLiveDevice(PMOUSE_DEVICE_EXTENSION Extension)
+static VOID UnlinkLiveDevice(PMouseDeviceExtension Extension)
 {
-    PMOUSE_DEVICE_EXTENSION *link;
+    PMouseDeviceExtension *link;
 
     for (link = &Globals.LiveDevices; *link != NULL; link = &(*link)->NextLive) {
         if (*link == Extension) {
@@ -22,9 +22,9 @@ static VOID UnlinkLiveDevice(PMOUSE_DEVICE_EXTENSION Extension)
     }
 }
 
-VOID ReleasePairPort(PMOUSE_DEVICE_EXTENSION Extension)
+VOID ReleasePairPort(PMouseDeviceExtension Extension)
 {
-    PCONTROL_DEVICE_EXTENSION control = (PCONTROL_DEVICE_EXTENSION)Extension->ControlDevice->DeviceExtension;
+    PControlDeviceExtension control = (PControlDeviceExtension)Extension->ControlDevice->DeviceExtension;
 
     /* Unregistered without PortLock held: a notification in progress may be waiting for it. */
     if (Extension->InterfaceNotification != NULL) {
@@ -49,9 +49,9 @@ VOID ReleasePairPort(PMOUSE_DEVICE_EXTENSION Extension)
     ReleasePortLock();
 }
 
-VOID ReleasePairResources(PMOUSE_DEVICE_EXTENSION Extension)
+VOID ReleasePairResources(PMouseDeviceExtension Extension)
 {
-    PCONTROL_DEVICE_EXTENSION control = (PCONTROL_DEVICE_EXTENSION)Extension->ControlDevice->DeviceExtension;
+    PControlDeviceExtension control = (PControlDeviceExtension)Extension->ControlDevice->DeviceExtension;
 
     /* The stop has been acknowledged: no read is outstanding on ReadIrp. */
     if (Extension->ReadIrp != NULL) {
@@ -64,7 +64,7 @@ VOID ReleasePairResources(PMOUSE_DEVICE_EXTENSION Extension)
 }
 
 /* IRP_MN_REMOVE_DEVICE. PASSIVE_LEVEL. The IRP is passed on; the devices are gone on return. */
-static NTSTATUS RemoveDevice(PMOUSE_DEVICE_EXTENSION Extension, PIRP Irp)
+static NTSTATUS RemoveDevice(PMouseDeviceExtension Extension, PIRP Irp)
 {
     PDEVICE_OBJECT controlDevice = Extension->ControlDevice;
     PDEVICE_OBJECT lowerDevice = Extension->LowerDevice;
@@ -91,7 +91,7 @@ static NTSTATUS RemoveDevice(PMOUSE_DEVICE_EXTENSION Extension, PIRP Irp)
 /* IRP_MN_SURPRISE_REMOVAL: the outstanding read is cancelled without waiting for it; the removal
  * that follows completes the stop. PASSIVE_LEVEL; PortLock keeps ReadIrp from being freed under
  * the cancel. */
-static VOID CancelReadForSurpriseRemoval(PMOUSE_DEVICE_EXTENSION Extension)
+static VOID CancelReadForSurpriseRemoval(PMouseDeviceExtension Extension)
 {
     AcquirePortLock();
     if (Extension->Reading && Extension->ReadIrp != NULL) {
@@ -102,7 +102,7 @@ static VOID CancelReadForSurpriseRemoval(PMOUSE_DEVICE_EXTENSION Extension)
 
 NTSTATUS NTAPI DispatchPnp(PDEVICE_OBJECT DeviceObject, PIRP Irp)
 {
-    PMOUSE_DEVICE_EXTENSION extension = (PMOUSE_DEVICE_EXTENSION)DeviceObject->DeviceExtension;
+    PMouseDeviceExtension extension = (PMouseDeviceExtension)DeviceObject->DeviceExtension;
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(Irp);
 
     if (!extension->IsMouseDevice) {

@@ -12,7 +12,7 @@
 
 TAP_DRIVER_DATA Globals;
 
-VOID StoreCalibration(const CALIBRATION_DATA *Source)
+VOID StoreCalibration(const CalibrationData *Source)
 {
     TapStore(Globals.ActiveCalibration.RawXStart, Source->RawXStart);
     TapStore(Globals.ActiveCalibration.RawXEnd, Source->RawXEnd);
@@ -23,7 +23,7 @@ VOID StoreCalibration(const CALIBRATION_DATA *Source)
     TapStore(Globals.ActiveCalibration.ScreenHeight, Source->ScreenHeight);
 }
 
-VOID LoadCalibration(PCALIBRATION_DATA Copy)
+VOID LoadCalibration(PCalibrationData Copy)
 {
     Copy->RawXStart = (LONG)TapLoad(Globals.ActiveCalibration.RawXStart);
     Copy->RawXEnd = (LONG)TapLoad(Globals.ActiveCalibration.RawXEnd);
@@ -36,7 +36,7 @@ VOID LoadCalibration(PCALIBRATION_DATA Copy)
 
 VOID SetDefaultParameters(VOID)
 {
-    CALIBRATION_DATA calibration;
+    CalibrationData calibration;
 
     /* Other pairs' read paths may be running: one interlocked store per field. */
     TapStore(Globals.Settings.MouseMode, MODE_CLICK_AND_DRAG);
@@ -72,7 +72,7 @@ static VOID ClampAxis(PULONG Raw, ULONG Low, ULONG High)
     }
 }
 
-VOID ClampToCalibration(const CALIBRATION_DATA *Calibration, PULONG RawX, PULONG RawY)
+VOID ClampToCalibration(const CalibrationData *Calibration, PULONG RawX, PULONG RawY)
 {
     ULONG low;
     ULONG high;
@@ -96,7 +96,7 @@ static LONG ScaleAxis(LONG From, LONG To, LONG Start, LONG End, LONG Scale)
     return (LONG)(product / AbsoluteValue((LONGLONG)End - Start));
 }
 
-VOID MapToAbsolute(const CALIBRATION_DATA *Calibration, ULONG RawX, ULONG RawY, PMOUSE_INPUT_DATA InputData)
+VOID MapToAbsolute(const CalibrationData *Calibration, ULONG RawX, ULONG RawY, PMOUSE_INPUT_DATA InputData)
 {
     LONG a = Calibration->RawXStart / TAP_CALIBRATION_DIVISOR;
     LONG b = Calibration->RawXEnd / TAP_CALIBRATION_DIVISOR;
@@ -126,7 +126,7 @@ VOID MapToAbsolute(const CALIBRATION_DATA *Calibration, ULONG RawX, ULONG RawY, 
 /* Interactive hold: counts consecutive still packets and arms the right click when the user's
  * count is reached. A touch held still goes on producing a right click every InterActTime
  * packets. */
-static VOID HoldTest(PMOUSE_DEVICE_EXTENSION Extension)
+static VOID HoldTest(PMouseDeviceExtension Extension)
 {
     ULONG interActTime = TapLoad(Globals.Settings.InterActTime);
     ULONG stillCount;
@@ -142,7 +142,7 @@ static VOID HoldTest(PMOUSE_DEVICE_EXTENSION Extension)
     TapStore(Globals.StillCount, stillCount);
 }
 
-BOOLEAN ModeFilter(PMOUSE_DEVICE_EXTENSION Extension, PMOUSE_INPUT_DATA InputData,
+BOOLEAN ModeFilter(PMouseDeviceExtension Extension, PMOUSE_INPUT_DATA InputData,
                    const MOUSE_INPUT_DATA *LastReport)
 {
     BOOLEAN down = (InputData->ButtonFlags & MOUSE_LEFT_BUTTON_DOWN) != 0;
@@ -177,7 +177,7 @@ BOOLEAN ModeFilter(PMOUSE_DEVICE_EXTENSION Extension, PMOUSE_INPUT_DATA InputDat
     }
 }
 
-VOID DeliverReport(PMOUSE_DEVICE_EXTENSION Extension)
+VOID DeliverReport(PMouseDeviceExtension Extension)
 {
     KIRQL oldIrql;
     ULONG consumed = 0;
@@ -194,7 +194,7 @@ VOID DeliverReport(PMOUSE_DEVICE_EXTENSION Extension)
     KeLowerIrql(oldIrql);
 }
 
-VOID SignalBeep(PMOUSE_DEVICE_EXTENSION Extension)
+VOID SignalBeep(PMouseDeviceExtension Extension)
 {
     /* Without a beep thread nobody would ever answer the event. */
     if (Extension->BeepThread != NULL) {
@@ -208,7 +208,7 @@ static BOOLEAN BeepModeWants(ULONG BeepMode, ULONG ButtonFlags)
            (BeepMode == BEEP_ON_RELEASE && (ButtonFlags & MOUSE_LEFT_BUTTON_UP));
 }
 
-static VOID DeliverRightClick(PMOUSE_DEVICE_EXTENSION Extension)
+static VOID DeliverRightClick(PMouseDeviceExtension Extension)
 {
     static const USHORT sequence[] = TAP_LINE_RIGHT_CLICK_SEQUENCE;
     ULONG i;
@@ -220,7 +220,7 @@ static VOID DeliverRightClick(PMOUSE_DEVICE_EXTENSION Extension)
     TapStore(Globals.RightClickArmed, FALSE);
 }
 
-VOID ReportPacket(PMOUSE_DEVICE_EXTENSION Extension)
+VOID ReportPacket(PMouseDeviceExtension Extension)
 {
     PMOUSE_INPUT_DATA input = &Extension->InputData;
     BOOLEAN dragThenClick = TapLoad(Globals.Settings.MouseMode) == MODE_DRAG_THEN_CLICK;

@@ -8,7 +8,7 @@
  * passed on; at the control device, which is in no stack and expects none, it is completed. */
 NTSTATUS NTAPI DispatchPower(PDEVICE_OBJECT DeviceObject, PIRP Irp)
 {
-    PMOUSE_DEVICE_EXTENSION extension = (PMOUSE_DEVICE_EXTENSION)DeviceObject->DeviceExtension;
+    PMouseDeviceExtension extension = (PMouseDeviceExtension)DeviceObject->DeviceExtension;
 
     PoStartNextPowerIrp(Irp);
     if (!extension->IsMouseDevice) {

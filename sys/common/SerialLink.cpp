@@ -74,7 +74,7 @@ NTSTATUS SyncIoctl(BOOLEAN Internal, ULONG IoControlCode, PDEVICE_OBJECT Device,
     return ioStatus.Status;
 }
 
-NTSTATUS ConfigurePort(PMOUSE_DEVICE_EXTENSION Extension)
+NTSTATUS ConfigurePort(PMouseDeviceExtension Extension)
 {
     PDEVICE_OBJECT port = Extension->PortDevice;
     SERIAL_TIMEOUTS timeouts;
@@ -116,7 +116,7 @@ NTSTATUS ConfigurePort(PMOUSE_DEVICE_EXTENSION Extension)
     return SyncIoctl(FALSE, IOCTL_SERIAL_SET_BAUD_RATE, port, &baudRate, sizeof(baudRate), NULL, 0);
 }
 
-VOID RestorePortSettings(PMOUSE_DEVICE_EXTENSION Extension)
+VOID RestorePortSettings(PMouseDeviceExtension Extension)
 {
     PDEVICE_OBJECT port = Extension->PortDevice;
     NTSTATUS status;
@@ -171,7 +171,7 @@ static VOID FreePortName(PUNICODE_STRING PortName)
 /* Opens the named port into PortFileObject and PortDevice and configures it; a port that cannot
  * be configured is released again (its settings are not restored). Returns the status of the
  * open or of the failing configuration request. PASSIVE_LEVEL, PortLock held, no port open. */
-static NTSTATUS OpenAndConfigure(PMOUSE_DEVICE_EXTENSION Extension, PUNICODE_STRING PortName,
+static NTSTATUS OpenAndConfigure(PMouseDeviceExtension Extension, PUNICODE_STRING PortName,
                                  PBOOLEAN Opened)
 {
     PFILE_OBJECT fileObject;
@@ -193,7 +193,7 @@ static NTSTATUS OpenAndConfigure(PMOUSE_DEVICE_EXTENSION Extension, PUNICODE_STR
     return status;
 }
 
-VOID ReleasePort(PMOUSE_DEVICE_EXTENSION Extension)
+VOID ReleasePort(PMouseDeviceExtension Extension)
 {
     if (Extension->PortFileObject != NULL) {
         ObDereferenceObject(Extension->PortFileObject);
@@ -202,7 +202,7 @@ VOID ReleasePort(PMOUSE_DEVICE_EXTENSION Extension)
     Extension->PortDevice = NULL;
 }
 
-NTSTATUS OpenConfiguredPort(PMOUSE_DEVICE_EXTENSION Extension)
+NTSTATUS OpenConfiguredPort(PMouseDeviceExtension Extension)
 {
     ULONG port = TapLoad(Globals.Settings.Port);
     ULONG enable = TapLoad(Globals.Settings.Enable);
@@ -235,7 +235,7 @@ NTSTATUS OpenConfiguredPort(PMOUSE_DEVICE_EXTENSION Extension)
     return StartReader(Extension);
 }
 
-NTSTATUS OpenPortNumber(PMOUSE_DEVICE_EXTENSION Extension, ULONG Index)
+NTSTATUS OpenPortNumber(PMouseDeviceExtension Extension, ULONG Index)
 {
     UNICODE_STRING portName;
     BOOLEAN opened = TRUE;
@@ -267,7 +267,7 @@ NTSTATUS OpenPortNumber(PMOUSE_DEVICE_EXTENSION Extension, ULONG Index)
 NTSTATUS NTAPI PortArrival(PVOID NotificationStructure, PVOID Context)
 {
     PDEVICE_INTERFACE_CHANGE_NOTIFICATION notification = (PDEVICE_INTERFACE_CHANGE_NOTIFICATION)NotificationStructure;
-    PMOUSE_DEVICE_EXTENSION extension;
+    PMouseDeviceExtension extension;
 
     /* Which port arrived does not matter: any arrival is the moment to try the configured one. */
     if (!SameGuid(&notification->InterfaceClassGuid, &GUID_DEVINTERFACE_COMPORT) ||
@@ -290,7 +290,7 @@ NTSTATUS NTAPI PortArrival(PVOID NotificationStructure, PVOID Context)
     return STATUS_SUCCESS;
 }
 
-NTSTATUS RegisterPortArrivals(PDRIVER_OBJECT DriverObject, PMOUSE_DEVICE_EXTENSION Extension)
+NTSTATUS RegisterPortArrivals(PDRIVER_OBJECT DriverObject, PMouseDeviceExtension Extension)
 {
     return IoRegisterPlugPlayNotification(EventCategoryDeviceInterfaceChange,
                                           PNPNOTIFY_DEVICE_INTERFACE_INCLUDE_EXISTING_INTERFACES,
@@ -302,12 +302,12 @@ NTSTATUS RegisterPortArrivals(PDRIVER_OBJECT DriverObject, PMOUSE_DEVICE_EXTENSI
 
 /* Acknowledges the end of the reader to a stop that waits, or to the next one. Any IRQL <=
  * DISPATCH_LEVEL. The extension must not be touched after this by the read path. */
-static VOID AcknowledgeReaderEnd(PMOUSE_DEVICE_EXTENSION Extension)
+static VOID AcknowledgeReaderEnd(PMouseDeviceExtension Extension)
 {
     KeSetEvent(&Extension->ReadDoneEvent, IO_NO_INCREMENT, FALSE);
 }
 
-NTSTATUS StartReader(PMOUSE_DEVICE_EXTENSION Extension)
+NTSTATUS StartReader(PMouseDeviceExtension Extension)
 {
     if (Extension->ReadIrp == NULL) {
         Extension->ReadIrp = IoAllocateIrp(Extension->PortDevice->StackSize, FALSE);
@@ -319,7 +319,7 @@ NTSTATUS StartReader(PMOUSE_DEVICE_EXTENSION Extension)
     return RunReader(Extension);
 }
 
-NTSTATUS RunReader(PMOUSE_DEVICE_EXTENSION Extension)
+NTSTATUS RunReader(PMouseDeviceExtension Extension)
 {
     KIRQL irql;
     NTSTATUS status;
@@ -345,7 +345,7 @@ NTSTATUS RunReader(PMOUSE_DEVICE_EXTENSION Extension)
     return status;
 }
 
-NTSTATUS IssueReads(PMOUSE_DEVICE_EXTENSION Extension)
+NTSTATUS IssueReads(PMouseDeviceExtension Extension)
 {
     PIRP irp = Extension->ReadIrp;
     PIO_STACK_LOCATION next;
@@ -391,7 +391,7 @@ NTSTATUS IssueReads(PMOUSE_DEVICE_EXTENSION Extension)
 }
 
 /* Counts a read that brought no byte. TRUE when too many came in a row. */
-static BOOLEAN UnproductiveReadLimitReached(PMOUSE_DEVICE_EXTENSION Extension)
+static BOOLEAN UnproductiveReadLimitReached(PMouseDeviceExtension Extension)
 {
     Extension->UnproductiveReads++;
     return Extension->UnproductiveReads >= TAP_READ_RETRY_LIMIT;
@@ -399,7 +399,7 @@ static BOOLEAN UnproductiveReadLimitReached(PMOUSE_DEVICE_EXTENSION Extension)
 
 NTSTATUS NTAPI ReadComplete(PDEVICE_OBJECT DeviceObject, PIRP Irp, PVOID Context)
 {
-    PMOUSE_DEVICE_EXTENSION extension = (PMOUSE_DEVICE_EXTENSION)Context;
+    PMouseDeviceExtension extension = (PMouseDeviceExtension)Context;
     NTSTATUS status = Irp->IoStatus.Status;
     BOOLEAN ended = FALSE;
 
@@ -440,7 +440,7 @@ NTSTATUS NTAPI ReadComplete(PDEVICE_OBJECT DeviceObject, PIRP Irp, PVOID Context
 
 /* Cancels the read that may be outstanding and waits for the reader's acknowledgement. The
  * caller marked the reader stopped under ReadLock and found Reading set. PASSIVE_LEVEL. */
-static VOID WaitForReaderEnd(PMOUSE_DEVICE_EXTENSION Extension)
+static VOID WaitForReaderEnd(PMouseDeviceExtension Extension)
 {
     /* If no read is in the port driver right now, the cancel only marks ReadIrp; the loop that
      * would issue the next read sees the stop first. */
@@ -448,7 +448,7 @@ static VOID WaitForReaderEnd(PMOUSE_DEVICE_EXTENSION Extension)
     KeWaitForSingleObject(&Extension->ReadDoneEvent, Executive, KernelMode, FALSE, NULL);
 }
 
-VOID StopReader(PMOUSE_DEVICE_EXTENSION Extension)
+VOID StopReader(PMouseDeviceExtension Extension)
 {
     KIRQL irql;
     BOOLEAN wasReading;
@@ -463,7 +463,7 @@ VOID StopReader(PMOUSE_DEVICE_EXTENSION Extension)
     }
 }
 
-VOID StopReaderForRemoval(PMOUSE_DEVICE_EXTENSION Extension)
+VOID StopReaderForRemoval(PMouseDeviceExtension Extension)
 {
     KIRQL irql;
     BOOLEAN wasReading;
@@ -477,7 +477,7 @@ VOID StopReaderForRemoval(PMOUSE_DEVICE_EXTENSION Extension)
     }
 }
 
-NTSTATUS ClosePort(PMOUSE_DEVICE_EXTENSION Extension)
+NTSTATUS ClosePort(PMouseDeviceExtension Extension)
 {
     KIRQL irql;
     BOOLEAN wasReading;

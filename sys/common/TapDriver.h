@@ -52,7 +52,7 @@
 
 /* The mouse device: unnamed, attached on top of the touchscreen's physical device object; the
  * system's mouse class driver sits above it and receives every report. */
-typedef struct _MOUSE_DEVICE_EXTENSION {
+typedef struct _MouseDeviceExtension {
     PDEVICE_OBJECT Self;
     BOOLEAN IsMouseDevice;               /* TRUE here: shares its place with the control extension */
     PDEVICE_OBJECT LowerDevice;
@@ -82,24 +82,24 @@ typedef struct _MOUSE_DEVICE_EXTENSION {
     TAP_TOUCH_STATE Touch;               /* the line's decoder and contact state (TapLine.h) */
 
     /* Bookkeeping of the framework. */
-    struct _MOUSE_DEVICE_EXTENSION *NextLive; /* Globals.LiveDevices chain; under PortLock */
+    struct _MouseDeviceExtension *NextLive; /* Globals.LiveDevices chain; under PortLock */
     ULONG PairNumber;                    /* names the pair to the arrival handler; never reused */
     BOOLEAN ReadEnded;                   /* read path only: the last completion ended the reader */
     ULONG UnproductiveReads;             /* read path only: reads in a row that brought no byte */
-} MOUSE_DEVICE_EXTENSION, *PMOUSE_DEVICE_EXTENSION;
+} MouseDeviceExtension, *PMouseDeviceExtension;
 
 /* The control device: named, in no device stack; the tools send their control codes here. */
-typedef struct _CONTROL_DEVICE_EXTENSION {
+typedef struct _ControlDeviceExtension {
     PDEVICE_OBJECT Self;
     BOOLEAN IsMouseDevice;               /* FALSE here */
-    PMOUSE_DEVICE_EXTENSION MouseExtension; /* NULL once the pair is being removed; under PortLock */
+    PMouseDeviceExtension MouseExtension; /* NULL once the pair is being removed; under PortLock */
     PDEVICE_OBJECT BeepDevice;           /* \Device\Beep, referenced, opened on the first beep */
     LONG BeepThreadStop;                 /* TRUE ends the beep thread; interlocked: the thread reads it */
 
     /* Bookkeeping of the framework. */
     KMUTEX BeepLock;                     /* see the lock order above */
     BOOLEAN BeepClosed;                  /* removal released BeepDevice: no beep opens it again */
-} CONTROL_DEVICE_EXTENSION, *PCONTROL_DEVICE_EXTENSION;
+} ControlDeviceExtension, *PControlDeviceExtension;
 
 /* Records of the whole loaded driver, shared by every device pair it serves. The registry holds
  * their persistent copy; AddDevice reloads them and control codes replace them at any time.
@@ -111,15 +111,15 @@ typedef struct _CONTROL_DEVICE_EXTENSION {
  * replaced may combine old and new fields but never sees a torn one. */
 typedef struct _TAP_DRIVER_DATA {
     UNICODE_STRING ServiceRegistryPath;
-    TAP_POINTER_SETTINGS Settings;
-    CALIBRATION_DATA ActiveCalibration;
-    RAW_SAMPLE LastRawSample;            /* last valid packet, before clamping */
+    PointerSettings Settings;
+    CalibrationData ActiveCalibration;
+    RawSample LastRawSample;            /* last valid packet, before clamping */
     volatile LONG RightClickArmed;       /* the next delivered report becomes a right click */
     ULONG StillCount;                    /* consecutive still packets in MODE_INTERACTIVE_TOUCH */
 
     /* Bookkeeping of the framework. */
     KMUTEX PortLock;                     /* see the lock order above; initialised in DriverEntry */
-    PMOUSE_DEVICE_EXTENSION LiveDevices; /* mouse devices the arrival handler may act on */
+    PMouseDeviceExtension LiveDevices; /* mouse devices the arrival handler may act on */
     ULONG LastPairNumber;                /* under PortLock */
 } TAP_DRIVER_DATA;
 
@@ -131,7 +131,7 @@ extern TAP_DRIVER_DATA Globals;
 #define TapStore(Field, Value) ((VOID)InterlockedExchange((LONG volatile *)&(Field), (LONG)(Value)))
 
 /* The fields of a PointerSettings record as an array, in registry order. */
-#define TAP_SETTINGS_FIELD_COUNT (sizeof(TAP_POINTER_SETTINGS) / sizeof(ULONG))
+#define TAP_SETTINGS_FIELD_COUNT (sizeof(PointerSettings) / sizeof(ULONG))
 
 /* ---- Driver.cpp: entry, devices, dispatch, mouse-class requests ----------------------------- */
 
@@ -168,8 +168,8 @@ DRIVER_DISPATCH DispatchPnp;
  * its control device, stops the reader and gives the COM port back (settings restored).
  * ReleasePairResources frees ReadIrp, ends the beep thread and releases the beep device.
  * PASSIVE_LEVEL; they take PortLock and BeepLock. */
-VOID ReleasePairPort(PMOUSE_DEVICE_EXTENSION Extension);
-VOID ReleasePairResources(PMOUSE_DEVICE_EXTENSION Extension);
+VOID ReleasePairPort(PMouseDeviceExtension Extension);
+VOID ReleasePairResources(PMouseDeviceExtension Extension);
 
 /* ---- Power.cpp ------------------------------------------------------------------------------- */
 
@@ -197,43 +197,43 @@ DRIVER_NOTIFICATION_CALLBACK_ROUTINE PortArrival;
 /* Registers PortArrival for COM-port interfaces, those present included, with the pair's number
  * as the context. PASSIVE_LEVEL, PortLock not held (present ports may be reported from inside the
  * call). */
-NTSTATUS RegisterPortArrivals(PDRIVER_OBJECT DriverObject, PMOUSE_DEVICE_EXTENSION Extension);
+NTSTATUS RegisterPortArrivals(PDRIVER_OBJECT DriverObject, PMouseDeviceExtension Extension);
 
 /* Opens and configures the port named by Settings.Port when Enable allows it, and starts the
  * reader. PASSIVE_LEVEL, PortLock held. */
-NTSTATUS OpenConfiguredPort(PMOUSE_DEVICE_EXTENSION Extension);
+NTSTATUS OpenConfiguredPort(PMouseDeviceExtension Extension);
 
 /* Opens and configures COM(Index + 1) unless a port is open; TAP_STATUS_ALREADY_OPEN when a port
  * is open with its read IRP. Starts no reader. PASSIVE_LEVEL, PortLock held. */
-NTSTATUS OpenPortNumber(PMOUSE_DEVICE_EXTENSION Extension, ULONG Index);
+NTSTATUS OpenPortNumber(PMouseDeviceExtension Extension, ULONG Index);
 
 /* Stops the reader, frees ReadIrp and releases the port (settings stay). PASSIVE_LEVEL, PortLock
  * held. Returns STATUS_SUCCESS. */
-NTSTATUS ClosePort(PMOUSE_DEVICE_EXTENSION Extension);
+NTSTATUS ClosePort(PMouseDeviceExtension Extension);
 
 /* Saves the port's settings and sets 9600 (or the line's rate) 8N1, no time-outs, DTR and RTS.
  * PASSIVE_LEVEL; the port must be open. */
-NTSTATUS ConfigurePort(PMOUSE_DEVICE_EXTENSION Extension);
+NTSTATUS ConfigurePort(PMouseDeviceExtension Extension);
 
 /* Gives the port its saved settings back. PASSIVE_LEVEL. */
-VOID RestorePortSettings(PMOUSE_DEVICE_EXTENSION Extension);
+VOID RestorePortSettings(PMouseDeviceExtension Extension);
 
 /* Drops the reference that holds the port open. PASSIVE_LEVEL, PortLock held, no reader. */
-VOID ReleasePort(PMOUSE_DEVICE_EXTENSION Extension);
+VOID ReleasePort(PMouseDeviceExtension Extension);
 
 /* Allocates ReadIrp if needed and runs the reader. PASSIVE_LEVEL, PortLock held, port open. */
-NTSTATUS StartReader(PMOUSE_DEVICE_EXTENSION Extension);
+NTSTATUS StartReader(PMouseDeviceExtension Extension);
 
 /* Runs a reader whose ReadIrp is allocated: sets Reading and issues reads. STATUS_SUCCESS when
  * the reader runs (or ended at once on a stopped device); otherwise the reader has ended, Reading
  * is clear and the failing read's status is returned. PASSIVE_LEVEL, PortLock held. */
-NTSTATUS RunReader(PMOUSE_DEVICE_EXTENSION Extension);
+NTSTATUS RunReader(PMouseDeviceExtension Extension);
 
 /* Stops the reader for good (IRP_MN_STOP_DEVICE). PASSIVE_LEVEL, PortLock held. */
-VOID StopReader(PMOUSE_DEVICE_EXTENSION Extension);
+VOID StopReader(PMouseDeviceExtension Extension);
 
 /* Stops the reader for the device's removal. PASSIVE_LEVEL, PortLock held. */
-VOID StopReaderForRemoval(PMOUSE_DEVICE_EXTENSION Extension);
+VOID StopReaderForRemoval(PMouseDeviceExtension Extension);
 
 /* Issues one-byte reads until one stays outstanding; a read that completes inside the call is
  * followed by the next one from this loop, never from the completion routine. IRQL <=
@@ -241,7 +241,7 @@ VOID StopReaderForRemoval(PMOUSE_DEVICE_EXTENSION Extension);
  * status of the last call, STATUS_SUCCESS when it found the reader stopped, STATUS_UNSUCCESSFUL
  * when it found it removed or closed. ReadIrp belongs to the port driver while a read is
  * outstanding and to this driver otherwise. */
-NTSTATUS IssueReads(PMOUSE_DEVICE_EXTENSION Extension);
+NTSTATUS IssueReads(PMouseDeviceExtension Extension);
 
 /* Completion routine of ReadIrp. IRQL <= DISPATCH_LEVEL. Returns
  * STATUS_MORE_PROCESSING_REQUIRED: ReadIrp stays the driver's. */
@@ -254,20 +254,20 @@ NTSTATUS SyncIoctl(BOOLEAN Internal, ULONG IoControlCode, PDEVICE_OBJECT Device,
 /* ---- Beep.cpp -------------------------------------------------------------------------------- */
 
 /* Starts the pair's beep thread. PASSIVE_LEVEL. */
-NTSTATUS StartBeepThread(PMOUSE_DEVICE_EXTENSION Extension);
+NTSTATUS StartBeepThread(PMouseDeviceExtension Extension);
 
 /* Ends the pair's beep thread and waits until it has ended. PASSIVE_LEVEL. */
-VOID StopBeepThread(PMOUSE_DEVICE_EXTENSION Extension);
+VOID StopBeepThread(PMouseDeviceExtension Extension);
 
 /* The beep thread: one beep of the configured sound per wake-up. PASSIVE_LEVEL. */
 KSTART_ROUTINE BeepWorker;
 
 /* Opens \Device\Beep on first use and sends one IOCTL_BEEP_SET; returns when the beep driver has
  * completed it. PASSIVE_LEVEL; takes BeepLock. */
-NTSTATUS SendBeep(PCONTROL_DEVICE_EXTENSION Control, ULONG Frequency, ULONG Duration);
+NTSTATUS SendBeep(PControlDeviceExtension Control, ULONG Frequency, ULONG Duration);
 
 /* Releases BeepDevice for good. PASSIVE_LEVEL; takes BeepLock. */
-VOID CloseBeepDevice(PCONTROL_DEVICE_EXTENSION Control);
+VOID CloseBeepDevice(PControlDeviceExtension Control);
 
 /* ---- ControlDevice.cpp ----------------------------------------------------------------------- */
 
@@ -280,64 +280,64 @@ NTSTATUS DispatchControlRequest(PDEVICE_OBJECT DeviceObject, PIRP Irp);
 
 /* Copies a calibration record into ActiveCalibration, and ActiveCalibration out into a record,
  * one interlocked field at a time. Any IRQL. */
-VOID StoreCalibration(const CALIBRATION_DATA *Source);
-VOID LoadCalibration(PCALIBRATION_DATA Copy);
+VOID StoreCalibration(const CalibrationData *Source);
+VOID LoadCalibration(PCalibrationData Copy);
 
 /* Sets the parameter defaults: Settings MouseMode..Port (Enable untouched) and the calibration
  * that maps nothing (all raw fields 0, a 1024x768 screen). PASSIVE_LEVEL. */
 VOID SetDefaultParameters(VOID);
 
 /* Clamps a raw position into the calibrated raw range, each axis with its own bounds. */
-VOID ClampToCalibration(const CALIBRATION_DATA *Calibration, PULONG RawX, PULONG RawY);
+VOID ClampToCalibration(const CalibrationData *Calibration, PULONG RawX, PULONG RawY);
 
 /* Maps a (clamped) raw position to LastX/LastY in 0..65535; a coordinate whose two calibration
  * values are equal keeps its value. */
-VOID MapToAbsolute(const CALIBRATION_DATA *Calibration, ULONG RawX, ULONG RawY, PMOUSE_INPUT_DATA InputData);
+VOID MapToAbsolute(const CalibrationData *Calibration, ULONG RawX, ULONG RawY, PMOUSE_INPUT_DATA InputData);
 
 /* TRUE when the packet in InputData is to be reported under the current mouse mode; may rewrite
  * InputData and arm the right click (interactive hold). */
-BOOLEAN ModeFilter(PMOUSE_DEVICE_EXTENSION Extension, PMOUSE_INPUT_DATA InputData,
+BOOLEAN ModeFilter(PMouseDeviceExtension Extension, PMOUSE_INPUT_DATA InputData,
                    const MOUSE_INPUT_DATA *LastReport);
 
 /* The report step after a valid packet: mode filter, right click, delivery, beep request, and
  * the clearing of the button flags for the next packet. */
-VOID ReportPacket(PMOUSE_DEVICE_EXTENSION Extension);
+VOID ReportPacket(PMouseDeviceExtension Extension);
 
 /* Hands InputData to the mouse class service as one record, at DISPATCH_LEVEL. */
-VOID DeliverReport(PMOUSE_DEVICE_EXTENSION Extension);
+VOID DeliverReport(PMouseDeviceExtension Extension);
 
 /* Asks the beep thread for one beep; never waits. */
-VOID SignalBeep(PMOUSE_DEVICE_EXTENSION Extension);
+VOID SignalBeep(PMouseDeviceExtension Extension);
 
 /* ---- Line hooks: implemented in each line's folder ------------------------------------------ */
 
 /* Sets the line's touch state of a new, zero-filled mouse device extension. PASSIVE_LEVEL. */
-VOID TapLineInitialize(PMOUSE_DEVICE_EXTENSION Extension);
+VOID TapLineInitialize(PMouseDeviceExtension Extension);
 
 /* Feeds one received byte to the line's packet decoder. TRUE when it completed a packet that the
  * report step is to handle. IRQL <= DISPATCH_LEVEL. */
-BOOLEAN TapLineDecodeByte(PMOUSE_DEVICE_EXTENSION Extension, UCHAR Byte);
+BOOLEAN TapLineDecodeByte(PMouseDeviceExtension Extension, UCHAR Byte);
 
 /* Runs after every byte read with success, whatever the decoder said: the line remembers the
  * positions of the packet just decoded as the previous packet. IRQL <= DISPATCH_LEVEL. */
-VOID TapLineAfterByte(PMOUSE_DEVICE_EXTENSION Extension);
+VOID TapLineAfterByte(PMouseDeviceExtension Extension);
 
 /* TRUE when the pointer contact moved less than the line's still tolerance on both axes since the
  * previous packet (the interactive hold counts such packets). */
-BOOLEAN TapLineIsStillStep(PMOUSE_DEVICE_EXTENSION Extension);
+BOOLEAN TapLineIsStillStep(PMouseDeviceExtension Extension);
 
 /* The baud rate the port is configured with. PASSIVE_LEVEL. */
 ULONG TapLineBaudRate(VOID);
 
 /* COM-port arrival outcomes: the configured port could not be opened or configured; a reader is
  * about to start on it. PASSIVE_LEVEL, PortLock held. */
-VOID TapLinePortOpenFailed(PMOUSE_DEVICE_EXTENSION Extension);
-VOID TapLineReaderStarting(PMOUSE_DEVICE_EXTENSION Extension);
+VOID TapLinePortOpenFailed(PMouseDeviceExtension Extension);
+VOID TapLineReaderStarting(PMouseDeviceExtension Extension);
 
 /* A control code the framework does not handle itself (the data-mode codes among them). Returns
  * the request's status and sets *Information; STATUS_INVALID_DEVICE_REQUEST for a code the line
  * does not know either. The framework completes the request. PASSIVE_LEVEL. */
-NTSTATUS TapLineControlRequest(PCONTROL_DEVICE_EXTENSION Control, PIRP Irp, PIO_STACK_LOCATION Stack,
+NTSTATUS TapLineControlRequest(PControlDeviceExtension Control, PIRP Irp, PIO_STACK_LOCATION Stack,
                                PULONG_PTR Information);
 
 #endif /* TAP_DRIVER_H */

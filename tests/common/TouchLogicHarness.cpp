@@ -33,7 +33,7 @@ std::ostream &operator<<(std::ostream &out, const Report &report)
 }
 
 TouchLogicHarness::TouchLogicHarness()
-    : extension_(static_cast<MOUSE_DEVICE_EXTENSION *>(std::calloc(1, sizeof(MOUSE_DEVICE_EXTENSION))))
+    : extension_(static_cast<MouseDeviceExtension *>(std::calloc(1, sizeof(MouseDeviceExtension))))
 {
     RtlZeroMemory(&Globals, sizeof(Globals));
     SetDefaultParameters();

@@ -39,9 +39,9 @@ public:
     std::vector<Report> TakeReports();
     int TakeBeeps();
 
-    MOUSE_DEVICE_EXTENSION &Extension() { return *extension_; }
+    MouseDeviceExtension &Extension() { return *extension_; }
 
 private:
     tapkernel::Kernel kernel_; // events and IRQL of the kernel stand-in
-    MOUSE_DEVICE_EXTENSION *extension_;
+    MouseDeviceExtension *extension_;
 };

@@ -12,7 +12,7 @@ constexpr USHORT kRightUp = MOUSE_RIGHT_BUTTON_UP;
 constexpr USHORT kAbs = MOUSE_MOVE_ABSOLUTE;
 
 // Maps one raw position with a fresh report record and returns LastX, LastY.
-std::pair<LONG, LONG> Map(const CALIBRATION_DATA &calibration, ULONG rawX, ULONG rawY, LONG startX = -1,
+std::pair<LONG, LONG> Map(const CalibrationData &calibration, ULONG rawX, ULONG rawY, LONG startX = -1,
                           LONG startY = -1)
 {
     MOUSE_INPUT_DATA input = {};
@@ -25,7 +25,7 @@ std::pair<LONG, LONG> Map(const CALIBRATION_DATA &calibration, ULONG rawX, ULONG
 
 TEST(CalibrationMapping, StraightAxesWithClamping)
 {
-    CALIBRATION_DATA calibration = {75000, 325000, 75000, 325000, 0, 1024, 768};
+    CalibrationData calibration = {75000, 325000, 75000, 325000, 0, 1024, 768};
     EXPECT_EQ(Map(calibration, 2000, 1000), std::make_pair(32767, 6553));
     EXPECT_EQ(Map(calibration, 500, 750).first, 0);      // clamped up to 750
     EXPECT_EQ(Map(calibration, 4000, 750).first, 65535); // clamped down to 3250
@@ -34,14 +34,14 @@ TEST(CalibrationMapping, StraightAxesWithClamping)
 
 TEST(CalibrationMapping, SwappedAxes)
 {
-    CALIBRATION_DATA calibration = {325000, 75000, 75000, 325000, 1, 1024, 768};
+    CalibrationData calibration = {325000, 75000, 75000, 325000, 1, 1024, 768};
     EXPECT_EQ(Map(calibration, 1000, 2000), std::make_pair(32767, 6553));
     // Orientation 3 is the same as 1, and 2 the same as 0.
-    CALIBRATION_DATA three = calibration;
+    CalibrationData three = calibration;
     three.Orientation = 3;
     EXPECT_EQ(Map(three, 1000, 2000), Map(calibration, 1000, 2000));
-    CALIBRATION_DATA zero = {75000, 325000, 75000, 325000, 0, 1024, 768};
-    CALIBRATION_DATA two = zero;
+    CalibrationData zero = {75000, 325000, 75000, 325000, 0, 1024, 768};
+    CalibrationData two = zero;
     two.Orientation = 2;
     EXPECT_EQ(Map(two, 1234, 2345), Map(zero, 1234, 2345));
 }
@@ -49,7 +49,7 @@ TEST(CalibrationMapping, SwappedAxes)
 TEST(CalibrationMapping, ReversedRawAxisRunsTheOtherWay)
 {
     // Start larger than End: raw 3250 is the left edge, 750 the right edge.
-    CALIBRATION_DATA calibration = {325000, 75000, 75000, 325000, 0, 1024, 768};
+    CalibrationData calibration = {325000, 75000, 75000, 325000, 0, 1024, 768};
     EXPECT_EQ(Map(calibration, 3250, 750).first, 0);
     EXPECT_EQ(Map(calibration, 750, 750).first, 65535);
     EXPECT_EQ(Map(calibration, 5000, 750).first, 0); // clamped to 3250
@@ -57,26 +57,26 @@ TEST(CalibrationMapping, ReversedRawAxisRunsTheOtherWay)
 
 TEST(CalibrationMapping, DegenerateAxisKeepsItsCoordinate)
 {
-    CALIBRATION_DATA flatX = {100000, 100000, 75000, 325000, 0, 1024, 768};
+    CalibrationData flatX = {100000, 100000, 75000, 325000, 0, 1024, 768};
     EXPECT_EQ(Map(flatX, 2000, 3250, 1234, 99), std::make_pair(1234, 65535));
     // The installer's all-zero record maps every touch to 0,0 (from a report record at 0,0).
-    CALIBRATION_DATA zeros = {0, 0, 0, 0, 0, 1024, 768};
+    CalibrationData zeros = {0, 0, 0, 0, 0, 1024, 768};
     EXPECT_EQ(Map(zeros, 2000, 3000, 0, 0), std::make_pair(0, 0));
 }
 
 TEST(CalibrationMapping, DivisionByHundredTruncatesTowardZero)
 {
     // 75099 / 100 = 750 and 325099 / 100 = 3250: the same bounds as 75000..325000.
-    CALIBRATION_DATA calibration = {75099, 325099, 75099, 325099, 0, 1024, 768};
+    CalibrationData calibration = {75099, 325099, 75099, 325099, 0, 1024, 768};
     EXPECT_EQ(Map(calibration, 2000, 1000), std::make_pair(32767, 6553));
 }
 
 TEST(CalibrationMapping, WideSpanMapsExactly)
 {
     // A span of 65535 raw units: (raw - start) * 65535 exceeds 32 bits, the result must not.
-    CALIBRATION_DATA calibration = {0, 6553500, 0, 6553500, 0, 1024, 768};
+    CalibrationData calibration = {0, 6553500, 0, 6553500, 0, 1024, 768};
     EXPECT_EQ(Map(calibration, 40000, 65535), std::make_pair(40000, 65535));
-    CALIBRATION_DATA swapped = {6553500, 0, 0, 6553500, 1, 1024, 768};
+    CalibrationData swapped = {6553500, 0, 0, 6553500, 1, 1024, 768};
     EXPECT_EQ(Map(swapped, 40000, 50000), std::make_pair(50000, 40000));
 }
 
@@ -84,7 +84,7 @@ TEST(CalibrationMapping, BoundsAreOrderedAsUnsignedNumbers)
 {
     // A negative start is a huge unsigned bound: the range becomes 1000..0xFFFFFFFF, so a raw
     // value below 1000 is raised to 1000, the far end of the signed span.
-    CALIBRATION_DATA calibration = {-100, 100000, 75000, 325000, 0, 1024, 768};
+    CalibrationData calibration = {-100, 100000, 75000, 325000, 0, 1024, 768};
     EXPECT_EQ(Map(calibration, 500, 750).first, 65535);
 }
 
@@ -279,9 +279,9 @@ TEST(ParameterDefaults, DefaultsLeaveEnableAlone)
     RtlZeroMemory(&Globals, sizeof(Globals));
     Globals.Settings.Enable = 1;
     SetDefaultParameters();
-    const MONO_POINTER_SETTINGS expected = {2, 30, 0, 0, 0, 0, 1, 1};
+    const MonoPointerSettings expected = {2, 30, 0, 0, 0, 0, 1, 1};
     EXPECT_EQ(0, memcmp(&Globals.Settings, &expected, sizeof(expected)));
-    const CALIBRATION_DATA calibration = {0, 0, 0, 0, 0, 1024, 768};
+    const CalibrationData calibration = {0, 0, 0, 0, 0, 1024, 768};
     EXPECT_EQ(0, memcmp(&Globals.ActiveCalibration, &calibration, sizeof(calibration)));
 }
 

@@ -11,22 +11,22 @@ namespace {
 using tapmachine::kMultiTouchDown;
 using tapmachine::kMultiTouchTouching;
 
-CONTACT_FRAME FrameWithCount(uint8_t count)
+ContactFrame FrameWithCount(uint8_t count)
 {
-    CONTACT_FRAME frame{};
+    ContactFrame frame{};
     frame.ContactCount = count;
     return frame;
 }
 
-std::vector<uint8_t> Bytes(const CONTACT_FRAME &frame)
+std::vector<uint8_t> Bytes(const ContactFrame &frame)
 {
     const auto *bytes = reinterpret_cast<const uint8_t *>(&frame);
     return std::vector<uint8_t>(bytes, bytes + sizeof frame);
 }
 
-POLY_POINTER_SETTINGS DefaultSettings()
+PolyPointerSettings DefaultSettings()
 {
-    POLY_POINTER_SETTINGS settings{};
+    PolyPointerSettings settings{};
     settings.MouseMode = MODE_CLICK_AND_DRAG;
     settings.Port = 1;
     settings.BaudRate = 9600;
@@ -163,7 +163,7 @@ TEST_F(ControlCodeTest, BaudRateWithoutAnOpenPortIsRefused)
 
 TEST_F(ControlCodeTest, SettingsTakeThirtySixBytesAndIgnoreEnable)
 {
-    POLY_POINTER_SETTINGS settings = DefaultSettings();
+    PolyPointerSettings settings = DefaultSettings();
     EXPECT_EQ(Control(IOCTL_TOUCH_SET_SETTINGS, &settings, 32, 0).status, STATUS_INVALID_PARAMETER);
     EXPECT_EQ(Control(IOCTL_TOUCH_SET_SETTINGS, &settings, 0, 0).status, STATUS_INVALID_PARAMETER);
 
@@ -200,10 +200,10 @@ TEST_F(ControlCodeTest, RawSampleIsTheFirstContactUnclampedWithRawZZero)
 {
     // Contact 1 beyond the calibrated range on both axes; contact 2 elsewhere.
     Feed(Packet(kMultiTouchDown, {5000, 6000, 0}, {100, 200, 1}));
-    Reply reply = Control(IOCTL_TOUCH_GET_RAW_SAMPLE, nullptr, 0, sizeof(RAW_SAMPLE));
+    Reply reply = Control(IOCTL_TOUCH_GET_RAW_SAMPLE, nullptr, 0, sizeof(RawSample));
     ASSERT_EQ(reply.status, STATUS_SUCCESS);
-    EXPECT_EQ(reply.information, sizeof(RAW_SAMPLE));
-    RAW_SAMPLE sample = reply.As<RAW_SAMPLE>();
+    EXPECT_EQ(reply.information, sizeof(RawSample));
+    RawSample sample = reply.As<RawSample>();
     EXPECT_EQ(sample.RawX, 5000u);
     EXPECT_EQ(sample.RawY, 6000u);
     EXPECT_EQ(sample.RawZ, 0u);

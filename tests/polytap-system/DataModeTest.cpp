@@ -15,7 +15,7 @@ struct Slot {
     int32_t y;
 };
 
-void ExpectFrame(const CONTACT_FRAME &frame, uint8_t count, Slot first, Slot second)
+void ExpectFrame(const ContactFrame &frame, uint8_t count, Slot first, Slot second)
 {
     EXPECT_EQ(frame.ContactCount, count);
     EXPECT_EQ(frame.Contact1State, first.state);

@@ -83,7 +83,7 @@ private:
             return;
         }
         while (!stop_.load()) {
-            CONTACT_FRAME frame{};
+            ContactFrame frame{};
             ULONG_PTR information = 0;
             NTSTATUS status =
                 kernel.DeviceIoControl(file, IOCTL_TOUCH_GET_CONTACT_FRAME, nullptr, 0, &frame, sizeof frame, &information);

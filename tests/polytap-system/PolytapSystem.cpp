@@ -4,9 +4,9 @@
 
 namespace polytaptest {
 
-CALIBRATION_DATA PixelCalibration()
+CalibrationData PixelCalibration()
 {
-    return CALIBRATION_DATA{0, 1024 * 100, 0, 768 * 100, 0, 1024, 768};
+    return CalibrationData{0, 1024 * 100, 0, 768 * 100, 0, 1024, 768};
 }
 
 int32_t AbsoluteX(uint32_t rawX)
@@ -79,7 +79,7 @@ void PolytapMachine::SetParameter(const char16_t *name, uint32_t value)
     machine.SetDword(kPolytapParameters, name, value);
 }
 
-void PolytapMachine::SetCalibration(const CALIBRATION_DATA &calibration)
+void PolytapMachine::SetCalibration(const CalibrationData &calibration)
 {
     std::vector<uint8_t> data(sizeof calibration);
     std::memcpy(data.data(), &calibration, sizeof calibration);
@@ -120,19 +120,19 @@ tapkernel::DriverModule *PolytapMachine::Module()
     return mouse ? tapkernel::Kernel::Current().ModuleOf(mouse->DriverObject) : nullptr;
 }
 
-CONTACT_FRAME PolytapMachine::TakeFrame()
+ContactFrame PolytapMachine::TakeFrame()
 {
-    Reply reply = Control(IOCTL_TOUCH_GET_CONTACT_FRAME, nullptr, 0, sizeof(CONTACT_FRAME));
+    Reply reply = Control(IOCTL_TOUCH_GET_CONTACT_FRAME, nullptr, 0, sizeof(ContactFrame));
     EXPECT_EQ(reply.status, STATUS_SUCCESS);
-    EXPECT_EQ(reply.information, sizeof(CONTACT_FRAME));
-    return reply.As<CONTACT_FRAME>();
+    EXPECT_EQ(reply.information, sizeof(ContactFrame));
+    return reply.As<ContactFrame>();
 }
 
-std::vector<CONTACT_FRAME> PolytapMachine::TakeFrames()
+std::vector<ContactFrame> PolytapMachine::TakeFrames()
 {
-    std::vector<CONTACT_FRAME> frames;
+    std::vector<ContactFrame> frames;
     for (int i = 0; i < 100; ++i) {
-        CONTACT_FRAME frame = TakeFrame();
+        ContactFrame frame = TakeFrame();
         if (frame.ContactCount == CONTACT_COUNT_NONE_QUEUED || frame.ContactCount == CONTACT_COUNT_DATA_MODE_OFF ||
             frame.ContactCount == CONTACT_COUNT_NO_PORT) {
             break;

@@ -33,7 +33,7 @@ inline const std::u16string kMonotapLink = u"\\??\\MonotapSymLnk1";
 
 // A calibration of one raw unit per pixel on a 1024x768 screen: a contact frame's pixel position
 // is the raw position itself, and the cursor's absolute X is raw X * 65535 / 1024.
-CALIBRATION_DATA PixelCalibration();
+CalibrationData PixelCalibration();
 
 // The absolute coordinate (0..65535) the pixel calibration maps a raw value to.
 int32_t AbsoluteX(uint32_t rawX);
@@ -73,7 +73,7 @@ protected:
     explicit PolytapMachine(std::vector<unsigned> comPorts = {1}, tapmachine::MachineOptions options = {});
 
     void SetParameter(const char16_t *name, uint32_t value);
-    void SetCalibration(const CALIBRATION_DATA &calibration);
+    void SetCalibration(const CalibrationData &calibration);
     // The value as the registry holds it, when it is a REG_DWORD.
     std::optional<uint32_t> ParameterDword(const char16_t *name);
 
@@ -90,15 +90,15 @@ protected:
     }
     Reply Control(ULONG code) { return Control(code, nullptr, 0, 0); }
     Reply ControlValue(ULONG code, ULONG value) { return Control(code, &value, sizeof value, 0); }
-    NTSTATUS SetSettings(const POLY_POINTER_SETTINGS &settings)
+    NTSTATUS SetSettings(const PolyPointerSettings &settings)
     {
         return Control(IOCTL_TOUCH_SET_SETTINGS, &settings, sizeof settings, 0).status;
     }
 
     // One IOCTL_TOUCH_GET_CONTACT_FRAME reply (expected to succeed).
-    CONTACT_FRAME TakeFrame();
+    ContactFrame TakeFrame();
     // Frames until the reply says none is waiting.
-    std::vector<CONTACT_FRAME> TakeFrames();
+    std::vector<ContactFrame> TakeFrames();
 
     // Bytes down COM<port>'s line at the line speed the port is set to; then every byte arrives
     // and is handled.

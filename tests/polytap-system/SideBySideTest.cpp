@@ -8,10 +8,10 @@ namespace {
 
 using tapmachine::MouseRecord;
 
-CALIBRATION_DATA HalfScaleCalibration()
+CalibrationData HalfScaleCalibration()
 {
     // Two raw units per pixel: raw 2048 is the right edge.
-    return CALIBRATION_DATA{0, 2048 * 100, 0, 1536 * 100, 0, 1024, 768};
+    return CalibrationData{0, 2048 * 100, 0, 1536 * 100, 0, 1024, 768};
 }
 
 class SideBySideTest : public PolytapMachine {
@@ -24,7 +24,7 @@ protected:
         monotapNode = machine.CreateRootDevice(u"*Monotap", u"Monotap");
         machine.SetDword(kMonotapParameters, u"Port", 1);
         machine.SetDword(kMonotapParameters, u"Enable", 1);
-        CALIBRATION_DATA calibration = PixelCalibration();
+        CalibrationData calibration = PixelCalibration();
         std::vector<uint8_t> data(sizeof calibration);
         std::memcpy(data.data(), &calibration, sizeof calibration);
         machine.SetValue(kMonotapParameters, u"Calibration", REG_BINARY, data);
@@ -60,10 +60,10 @@ protected:
         return TakeRecords();
     }
 
-    RAW_SAMPLE RawSample(const std::u16string &link)
+    RawSample ReadRawSample(const std::u16string &link)
     {
-        return ControlRequest(machine, link, IOCTL_TOUCH_GET_RAW_SAMPLE, nullptr, 0, sizeof(RAW_SAMPLE))
-            .As<RAW_SAMPLE>();
+        return ControlRequest(machine, link, IOCTL_TOUCH_GET_RAW_SAMPLE, nullptr, 0, sizeof(RawSample))
+            .As<RawSample>();
     }
 
     std::u16string monotapNode;
@@ -84,7 +84,7 @@ TEST_F(SideBySideTest, EachDriverHasItsControlDeviceAndItsPort)
     // Only the multi-touch driver knows the probe and takes 36-byte settings.
     EXPECT_EQ(Monotap(IOCTL_TOUCH_PROBE, nullptr, 0, 4).status, STATUS_INVALID_DEVICE_REQUEST);
     EXPECT_EQ(Control(IOCTL_TOUCH_PROBE, nullptr, 0, 4).status, STATUS_SUCCESS);
-    POLY_POINTER_SETTINGS settings{};
+    PolyPointerSettings settings{};
     settings.MouseMode = MODE_CLICK_AND_DRAG;
     settings.Port = 2;
     settings.BaudRate = 9600;
@@ -94,7 +94,7 @@ TEST_F(SideBySideTest, EachDriverHasItsControlDeviceAndItsPort)
 
 TEST_F(SideBySideTest, CalibrationSentToOneLeavesTheOtherAlone)
 {
-    CALIBRATION_DATA half = HalfScaleCalibration();
+    CalibrationData half = HalfScaleCalibration();
     ASSERT_EQ(Control(IOCTL_TOUCH_SET_CALIBRATION, &half, sizeof half, 0).status, STATUS_SUCCESS);
 
     auto single = SingleTouchTap(512, 384);
@@ -109,7 +109,7 @@ TEST_F(SideBySideTest, CalibrationSentToOneLeavesTheOtherAlone)
 
     // And the other way round.
     ASSERT_EQ(Monotap(IOCTL_TOUCH_SET_CALIBRATION, &half, sizeof half, 0).status, STATUS_SUCCESS);
-    CALIBRATION_DATA pixel = PixelCalibration();
+    CalibrationData pixel = PixelCalibration();
     ASSERT_EQ(Control(IOCTL_TOUCH_SET_CALIBRATION, &pixel, sizeof pixel, 0).status, STATUS_SUCCESS);
     EXPECT_EQ(SingleTouchTap(1024, 768)[0].lastX, 32767);
     EXPECT_EQ(MultiTouchTap(512, 384)[0].lastX, AbsoluteX(512));
@@ -119,7 +119,7 @@ TEST_F(SideBySideTest, SettingsRawSamplesAndRightClickAreEachDriversOwn)
 {
     // Point and Click in Monotap reports only the touch and the lift; Polytap stays in Click and
     // Drag and reports every packet.
-    MONO_POINTER_SETTINGS mono{};
+    MonoPointerSettings mono{};
     mono.MouseMode = MODE_POINT_AND_CLICK;
     mono.Port = 1;
     mono.Enable = 1;
@@ -138,8 +138,8 @@ TEST_F(SideBySideTest, SettingsRawSamplesAndRightClickAreEachDriversOwn)
 
     SingleTouchTap(700, 600);
     MultiTouchTap(300, 200);
-    RAW_SAMPLE single = RawSample(kMonotapLink);
-    RAW_SAMPLE multi = RawSample(kPolytapLink);
+    RawSample single = ReadRawSample(kMonotapLink);
+    RawSample multi = ReadRawSample(kPolytapLink);
     EXPECT_EQ(single.RawX, 700u);
     EXPECT_EQ(single.RawY, 600u);
     EXPECT_EQ(multi.RawX, 300u);

@@ -8,9 +8,9 @@ namespace {
 using Frames = std::vector<std::string>;
 
 // xs 100, xe 4000, ys 200, ye 3800 on a 1024 x 768 screen.
-const CALIBRATION_DATA kCalibration = {10000, 400000, 20000, 380000, 0, 1024, 768};
+const CalibrationData kCalibration = {10000, 400000, 20000, 380000, 0, 1024, 768};
 
-std::pair<LONG, LONG> Pixel(const CALIBRATION_DATA &calibration, ULONG rawX, ULONG rawY)
+std::pair<LONG, LONG> Pixel(const CalibrationData &calibration, ULONG rawX, ULONG rawY)
 {
     LONG x = 0;
     LONG y = 0;
@@ -22,7 +22,7 @@ TEST(PixelMapping, ExamplesInBothOrientations)
 {
     EXPECT_EQ(Pixel(kCalibration, 2050, 2000), std::make_pair(512, 384));
     EXPECT_EQ(Pixel(kCalibration, 1000, 2000), std::make_pair(236, 384));
-    CALIBRATION_DATA swapped = kCalibration;
+    CalibrationData swapped = kCalibration;
     swapped.Orientation = 1;
     EXPECT_EQ(Pixel(swapped, 1000, 2000), std::make_pair(512, 590));
 }
@@ -35,7 +35,7 @@ TEST(PixelMapping, CalibratedMaximumReachesTheScreenSize)
 
 TEST(PixelMapping, DegenerateCalibrationLeavesThePositionAlone)
 {
-    CALIBRATION_DATA flat = kCalibration;
+    CalibrationData flat = kCalibration;
     flat.RawYEnd = flat.RawYStart;
     EXPECT_EQ(Pixel(flat, 2050, 2000), std::make_pair(0, 0));
 }
@@ -43,7 +43,7 @@ TEST(PixelMapping, DegenerateCalibrationLeavesThePositionAlone)
 TEST(PixelMapping, LargeScreenAndSpanDoNotOverflow)
 {
     // A span of 65535 raw units on a 100000-pixel-wide screen: the products pass 32 bits.
-    CALIBRATION_DATA wide = {0, 6553500, 0, 6553500, 0, 100000, 100000};
+    CalibrationData wide = {0, 6553500, 0, 6553500, 0, 100000, 100000};
     EXPECT_EQ(Pixel(wide, 65535, 32768), std::make_pair(100000, 50000));
 }
 
@@ -125,7 +125,7 @@ TEST_F(ContactFramesTest, DataModeOffQueuesNothingAndSaysSo)
 {
     StopDataMode(&harness.Extension());
     harness.Packet(kDownBit, {{2050, 2000, 0}});
-    CONTACT_FRAME reply;
+    ContactFrame reply;
     ReplyContactFrame(&harness.Extension(), &reply);
     EXPECT_EQ(Describe(reply), "count=254 c1=0,0,0,0 c2=0,0,0,0");
     EXPECT_EQ(harness.TakeReports().size(), 1u) << "the cursor still moves";
@@ -134,7 +134,7 @@ TEST_F(ContactFramesTest, DataModeOffQueuesNothingAndSaysSo)
 TEST_F(ContactFramesTest, NoPortOnceTheAttributesAreQueried)
 {
     harness.Extension().PortDevice = nullptr;
-    CONTACT_FRAME reply;
+    ContactFrame reply;
     ReplyContactFrame(&harness.Extension(), &reply);
     EXPECT_EQ(reply.ContactCount, CONTACT_COUNT_NO_PORT);
     harness.Extension().AttributesQueried = FALSE;
@@ -144,10 +144,10 @@ TEST_F(ContactFramesTest, NoPortOnceTheAttributesAreQueried)
 
 TEST_F(ContactFramesTest, NothingTouchedRepliesZeros)
 {
-    CONTACT_FRAME reply;
+    ContactFrame reply;
     memset(&reply, 0xCC, sizeof reply);
     ReplyContactFrame(&harness.Extension(), &reply);
-    const CONTACT_FRAME zeros = {};
+    const ContactFrame zeros = {};
     EXPECT_EQ(0, memcmp(&reply, &zeros, sizeof reply));
 }
 
@@ -175,13 +175,13 @@ TEST_F(ContactFramesTest, StopThenStartEmptiesTheQueue)
 TEST(FrameQueue, RingKeepsHeadAndTailTogetherWhenAlmostEmpty)
 {
     CONTACT_FRAME_QUEUE queue = {};
-    CONTACT_FRAME frame = {};
+    ContactFrame frame = {};
     frame.ContactCount = 1;
     QueueContactFrame(&queue, &frame);
     EXPECT_EQ(queue.Head, queue.Tail);
     frame.ContactCount = 2;
     QueueContactFrame(&queue, &frame);
-    CONTACT_FRAME out;
+    ContactFrame out;
     ASSERT_TRUE(TakeContactFrame(&queue, &out));
     EXPECT_EQ(out.ContactCount, 1);
     EXPECT_EQ(queue.Head, queue.Tail);

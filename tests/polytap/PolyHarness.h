@@ -43,11 +43,11 @@ public:
     TAP_TOUCH_STATE &Touch() { return Extension().Touch; }
 
     // Every frame a tool would take now, in order.
-    std::vector<CONTACT_FRAME> TakeFrames()
+    std::vector<ContactFrame> TakeFrames()
     {
-        std::vector<CONTACT_FRAME> frames;
+        std::vector<ContactFrame> frames;
         for (;;) {
-            CONTACT_FRAME reply;
+            ContactFrame reply;
             ReplyContactFrame(&Extension(), &reply);
             if (reply.ContactCount == 0 || reply.ContactCount >= 0xFE) {
                 return frames;
@@ -63,7 +63,7 @@ private:
 };
 
 // States, identifiers and positions of a frame in one comparable line.
-inline std::string Describe(const CONTACT_FRAME &f)
+inline std::string Describe(const ContactFrame &f)
 {
     char text[128];
     snprintf(text, sizeof text, "count=%u c1=%u,%u,%d,%d c2=%u,%u,%d,%d", f.ContactCount, f.Contact1State, f.Contact1Id,
@@ -71,10 +71,10 @@ inline std::string Describe(const CONTACT_FRAME &f)
     return text;
 }
 
-inline std::vector<std::string> Describe(const std::vector<CONTACT_FRAME> &frames)
+inline std::vector<std::string> Describe(const std::vector<ContactFrame> &frames)
 {
     std::vector<std::string> lines;
-    for (const CONTACT_FRAME &frame : frames) {
+    for (const ContactFrame &frame : frames) {
         lines.push_back(Describe(frame));
     }
     return lines;

@@ -57,7 +57,7 @@ protected:
         machine->SetDword(kParameters, u"Enable", 1);
         machine->SetDword(kParameters, u"MouseMode", MODE_CLICK_AND_DRAG);
         tapmachine::IdealCalibration ideal = tapmachine::PanelGeometry{}.Calibration();
-        CALIBRATION_DATA calibration = {ideal.rawXStart,   ideal.rawXEnd,     ideal.rawYStart,   ideal.rawYEnd,
+        CalibrationData calibration = {ideal.rawXStart,   ideal.rawXEnd,     ideal.rawYStart,   ideal.rawYEnd,
                                         ideal.orientation, ideal.screenWidth, ideal.screenHeight};
         std::vector<uint8_t> bytes(sizeof calibration);
         std::memcpy(bytes.data(), &calibration, sizeof calibration);

@@ -31,12 +31,12 @@ protected:
         return value;
     }
 
-    RAW_SAMPLE RawSample()
+    RawSample ReadRawSample()
     {
         Reply reply = Control(IOCTL_TOUCH_GET_RAW_SAMPLE, nullptr, 0, 12);
         EXPECT_EQ(reply.status, STATUS_SUCCESS);
         EXPECT_EQ(reply.information, 12u);
-        RAW_SAMPLE sample{};
+        RawSample sample{};
         std::memcpy(&sample, reply.output.data(), sizeof sample);
         return sample;
     }
@@ -79,7 +79,7 @@ TEST_F(ControlDevice, EveryLengthMustMatchExactly)
             words[1] = 10;
         }
         if (c.code == IOCTL_TOUCH_SET_CALIBRATION) {
-            CALIBRATION_DATA calibration{75000, 325000, 75000, 325000, 0, 1024, 768};
+            CalibrationData calibration{75000, 325000, 75000, 325000, 0, 1024, 768};
             std::memcpy(words, &calibration, sizeof calibration);
         }
         std::memcpy(input.data(), words, sizeof words);
@@ -113,7 +113,7 @@ TEST_F(ControlDevice, EveryLengthMustMatchExactly)
     EXPECT_EQ(Control(IOCTL_TOUCH_CLOSE_PORT, "xyz", 3, 5).status, STATUS_SUCCESS);
 
     // The multi-touch record, the multi-touch codes and unknown ones.
-    POLY_POINTER_SETTINGS polySettings{};
+    PolyPointerSettings polySettings{};
     EXPECT_EQ(ControlRecord(IOCTL_TOUCH_SET_SETTINGS, polySettings).status, STATUS_INVALID_PARAMETER);
     for (ULONG code : {IOCTL_TOUCH_GET_CONTACT_FRAME, IOCTL_TOUCH_STOP_DATA_MODE, IOCTL_TOUCH_SET_BAUD_RATE,
                        IOCTL_TOUCH_PROBE, 0x222000ul, 0x222034ul, 0x00010000ul}) {
@@ -201,7 +201,7 @@ TEST_F(ControlDevice, CalibrationAndSettingsTakeEffectAtOnceAndLastUntilTheDevic
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].lastX, 0) << "the default calibration maps nothing";
 
-    EXPECT_EQ(ControlRecord(IOCTL_TOUCH_SET_CALIBRATION, CALIBRATION_DATA{75000, 325000, 75000, 325000, 0, 1024, 768})
+    EXPECT_EQ(ControlRecord(IOCTL_TOUCH_SET_CALIBRATION, CalibrationData{75000, 325000, 75000, 325000, 0, 1024, 768})
                   .status,
               STATUS_SUCCESS);
     Feed(1, Packet(0x81, 2000, 1000));
@@ -209,13 +209,13 @@ TEST_F(ControlDevice, CalibrationAndSettingsTakeEffectAtOnceAndLastUntilTheDevic
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].lastX, 32767);
     EXPECT_EQ(records[0].lastY, 6553);
-    RAW_SAMPLE sample = RawSample();
+    RawSample sample = ReadRawSample();
     EXPECT_EQ(sample.RawX, 2000u);
     EXPECT_EQ(sample.RawY, 1000u);
     EXPECT_EQ(sample.RawZ, 0u);
 
     // Point and Click from now on; the record's Enable (0) changes nothing.
-    MONO_POINTER_SETTINGS settings{MODE_POINT_AND_CLICK, 30, 0, 0, 0, 0, 1, 0};
+    MonoPointerSettings settings{MODE_POINT_AND_CLICK, 30, 0, 0, 0, 0, 1, 0};
     EXPECT_EQ(ControlRecord(IOCTL_TOUCH_SET_SETTINGS, settings).status, STATUS_SUCCESS);
     Feed(1, Packet(0x81, 2100, 1100));
     EXPECT_TRUE(TakeRecords().empty()) << "a move is dropped in Point and Click";

@@ -58,7 +58,7 @@ void MonotapMachine::SetParameter(const char16_t *name, uint32_t value)
     machine.SetDword(kParametersKey, name, value);
 }
 
-void MonotapMachine::SetCalibration(const CALIBRATION_DATA &calibration)
+void MonotapMachine::SetCalibration(const CalibrationData &calibration)
 {
     std::vector<uint8_t> data(sizeof calibration);
     std::memcpy(data.data(), &calibration, sizeof calibration);
@@ -70,10 +70,10 @@ tapmachine::TouchController &MonotapMachine::AttachController(unsigned port)
     return machine.comPort(port).AttachController();
 }
 
-CALIBRATION_DATA MonotapMachine::IdealCalibration(const tapmachine::PanelGeometry &geometry)
+CalibrationData MonotapMachine::IdealCalibration(const tapmachine::PanelGeometry &geometry)
 {
     tapmachine::IdealCalibration ideal = geometry.Calibration();
-    return CALIBRATION_DATA{ideal.rawXStart,   ideal.rawXEnd,     ideal.rawYStart,   ideal.rawYEnd,
+    return CalibrationData{ideal.rawXStart,   ideal.rawXEnd,     ideal.rawYStart,   ideal.rawYEnd,
                             ideal.orientation, ideal.screenWidth, ideal.screenHeight};
 }
 

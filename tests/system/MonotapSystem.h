@@ -43,11 +43,11 @@ protected:
 
     // Parameters values.
     void SetParameter(const char16_t *name, uint32_t value);
-    void SetCalibration(const CALIBRATION_DATA &calibration);
+    void SetCalibration(const CalibrationData &calibration);
 
     // A touch controller behind COM<port>, and the Calibration value that maps its panel exactly.
     tapmachine::TouchController &AttachController(unsigned port);
-    static CALIBRATION_DATA IdealCalibration(const tapmachine::PanelGeometry &geometry = {});
+    static CalibrationData IdealCalibration(const tapmachine::PanelGeometry &geometry = {});
 
     // Starts the node; expects success.
     void Start();

@@ -195,7 +195,7 @@ TEST_F(SerialLink, AValueOfAnotherLengthIsIgnored)
     SetParameter(u"Port", 1);
     SetParameter(u"Enable", 1);
     // A calibration one byte short, and a MouseMode of 0 stored as 8 bytes.
-    CALIBRATION_DATA calibration{75000, 325000, 75000, 325000, 0, 1024, 768};
+    CalibrationData calibration{75000, 325000, 75000, 325000, 0, 1024, 768};
     std::vector<uint8_t> data(sizeof calibration);
     std::memcpy(data.data(), &calibration, sizeof calibration);
     machine.SetValue(kParametersKey, u"Calibration", 3 /* REG_BINARY */, std::vector<uint8_t>(data.begin(), data.end() - 1));

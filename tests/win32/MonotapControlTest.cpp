@@ -14,7 +14,7 @@ using MonotapControl = MonotapMachine;
 
 TEST_F(MonotapControl, SettingsTakeThirtyTwoBytesAndIgnoreEnable)
 {
-    POLY_POINTER_SETTINGS poly = {};
+    PolyPointerSettings poly = {};
     EXPECT_FALSE(Send(IOCTL_TOUCH_SET_SETTINGS, &poly, sizeof(poly), NULL, 0)) << "the multi-touch record";
     EXPECT_EQ(error, static_cast<DWORD>(ERROR_INVALID_PARAMETER));
     EXPECT_FALSE(Send(IOCTL_TOUCH_SET_SETTINGS, &poly, 28, NULL, 0));
@@ -22,7 +22,7 @@ TEST_F(MonotapControl, SettingsTakeThirtyTwoBytesAndIgnoreEnable)
     EXPECT_FALSE(Send(IOCTL_TOUCH_SET_SETTINGS, NULL, 0, NULL, 0));
     EXPECT_EQ(error, static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 
-    MONO_POINTER_SETTINGS settings = {MODE_CLICK_AND_DRAG, 4, 0, BEEP_ON_TOUCH, 880, 30, 4, 0 /* Enable */};
+    MonoPointerSettings settings = {MODE_CLICK_AND_DRAG, 4, 0, BEEP_ON_TOUCH, 880, 30, 4, 0 /* Enable */};
     ASSERT_TRUE(Send(IOCTL_TOUCH_SET_SETTINGS, &settings, sizeof(settings), NULL, 0));
     EXPECT_EQ(returned, 0u);
     EXPECT_TRUE(machine.comPort(3).open()) << "Enable 0 closes nothing";
@@ -40,7 +40,7 @@ TEST_F(MonotapControl, SettingsTakeThirtyTwoBytesAndIgnoreEnable)
 
 TEST_F(MonotapControl, TheRawSampleIsTwelveBytesAndFollowsTheFinger)
 {
-    RAW_SAMPLE sample = {1, 1, 1};
+    RawSample sample = {1, 1, 1};
     uint8_t larger[16] = {};
     EXPECT_FALSE(Send(IOCTL_TOUCH_GET_RAW_SAMPLE, NULL, 0, larger, sizeof(larger)));
     EXPECT_EQ(error, static_cast<DWORD>(ERROR_INVALID_PARAMETER));
@@ -199,7 +199,7 @@ TEST_F(MonotapControl, ACalibrationHoldsFromTheNextPacketUntilTheDeviceIsAddedAg
     std::vector<tapmachine::MouseRecord> before = TakeRecords();
     ASSERT_FALSE(before.empty());
 
-    CALIBRATION_DATA calibration = {75000, 325000, 75000, 325000, 0, 1024, 768};
+    CalibrationData calibration = {75000, 325000, 75000, 325000, 0, 1024, 768};
     EXPECT_FALSE(Send(IOCTL_TOUCH_SET_CALIBRATION, &calibration, 24, NULL, 0));
     EXPECT_EQ(error, static_cast<DWORD>(ERROR_INVALID_PARAMETER));
     uint8_t longer[32] = {};
@@ -296,7 +296,7 @@ TEST_F(MonotapControl, ThreadsSendCodesWhileBytesStreamIn)
         DWORD n = 0;
         while (!stop) {
             DWORD count = 0;
-            RAW_SAMPLE sample;
+            RawSample sample;
             DWORD value = 0;
             bool ok = true;
             switch ((which + n++) % 6) {
@@ -304,12 +304,12 @@ TEST_F(MonotapControl, ThreadsSendCodesWhileBytesStreamIn)
                 ok = DeviceIoControl(own, IOCTL_TOUCH_GET_RAW_SAMPLE, NULL, 0, &sample, 12, &count, NULL) && count == 12;
                 break;
             case 1: {
-                MONO_POINTER_SETTINGS settings = {MODE_CLICK_AND_DRAG, 4, 0, BEEP_OFF, 1000, 20, 3, 1};
+                MonoPointerSettings settings = {MODE_CLICK_AND_DRAG, 4, 0, BEEP_OFF, 1000, 20, 3, 1};
                 ok = DeviceIoControl(own, IOCTL_TOUCH_SET_SETTINGS, &settings, 32, NULL, 0, &count, NULL);
                 break;
             }
             case 2: {
-                CALIBRATION_DATA calibration = {0, 409500, 0, 409500, static_cast<LONG>(n % 2) * 3, 1024, 768};
+                CalibrationData calibration = {0, 409500, 0, 409500, static_cast<LONG>(n % 2) * 3, 1024, 768};
                 ok = DeviceIoControl(own, IOCTL_TOUCH_SET_CALIBRATION, &calibration, 28, NULL, 0, &count, NULL);
                 break;
             }

@@ -110,13 +110,13 @@ void CheckReply(DWORD code, DWORD inputLength, DWORD outputLength, const uint8_t
         break;
     }
     case IOCTL_TOUCH_SET_CALIBRATION:
-        expect(inputLength == sizeof(CALIBRATION_DATA), 0);
+        expect(inputLength == sizeof(CalibrationData), 0);
         break;
     case IOCTL_TOUCH_GET_RAW_SAMPLE:
-        expect(outputLength == sizeof(RAW_SAMPLE), sizeof(RAW_SAMPLE));
+        expect(outputLength == sizeof(RawSample), sizeof(RawSample));
         break;
     case IOCTL_TOUCH_SET_SETTINGS:
-        expect(inputLength == sizeof(MONO_POINTER_SETTINGS), 0);
+        expect(inputLength == sizeof(MonoPointerSettings), 0);
         break;
     case IOCTL_TOUCH_BEEP:
         expect(inputLength == sizeof(TOUCH_BEEP_REQUEST), 0);

@@ -8,13 +8,13 @@ namespace {
 
 const TargetDriver kTargetDrivers[] = {
     {TARGET_MONOTAP, MONOTAP_SERVICE_NAME_A, MONOTAP_USER_PATH_A, TAP_PARAMETERS_KEY(MONOTAP_SERVICE_NAME_A),
-     "\\MonotapDrv\\MonoAlign.exe", FALSE, FALSE, sizeof(MONO_POINTER_SETTINGS)},
+     "\\MonotapDrv\\MonoAlign.exe", FALSE, FALSE, sizeof(MonoPointerSettings)},
     {TARGET_MONOUSB, "Monousb", "\\\\.\\MonousbSymLnk1", TAP_PARAMETERS_KEY("Monousb"),
-     "\\MonousbDrv\\MonoAlign.exe", TRUE, FALSE, sizeof(MONO_POINTER_SETTINGS)},
+     "\\MonousbDrv\\MonoAlign.exe", TRUE, FALSE, sizeof(MonoPointerSettings)},
     {TARGET_POLYTAP, POLYTAP_SERVICE_NAME_A, POLYTAP_USER_PATH_A, TAP_PARAMETERS_KEY(POLYTAP_SERVICE_NAME_A),
-     "\\PolytapDrv\\PolyAlign.exe", FALSE, TRUE, sizeof(POLY_POINTER_SETTINGS)},
+     "\\PolytapDrv\\PolyAlign.exe", FALSE, TRUE, sizeof(PolyPointerSettings)},
     {TARGET_POLYUSB, "Polyusb", "\\\\.\\PolyusbSymLnk1", TAP_PARAMETERS_KEY("Polyusb"),
-     "\\PolyusbDrv\\PolyAlign.exe", TRUE, TRUE, sizeof(POLY_POINTER_SETTINGS)},
+     "\\PolyusbDrv\\PolyAlign.exe", TRUE, TRUE, sizeof(PolyPointerSettings)},
 };
 
 } // namespace
