@@ -1,7 +1,7 @@
 #include "tap/ui/Application.h"
 
-#include "System.h"
-#include "Text.h"
+#include "tap/ui/backend/System.h"
+#include "tap/ui/backend/Text.h"
 
 namespace tap::ui {
 namespace {

@@ -1,8 +1,8 @@
 #include "tap/ui/Controls.h"
 
-#include "Messages.h"
-#include "System.h"
-#include "Text.h"
+#include "tap/ui/backend/Messages.h"
+#include "tap/ui/backend/System.h"
+#include "tap/ui/backend/Text.h"
 
 namespace tap::ui {
 namespace {

@@ -1,8 +1,8 @@
 #include "tap/ui/Dialog.h"
 
 #include "DialogDispatch.h"
-#include "Messages.h"
-#include "System.h"
+#include "tap/ui/backend/Messages.h"
+#include "tap/ui/backend/System.h"
 #include "tap/ui/Application.h"
 
 namespace tap::ui {

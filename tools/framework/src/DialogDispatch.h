@@ -2,7 +2,7 @@
 // dialog's Dispatch, which picks the handler.
 #pragma once
 
-#include "System.h"
+#include "tap/ui/backend/System.h"
 #include "tap/ui/Dialog.h"
 
 namespace tap::ui::detail {

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "System.h"
+#include "tap/ui/backend/System.h"
 #include "tap/ui/Window.h"
 
 namespace tap::ui {

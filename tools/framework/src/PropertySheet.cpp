@@ -1,9 +1,9 @@
 #include "tap/ui/PropertySheet.h"
 
 #include "DialogDispatch.h"
-#include "Messages.h"
-#include "System.h"
-#include "Text.h"
+#include "tap/ui/backend/Messages.h"
+#include "tap/ui/backend/System.h"
+#include "tap/ui/backend/Text.h"
 #include "tap/ui/Application.h"
 
 namespace tap::ui {

@@ -1,4 +1,4 @@
-#include "Text.h"
+#include "tap/ui/backend/Text.h"
 
 namespace tap::ui {
 

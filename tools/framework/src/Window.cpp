@@ -1,8 +1,8 @@
 #include "tap/ui/Window.h"
 
-#include "Messages.h"
-#include "System.h"
-#include "Text.h"
+#include "tap/ui/backend/Messages.h"
+#include "tap/ui/backend/System.h"
+#include "tap/ui/backend/Text.h"
 #include "tap/ui/Gdi.h"
 
 namespace tap::ui {

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "../src/System.h"
+#include "tap/ui/backend/System.h"
 
 namespace tap::ui::win32 {
 

@@ -16,8 +16,8 @@
 #include <thread>
 #include <vector>
 
-#include "../src/Messages.h"
-#include "../src/System.h"
+#include "tap/ui/backend/Messages.h"
+#include "tap/ui/backend/System.h"
 #include "tap/desktop/Canvas.h"
 #include "tap/desktop/Desktop.h"
 #include "tap/ui/host/Session.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cassert>
 
-#include "../src/Text.h"
+#include "tap/ui/backend/Text.h"
 #include "Host.h"
 
 namespace tap::ui::host {

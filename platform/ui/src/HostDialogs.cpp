@@ -1,7 +1,7 @@
 // Dialogs from templates, the modal loop, the dialog manager's keys, and message boxes.
 #include <algorithm>
 
-#include "../src/Text.h"
+#include "tap/ui/backend/Text.h"
 #include "Host.h"
 #include "tap/desktop/Font.h"
 
