@@ -2,8 +2,9 @@
 
 #include <windows.h>
 
+#include <tap/common/ControlDevice.h>
+
 #include "TapShared.h"
-#include "TargetDriver.h"
 #include "resource.h"
 
 namespace sideswitch {
@@ -62,8 +63,9 @@ bool SwitchWindow::OnInitDialog()
     timer_ = SetTimer(kRepaintTimer, kRepaintPeriodMs);
 
     // A driver that cannot be opened is not reported: the window works without it.
-    g_device = CreateFileA(kControlDevicePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                           0, NULL);
+    ControlDevice device;
+    device.Open(GetTargetDriver(SIDESWITCH_TARGET_DRIVER), FILE_SHARE_READ, 0);
+    g_device = device.Release();
     return true;
 }
 
