@@ -1,0 +1,263 @@
+// The touch device: installing it as the package leaves it, the panel's geometry, the
+// calibration program's record, restarting it; and the transcript's reports and beeps.
+#include <cstring>
+#include <sstream>
+
+#include <tapkernel/Kernel.h>
+#include <tapkernel/Text.h>
+
+#include "ReplayOutput.h"
+#include "Session.h"
+#include "TapShared.h"
+
+namespace tapbench {
+namespace {
+
+const ProductFacts kProducts[] = {
+    {"monotap", TAPBENCH_MONOTAP_MODULE, u"Monotap", u"*Monotap", u"\\??\\MonotapSymLnk1",
+     tapmachine::Protocol::SingleTouch},
+    {"polytap", TAPBENCH_POLYTAP_MODULE, u"Polytap", u"*Polytap", u"\\??\\PolytapSymLnk1",
+     tapmachine::Protocol::MultiTouch},
+};
+
+const std::u16string kServices = u"HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\";
+
+std::vector<uint8_t> CalibrationBytes(const std::vector<int32_t> &fields)
+{
+    std::vector<uint8_t> bytes(fields.size() * 4);
+    std::memcpy(bytes.data(), fields.data(), bytes.size());
+    return bytes;
+}
+
+void AttachController(ScenarioSession &session, const Touchscreen &device)
+{
+    tapmachine::Machine &machine = session.machine();
+    bool present = false;
+    try {
+        present = machine.comPort(device.port).present();
+    } catch (const std::exception &) {
+        // never plugged in
+    }
+    if (!present) {
+        machine.AddComPort(device.port);
+    }
+    tapmachine::ControllerOptions options;
+    options.protocol = device.product->protocol;
+    options.geometry = session.panel();
+    machine.comPort(device.port).AttachController(options);
+}
+
+// What the installer writes under Parameters and Control Panel\Mouse.
+void WriteInstallerDefaults(tapmachine::Machine &machine, const Touchscreen &device)
+{
+    const std::u16string &key = device.parameters;
+    auto dword = [&](const char16_t *name, uint32_t value) { machine.SetDword(key, name, value); };
+    auto binary = [&](const char16_t *name, std::vector<uint8_t> bytes) {
+        machine.SetValue(key, name, REG_BINARY, bytes);
+    };
+    const bool multiTouch = device.product->protocol == tapmachine::Protocol::MultiTouch;
+    dword(u"MouseMode", MODE_CLICK_AND_DRAG);
+    dword(u"InterActTime", 0);
+    dword(u"BeepMode", BEEP_OFF);
+    dword(u"BeepFreq", 0);
+    dword(u"BeepTime", 0);
+    dword(u"DblClickRegion", 30);
+    if (multiTouch) {
+        // The multi-touch installer's calibration: raw edges 195.71, 4105.28, 12.95, 3964.54.
+        binary(u"Calibration", CalibrationBytes({19571, 410528, 1295, 396454, 0, 1024, 768}));
+    } else {
+        dword(u"Port", device.port);
+        binary(u"Calibration", std::vector<uint8_t>(sizeof(CalibrationData), 0));
+        binary(u"CalibrateMargin", {2, 0, 0, 0});
+    }
+    machine.SetString(key, u"OemInfPath", u"C:\\WINDOWS\\inf\\oem0.inf");
+    dword(u"Port", device.port);
+    if (multiTouch) {
+        dword(u"BaudRate", 9600);  // what a serial controller of the line speaks
+        dword(u"Enable", 1);
+    } else {
+        binary(u"Enable", {1, 0, 0, 0});  // the port passed the installer's test
+    }
+    // "30" as two bytes without a terminating NUL, as the installer stores it.
+    const std::u16string mouse = u"HKEY_CURRENT_USER\\Control Panel\\Mouse";
+    const std::vector<uint8_t> thirty = {'3', 0, '0', 0};
+    machine.SetValue(mouse, u"DoubleClickHeight", REG_SZ, thirty);
+    machine.SetValue(mouse, u"DoubleClickWidth", REG_SZ, thirty);
+}
+
+void StartDevice(ScenarioSession &session)
+{
+    tapmachine::Machine &machine = session.machine();
+    Touchscreen &device = session.RequireDevice();
+    int32_t status = machine.StartDevice(device.node);
+    machine.Settle();
+    session.out() << "device " << tapkernel::ToUtf8(device.node) << ' ' << tapkernel::ToUtf8(device.product->service);
+    if (status != 0) {
+        char text[16];
+        std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(status));
+        session.out() << " failed to start: " << text << '\n';
+        throw ScenarioError("the device did not start");
+    }
+    session.out() << " started, COM" << device.port << (machine.comPort(device.port).open() ? " open" : " closed")
+                  << '\n';
+}
+
+unsigned PortNumber(const std::string &word)
+{
+    if (Lower(word).rfind("com", 0) != 0) {
+        throw ScenarioError("a port is named COMn, not '" + word + "'");
+    }
+    int64_t number = Number(word.substr(3), "port");
+    if (number < 1 || number > 256) {
+        throw ScenarioError("no port " + word);
+    }
+    return static_cast<unsigned>(number);
+}
+
+// install monotap|polytap [COMn]: the device as the package's INF and installer leave it — the
+// driver file and service, the Parameters defaults the installer writes, the user's double-click
+// size, a root-enumerated node in the Mouse class, started; the controller on the port.
+void Install(ScenarioSession &session, const ScenarioLine &line)
+{
+    const Words &w = line.words;
+    ExpectWords(w, 2, 3, "install monotap|polytap [COMn]");
+    if (session.device()) {
+        throw ScenarioError("a touch device is installed already");
+    }
+    const ProductFacts *product = nullptr;
+    for (const ProductFacts &candidate : kProducts) {
+        if (SameWord(w[1], candidate.word)) {
+            product = &candidate;
+        }
+    }
+    if (!product) {
+        throw ScenarioError("install monotap or polytap, not '" + w[1] + "'");
+    }
+    const unsigned port = w.size() == 3 ? PortNumber(w[2]) : 1;
+    if (!*product->module) {
+        throw ScenarioError(std::string("this build has no ") + product->word + " module");
+    }
+    tapmachine::Machine &machine = session.machine();
+    Touchscreen device{product, port, {}, kServices + product->service + u"\\Parameters"};
+    AttachController(session, device);
+    // The INF as the installer copies it into the system's store, and the driver file.
+    const std::string service = tapkernel::ToUtf8(product->service);
+    const std::string inf = std::string(TAPBENCH_SOURCE_DIR) + "/sys/" + service + "/" + service + ".inf";
+    machine.files().CopyIn(inf, u"C:\\WINDOWS\\inf\\oem0.inf");
+    machine.InstallDriverModule(product->module, product->service, true);
+    machine.RequirePoolTag(product->service, 'vdtP');
+    WriteInstallerDefaults(machine, device);
+    device.node = machine.CreateRootDevice(product->hardwareId, product->service);
+    session.device() = device;
+    StartDevice(session);
+}
+
+// restart: removes the device and adds it again; AddDevice reads the Parameters key anew.
+void Restart(ScenarioSession &session, const ScenarioLine &line)
+{
+    ExpectWords(line.words, 1, 1, "restart");
+    if (session.machine().RemoveDevice(session.RequireDevice().node) != 0) {
+        throw ScenarioError("the device refused to be removed");
+    }
+    StartDevice(session);
+}
+
+// panel [raw-range X Y] [swap-axes] [mirror-x] [mirror-y]
+void Panel(ScenarioSession &session, const ScenarioLine &line)
+{
+    const Words &w = line.words;
+    tapmachine::PanelGeometry panel;
+    panel.screenWidth = session.machine().screenWidth();
+    panel.screenHeight = session.machine().screenHeight();
+    for (size_t i = 1; i < w.size(); ++i) {
+        const std::string word = Lower(w[i]);
+        if (word == "raw-range" && i + 2 < w.size()) {
+            panel.rawMaxX = static_cast<int>(Number(w[i + 1], "raw X range"));
+            panel.rawMaxY = static_cast<int>(Number(w[i + 2], "raw Y range"));
+            if (panel.rawMaxX <= panel.rawMin || panel.rawMaxY <= panel.rawMin) {
+                throw ScenarioError("a raw range must be above 0");
+            }
+            i += 2;
+        } else if (word == "swap-axes") {
+            panel.swapAxes = true;
+        } else if (word == "mirror-x") {
+            panel.mirrorX = true;
+        } else if (word == "mirror-y") {
+            panel.mirrorY = true;
+        } else {
+            throw ScenarioError("usage: panel [raw-range X Y] [swap-axes] [mirror-x] [mirror-y]");
+        }
+    }
+    session.panel() = panel;
+    if (session.device()) {
+        session.machine().comPort(session.device()->port).controller().SetGeometry(panel);
+    }
+}
+
+int32_t Control(ScenarioSession &session, uint32_t code, void *input, uint32_t inputLength)
+{
+    tapkernel::Kernel &kernel = session.machine().kernel();
+    PFILE_OBJECT file = nullptr;
+    NTSTATUS status = kernel.OpenFile(session.RequireDevice().product->controlLink, GENERIC_READ | GENERIC_WRITE, &file);
+    if (!NT_SUCCESS(status)) {
+        return status;
+    }
+    ULONG_PTR information = 0;
+    status = kernel.DeviceIoControl(file, code, input, inputLength, nullptr, 0, &information);
+    kernel.CloseFile(file);
+    return status;
+}
+
+// calibration A B C D O W H | calibration panel: the Calibration value, and the same record sent
+// to the running driver, as the calibration program stores it and puts it in force.
+void Calibration(ScenarioSession &session, const ScenarioLine &line)
+{
+    const Words &w = line.words;
+    Touchscreen &device = session.RequireDevice();
+    std::vector<int32_t> fields;
+    if (w.size() == 2 && SameWord(w[1], "panel")) {
+        tapmachine::IdealCalibration ideal = session.panel().Calibration();
+        fields = {ideal.rawXStart, ideal.rawXEnd, ideal.rawYStart, ideal.rawYEnd,
+                  ideal.orientation, ideal.screenWidth, ideal.screenHeight};
+    } else {
+        ExpectWords(w, 8, 8, "calibration A B C D O W H | calibration panel");
+        for (size_t i = 1; i < 8; ++i) {
+            fields.push_back(static_cast<int32_t>(Number(w[i], "calibration field")));
+        }
+    }
+    std::vector<uint8_t> bytes = CalibrationBytes(fields);
+    session.machine().SetValue(device.parameters, u"Calibration", REG_BINARY, bytes);
+    int32_t status = Control(session, IOCTL_TOUCH_SET_CALIBRATION, bytes.data(), static_cast<uint32_t>(bytes.size()));
+    std::ostringstream text;
+    text << "calibration";
+    for (int32_t field : fields) {
+        text << ' ' << field;
+    }
+    session.out() << text.str() << (status == 0 ? " in force" : " stored, the driver did not take it") << '\n';
+}
+
+void ReportsAndBeeps(ScenarioSession &session, std::vector<TranscriptEvent> &events)
+{
+    tapmachine::Machine &machine = session.machine();
+    for (const tapmachine::MouseRecord &record : machine.mouse().TakeRecords()) {
+        std::string text = FormatReport(record.flags, record.buttonFlags, record.lastX, record.lastY);
+        session.pendingReports().push_back(text);
+        events.push_back({Moment(record.time), kReport, text});
+    }
+    for (const tapmachine::BeepRecord &beep : machine.TakeBeeps()) {
+        events.push_back({Moment(beep.time), kBeep, FormatBeep(beep.frequency, beep.duration)});
+    }
+}
+
+} // namespace
+
+void AddDeviceCommands(CommandTable &table)
+{
+    table.commands.push_back({"install", Install});
+    table.commands.push_back({"restart", Restart});
+    table.commands.push_back({"panel", Panel});
+    table.commands.push_back({"calibration", Calibration});
+    table.transcript.push_back(ReportsAndBeeps);
+}
+
+} // namespace tapbench

@@ -1,0 +1,127 @@
+// Programs: starting them, answering their message boxes; and the transcript's windows, message
+// boxes and processes.
+#include <tapkernel/Text.h>
+
+#include "Session.h"
+#include "tap/ui/Framework.h"
+#include "tap/ui/host/Session.h"
+
+namespace tapbench {
+namespace {
+
+using tap::ui::host::WindowEvent;
+
+const char *AnswerName(int answer)
+{
+    switch (answer) {
+    case tap::ui::answer::Ok: return "OK";
+    case tap::ui::answer::Cancel: return "Cancel";
+    case tap::ui::answer::Yes: return "Yes";
+    case tap::ui::answer::No: return "No";
+    default: return "?";
+    }
+}
+
+// start PROGRAM [ARGUMENTS...]
+void Start(ScenarioSession &session, const ScenarioLine &line)
+{
+    const Words &w = line.words;
+    if (w.size() < 2) {
+        throw ScenarioError("usage: start PROGRAM [ARGUMENTS...]");
+    }
+    const ExtraProgram *found = nullptr;
+    std::string known;
+    for (const ExtraProgram &program : session.programs()) {
+        if (SameWord(w[1], program.name)) {
+            found = &program;
+        }
+        known += (known.empty() ? "" : ", ") + program.name;
+    }
+    if (!found) {
+        throw ScenarioError("no program '" + w[1] + "' in this build (" + known + ")");
+    }
+    std::string arguments;
+    for (size_t i = 2; i < w.size(); ++i) {
+        arguments += (i > 2 ? " " : "") + w[i];
+    }
+    session.machine().StartProcess(ScenarioSession::ProgramPath(*found), arguments);
+}
+
+// answer Yes|No|OK|Cancel
+void Answer(ScenarioSession &session, const ScenarioLine &line)
+{
+    const Words &w = line.words;
+    ExpectWords(w, 2, 2, "answer Yes|No|OK|Cancel");
+    const std::string name = Lower(w[1]);
+    int answer = name == "yes" ? tap::ui::answer::Yes
+               : name == "no" ? tap::ui::answer::No
+               : name == "ok" ? tap::ui::answer::Ok
+               : name == "cancel" ? tap::ui::answer::Cancel : 0;
+    if (!answer) {
+        throw ScenarioError("answer Yes, No, OK or Cancel, not '" + w[1] + "'");
+    }
+    tap::ui::host::Session &windows = session.machine().windowSystem();
+    if (windows.OpenMessageBoxes().empty()) {
+        throw ScenarioError("no message box is open");
+    }
+    windows.AnswerMessageBox(answer);
+}
+
+void WindowLines(ScenarioSession &session, std::vector<TranscriptEvent> &events)
+{
+    std::vector<WindowEvent> windowEvents = session.machine().windowSystem().WindowEvents();
+    for (size_t i = session.windowEventsSeen(); i < windowEvents.size(); ++i) {
+        const WindowEvent &event = windowEvents[i];
+        const tapmachine::Ticks time = static_cast<tapmachine::Ticks>(event.time) * tapmachine::kTicksPerMillisecond;
+        const std::string owner = event.program.empty() ? "" : " (" + event.program + ")";
+        switch (event.kind) {
+        case WindowEvent::Kind::WindowCreated:
+            events.push_back({time, kWindowCreated, "window created " + Quoted(event.caption) + owner});
+            break;
+        case WindowEvent::Kind::WindowDestroyed:
+            events.push_back({time, kWindowDestroyed, "window destroyed " + Quoted(event.caption) + owner});
+            break;
+        case WindowEvent::Kind::MessageBoxShown:
+            events.push_back({time, kMessageBoxShown,
+                              "messagebox " + Quoted(event.text) + " caption " + Quoted(event.caption) + owner});
+            break;
+        case WindowEvent::Kind::MessageBoxClosed:
+            events.push_back({time, kMessageBoxClosed,
+                              "messagebox closed " + Quoted(event.text) + " answer " + AnswerName(event.answer)});
+            break;
+        }
+    }
+    session.windowEventsSeen() = windowEvents.size();
+}
+
+void ProcessLines(ScenarioSession &session, std::vector<TranscriptEvent> &events)
+{
+    for (const tapmachine::ProcessInfo &process : session.machine().processes()) {
+        int &printed = session.processesPrinted()[process.id];
+        if (printed == 0) {
+            std::string text = "process started " + process.name + " " + tapkernel::ToUtf8(process.imagePath);
+            if (!process.commandLine.empty()) {
+                text += " " + Quoted(process.commandLine);
+            }
+            events.push_back({Moment(process.started), kProcessStarted, text});
+            printed = 1;
+        }
+        if (printed == 1 && !process.running) {
+            events.push_back({Moment(process.ended), kProcessEnded,
+                              "process ended " + process.name + " exit " + std::to_string(process.exitCode)});
+            printed = 2;
+        }
+    }
+}
+
+} // namespace
+
+void AddProgramCommands(CommandTable &table)
+{
+    table.commands.push_back({"start", Start});
+    table.commands.push_back({"answer", Answer});
+    table.transcript.push_back(WindowLines);
+    table.transcript.push_back(ProcessLines);
+}
+
+} // namespace tapbench

@@ -1,0 +1,131 @@
+#include "Session.h"
+
+#include <algorithm>
+
+#include <tapkernel/Text.h>
+
+namespace tapbench {
+namespace {
+
+// The programs of this build: name, folder under the Windows directory, host module.
+const std::vector<ExtraProgram> kPrograms = {
+#include "BenchPrograms.inc"
+};
+
+tapmachine::MachineOptions BootOptions()
+{
+    tapmachine::MachineOptions options;
+    options.comPorts = {1, 2};
+    return options;
+}
+
+} // namespace
+
+tapmachine::Ticks Moment(tapmachine::Ticks time)
+{
+    return time / tapmachine::kTicksPerMillisecond * tapmachine::kTicksPerMillisecond;
+}
+
+ScenarioSession::ScenarioSession(std::ostream &out, const std::vector<ExtraProgram> &extraPrograms)
+    : out_(out), machine_(BootOptions()), programs_(kPrograms)
+{
+    programs_.insert(programs_.end(), extraPrograms.begin(), extraPrograms.end());
+    panel_.screenWidth = machine_.screenWidth();
+    panel_.screenHeight = machine_.screenHeight();
+    for (const ExtraProgram &program : programs_) {
+        machine_.InstallProgram(program.module, ProgramPath(program), true);
+    }
+    machine_.WaitIdle();
+}
+
+std::u16string ScenarioSession::ProgramPath(const ExtraProgram &program)
+{
+    return u"C:\\WINDOWS\\" + tapkernel::ToUtf16(program.folder) + u"\\" + tapkernel::ToUtf16(program.name) +
+           u".exe";
+}
+
+int ScenarioSession::Run(const std::vector<ScenarioLine> &lines, std::ostream &err)
+{
+    for (const ScenarioLine &line : lines) {
+        out_ << "> " << line.text << '\n';
+        try {
+            Execute(line);
+            machine_.WaitIdle();
+            PrintEvents();
+        } catch (const std::exception &error) {
+            // A command that cannot be carried out, or the machine refusing one.
+            PrintEvents();
+            out_.flush();
+            err << "tapbench run: line " << line.number << ": " << error.what() << '\n';
+            return kScenarioError;
+        }
+    }
+    out_ << (failures_ ? std::to_string(failures_) + " expectation(s) failed" : std::string("all expectations met"))
+         << '\n';
+    out_.flush();
+    return failures_ ? kExpectationFailed : kScenarioPassed;
+}
+
+Touchscreen &ScenarioSession::RequireDevice()
+{
+    if (!device_) {
+        throw ScenarioError("no touch device is installed");
+    }
+    return *device_;
+}
+
+void ScenarioSession::Execute(const ScenarioLine &line)
+{
+    const std::string command = Lower(line.words[0]);
+    if (command == "expect") {
+        Check(line);
+        return;
+    }
+    for (const Command &candidate : Commands().commands) {
+        if (command == candidate.name) {
+            candidate.run(*this, line);
+            return;
+        }
+    }
+    throw ScenarioError("unknown command '" + line.words[0] + "'");
+}
+
+void ScenarioSession::Check(const ScenarioLine &line)
+{
+    const Words &w = line.words;
+    const std::vector<Expectation> &expectations = Commands().expectations;
+    if (w.size() < 2) {
+        std::string names;
+        for (const Expectation &expectation : expectations) {
+            names += (names.empty() ? "" : "|") + std::string(expectation.name);
+        }
+        throw ScenarioError("usage: expect " + names + " ...");
+    }
+    const std::string what = Lower(w[1]);
+    for (const Expectation &expectation : expectations) {
+        if (what == expectation.name) {
+            if (std::optional<std::string> failure = expectation.check(*this, line)) {
+                ++failures_;
+                out_ << "FAILED line " << line.number << ": " << line.text << "\n  " << *failure << '\n';
+            }
+            return;
+        }
+    }
+    throw ScenarioError("nothing to expect called '" + w[1] + "'");
+}
+
+void ScenarioSession::PrintEvents()
+{
+    std::vector<TranscriptEvent> events;
+    for (const TranscriptSource &source : Commands().transcript) {
+        source(*this, events);
+    }
+    std::stable_sort(events.begin(), events.end(), [](const TranscriptEvent &a, const TranscriptEvent &b) {
+        return a.time != b.time ? a.time < b.time : a.kind < b.kind;
+    });
+    for (const TranscriptEvent &event : events) {
+        out_ << event.text << '\n';
+    }
+}
+
+} // namespace tapbench
