@@ -407,5 +407,7 @@ void KernelFree(void *block);
 enum class LeakCheck { Removal, Unload };
 std::vector<std::string> ModuleHoldings(KernelState &state, DriverModule *module, LeakCheck check);
 ModuleUsage CountUsage(KernelState &state, DriverModule *module);
+// The items of a bug check's list, each on its own indented line.
+std::string JoinLines(const std::vector<std::string> &items);
 
 } // namespace tapkernel
