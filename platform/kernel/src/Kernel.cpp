@@ -87,6 +87,7 @@ KernelState::KernelState(KernelOptions opts)
     if (!registry) {
         registry = std::make_shared<RegistryStore>();
     }
+    spinLocks.insert(reinterpret_cast<uintptr_t>(&cancelLock));
     workEvent.Header.Type = kEventSynchronizationObject;
     workEvent.Header.Size = sizeof(KEVENT) / 4;
     workEvent.Header.WaitListHead.Flink = &workEvent.Header.WaitListHead;
