@@ -28,6 +28,7 @@ NTSTATUS TapLineControlRequest(PControlDeviceExtension Control, PIRP Irp, PIO_ST
 {
     ULONG none = 0;
 
+    PAGED_CODE();
     UNREFERENCED_PARAMETER(Control);
 
     if (Stack->Parameters.DeviceIoControl.IoControlCode != IOCTL_TOUCH_START_DATA_MODE) {

@@ -4,6 +4,11 @@
 #include "TapDriver.h"
 #include "Monotap.h"
 
+VOID TapLineDriverEntry(VOID)
+{
+    /* No driver-wide records of its own. */
+}
+
 VOID TapLineInitialize(PMouseDeviceExtension Extension)
 {
     /* The single-touch decoder starts from the zero-filled extension. */

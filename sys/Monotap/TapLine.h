@@ -19,6 +19,10 @@
         TAP_VALUE_ENABLE_W                                                                       \
     }
 
+/* Defaults of the settings fields MouseMode .. Port, loaded before the Parameters values at every
+ * AddDevice; Enable has none (it keeps what was last loaded). */
+#define TAP_LINE_DEFAULT_SETTINGS { MODE_CLICK_AND_DRAG, 30, 0, BEEP_OFF, 0, 0, 1 }
+
 /* The port's line speed; the controller talks at a fixed rate. */
 #define TAP_LINE_BAUD_RATE 9600
 

@@ -7,6 +7,12 @@
 
 KSPIN_LOCK FrameLock;
 
+VOID TapLineDriverEntry(VOID)
+{
+    PAGED_CODE();
+    KeInitializeSpinLock(&FrameLock);
+}
+
 static LONGLONG AbsoluteValue(LONGLONG Value)
 {
     return Value < 0 ? -Value : Value;
@@ -113,6 +119,7 @@ VOID BuildContactFrames(PMouseDeviceExtension Extension, const CalibrationData *
     BOOLEAN haveExtra = FALSE;
     UCHAR both;
 
+    ASSERT(KeGetCurrentIrql() == DISPATCH_LEVEL); /* FrameLock held */
     FramePositions(touch, Calibration, &frame);
     both = frame.ContactCount == 2;
     if (touch->Status & MULTI_TOUCH_DOWN) {
@@ -134,6 +141,7 @@ VOID BuildContactFrames(PMouseDeviceExtension Extension, const CalibrationData *
 
 VOID QueueContactFrame(PCONTACT_FRAME_QUEUE Queue, const ContactFrame *Frame)
 {
+    ASSERT(KeGetCurrentIrql() == DISPATCH_LEVEL); /* FrameLock held */
     if (Queue->Count == CONTACT_FRAME_QUEUE_SLOTS) {
         /* Full: the oldest frame is overwritten. */
         Queue->Head = (Queue->Head + 1) % CONTACT_FRAME_QUEUE_SLOTS;
@@ -149,6 +157,7 @@ VOID QueueContactFrame(PCONTACT_FRAME_QUEUE Queue, const ContactFrame *Frame)
 
 BOOLEAN TakeContactFrame(PCONTACT_FRAME_QUEUE Queue, PContactFrame Frame)
 {
+    ASSERT(KeGetCurrentIrql() == DISPATCH_LEVEL); /* FrameLock held */
     if (Queue->Count == 0) {
         return FALSE;
     }
@@ -184,6 +193,7 @@ VOID ReplyContactFrame(PMouseDeviceExtension Extension, PContactFrame Reply)
 {
     KIRQL oldIrql;
 
+    ASSERT(TAP_PORT_LOCK_HELD());
     RtlZeroMemory(Reply, sizeof(*Reply));
     KeAcquireSpinLock(&FrameLock, &oldIrql);
     if (TapLoad(Extension->AttributesQueried) && Extension->PortDevice == NULL) {

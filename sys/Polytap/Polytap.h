@@ -6,8 +6,8 @@
 
 #include "TapDriver.h"
 
-/* Guards DataMode, CurrentFrame and FrameQueue of every device of the driver. Zero at load, which
- * is a valid unlocked spin lock. */
+/* Guards DataMode, CurrentFrame and FrameQueue of every device of the driver. Initialised in
+ * DriverEntry (TapLineDriverEntry). */
 extern KSPIN_LOCK FrameLock;
 
 /* MultiTouchDecoder.cpp. IRQL <= DISPATCH_LEVEL, read path only. */

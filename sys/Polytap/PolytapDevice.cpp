@@ -24,6 +24,7 @@ NTSTATUS WriteParameterValue(PCWSTR Name, ULONG Type, PVOID Data, ULONG Length)
     NTSTATUS status;
     ULONG size = Globals.ServiceRegistryPath.Length + sizeof(PARAMETERS_SUFFIX_W);
 
+    PAGED_CODE();
     keyPath.Buffer = (PWSTR)ExAllocatePoolWithTag(PagedPool, size, TAP_POOL_TAG);
     if (keyPath.Buffer == NULL) {
         return STATUS_UNSUCCESSFUL;
@@ -53,6 +54,7 @@ NTSTATUS WriteParameterValue(PCWSTR Name, ULONG Type, PVOID Data, ULONG Length)
  * value then goes back to 1. */
 static VOID RecordEnable(ULONG Enable)
 {
+    PAGED_CODE();
     WriteParameterValue(TAP_VALUE_ENABLE_W, REG_DWORD, &Enable, sizeof(Enable));
 }
 
@@ -77,6 +79,7 @@ static NTSTATUS SetBaudRate(PControlDeviceExtension Control, ULONG BaudRate)
     SERIAL_BAUD_RATE rate;
     NTSTATUS status;
 
+    PAGED_CODE();
     AcquirePortLock();
     extension = Control->MouseExtension;
     if (extension == NULL || extension->PortDevice == NULL) {
@@ -98,6 +101,7 @@ static NTSTATUS DataModeRequest(PControlDeviceExtension Control, ULONG Code, PCo
     PMouseDeviceExtension extension;
     NTSTATUS status = STATUS_SUCCESS;
 
+    PAGED_CODE();
     AcquirePortLock();
     extension = Control->MouseExtension;
     if (extension == NULL) {
@@ -124,6 +128,7 @@ NTSTATUS TapLineControlRequest(PControlDeviceExtension Control, PIRP Irp, PIO_ST
     NTSTATUS status;
     ULONG value;
 
+    PAGED_CODE();
     switch (code) {
     case IOCTL_TOUCH_START_DATA_MODE:
     case IOCTL_TOUCH_STOP_DATA_MODE:

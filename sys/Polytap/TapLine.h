@@ -19,6 +19,11 @@
         TAP_VALUE_BAUD_RATE_W, TAP_VALUE_ENABLE_W                                                \
     }
 
+/* Defaults of the settings fields MouseMode .. BaudRate, loaded before the Parameters values at
+ * every AddDevice; Enable has none (it keeps what was last loaded). An absent BaudRate is 0, not
+ * the rate of an earlier load or control code; the port then refuses it. */
+#define TAP_LINE_DEFAULT_SETTINGS { MODE_CLICK_AND_DRAG, 30, 0, BEEP_OFF, 0, 0, 1, 0 }
+
 /* One: on a COM-port arrival, Port and Enable are tested before an open port is looked at, so
  * with Enable 0 not even a port that is already open gets its reader started again. */
 #define TAP_LINE_ENABLE_GATES_OPEN_PORT 1

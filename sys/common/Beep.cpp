@@ -14,6 +14,7 @@ static PControlDeviceExtension ControlOf(PMouseDeviceExtension Extension)
 
 static VOID AcquireBeepLock(PControlDeviceExtension Control)
 {
+    PAGED_CODE();
     KeWaitForSingleObject(&Control->BeepLock, Executive, KernelMode, FALSE, NULL);
 }
 
@@ -29,6 +30,7 @@ NTSTATUS StartBeepThread(PMouseDeviceExtension Extension)
     HANDLE thread;
     NTSTATUS status;
 
+    PAGED_CODE();
     InterlockedExchange(&control->BeepThreadStop, FALSE);
     KeInitializeEvent(&Extension->BeepEvent, NotificationEvent, FALSE);
     status = PsCreateSystemThread(&thread, THREAD_ALL_ACCESS, NULL, NULL, NULL, BeepWorker, Extension);
@@ -51,6 +53,7 @@ NTSTATUS StartBeepThread(PMouseDeviceExtension Extension)
 /* PASSIVE_LEVEL, from the removal; the read path has stopped, so nobody signals BeepEvent. */
 VOID StopBeepThread(PMouseDeviceExtension Extension)
 {
+    PAGED_CODE();
     if (Extension->BeepThread == NULL) {
         return;
     }
@@ -68,6 +71,7 @@ VOID NTAPI BeepWorker(PVOID Context)
     PMouseDeviceExtension extension = (PMouseDeviceExtension)Context;
     PControlDeviceExtension control = ControlOf(extension);
 
+    PAGED_CODE();
     for (;;) {
         KeWaitForSingleObject(&extension->BeepEvent, Executive, KernelMode, FALSE, NULL);
         KeClearEvent(&extension->BeepEvent);
@@ -87,6 +91,7 @@ static NTSTATUS OpenBeepDevice(PControlDeviceExtension Control)
     PDEVICE_OBJECT deviceObject;
     NTSTATUS status;
 
+    PAGED_CODE();
     beepName.Length = sizeof(DD_BEEP_DEVICE_NAME_U) - sizeof(WCHAR);
     beepName.MaximumLength = sizeof(DD_BEEP_DEVICE_NAME_U);
     beepName.Buffer = (PWSTR)ExAllocatePoolWithTag(PagedPool, beepName.MaximumLength, TAP_POOL_TAG);
@@ -112,6 +117,7 @@ NTSTATUS SendBeep(PControlDeviceExtension Control, ULONG Frequency, ULONG Durati
     BEEP_SET_PARAMETERS parameters;
     NTSTATUS status = STATUS_SUCCESS;
 
+    PAGED_CODE();
     AcquireBeepLock(Control);
     if (Control->BeepClosed) {
         /* The pair is gone; a handle to its control device outlived it. */
@@ -131,6 +137,7 @@ NTSTATUS SendBeep(PControlDeviceExtension Control, ULONG Frequency, ULONG Durati
 /* PASSIVE_LEVEL, from the removal after the beep thread has ended. */
 VOID CloseBeepDevice(PControlDeviceExtension Control)
 {
+    PAGED_CODE();
     AcquireBeepLock(Control);
     if (Control->BeepDevice != NULL) {
         ObDereferenceObject(Control->BeepDevice);

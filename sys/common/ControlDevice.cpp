@@ -16,6 +16,7 @@ static NTSTATUS OpenPortRequest(PControlDeviceExtension Control, ULONG Number)
     PMouseDeviceExtension extension;
     NTSTATUS status;
 
+    PAGED_CODE();
     AcquirePortLock();
     extension = Control->MouseExtension;
     if (extension == NULL) {
@@ -51,6 +52,7 @@ Done:
  * PASSIVE_LEVEL; takes PortLock. */
 static NTSTATUS ClosePortRequest(PControlDeviceExtension Control)
 {
+    PAGED_CODE();
     AcquirePortLock();
     if (Control->MouseExtension != NULL) {
         ClosePort(Control->MouseExtension);
@@ -85,6 +87,7 @@ NTSTATUS DispatchControlRequest(PDEVICE_OBJECT DeviceObject, PIRP Irp)
     RawSample sample;
     ULONG value;
 
+    PAGED_CODE();
     Irp->IoStatus.Information = 0;
     switch (stack->Parameters.DeviceIoControl.IoControlCode) {
     case IOCTL_TOUCH_CLOSE_PORT:

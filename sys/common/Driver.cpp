@@ -32,11 +32,13 @@ NTSTATUS CompleteRequest(PIRP Irp, NTSTATUS Status, ULONG_PTR Information)
  * cannot be suspended with it. */
 VOID AcquirePortLock(VOID)
 {
+    PAGED_CODE();
     KeWaitForSingleObject(&Globals.PortLock, Executive, KernelMode, FALSE, NULL);
 }
 
 VOID ReleasePortLock(VOID)
 {
+    PAGED_CODE();
     KeReleaseMutex(&Globals.PortLock, FALSE);
 }
 
@@ -46,6 +48,8 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRI
 {
     ULONG i;
     PWSTR buffer;
+
+    PAGED_CODE();
 
     buffer = (PWSTR)ExAllocatePoolWithTag(NonPagedPool, RegistryPath->Length + sizeof(WCHAR), TAP_POOL_TAG);
     if (buffer == NULL) {
@@ -60,6 +64,7 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRI
 
     KeInitializeMutex(&Globals.PortLock, 0);
     Globals.LiveDevices = NULL;
+    TapLineDriverEntry();
 
     for (i = 0; i <= IRP_MJ_MAXIMUM_FUNCTION; i++) {
         DriverObject->MajorFunction[i] = DispatchPassOn;
@@ -79,13 +84,16 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRI
  * that number up in. PASSIVE_LEVEL, PortLock held. */
 static VOID LinkLiveDevice(PMouseDeviceExtension Extension)
 {
+    ASSERT(TAP_PORT_LOCK_HELD());
     Extension->PairNumber = ++Globals.LastPairNumber;
     Extension->NextLive = Globals.LiveDevices;
     Globals.LiveDevices = Extension;
 }
 
 /* PASSIVE_LEVEL. Creates the device pair of one touchscreen node, loads the parameters, starts the
- * beep thread and registers for COM-port arrivals. On failure nothing of the pair is left. */
+ * beep thread and registers for COM-port arrivals. Both devices lose DO_DEVICE_INITIALIZING as the
+ * very last step: until then the I/O manager refuses to open the control device, so no control
+ * code can meet a half-built pair. On failure nothing of the pair is left. */
 NTSTATUS NTAPI AddDevice(PDRIVER_OBJECT DriverObject, PDEVICE_OBJECT PhysicalDeviceObject)
 {
     NTSTATUS status;
@@ -96,6 +104,8 @@ NTSTATUS NTAPI AddDevice(PDRIVER_OBJECT DriverObject, PDEVICE_OBJECT PhysicalDev
     UNICODE_STRING deviceName;
     UNICODE_STRING linkName;
     BOOLEAN linked;
+
+    PAGED_CODE();
 
     status = IoCreateDevice(DriverObject, sizeof(MouseDeviceExtension), NULL, FILE_DEVICE_MOUSE, 0, FALSE,
                             &mouseDevice);
@@ -122,6 +132,7 @@ NTSTATUS NTAPI AddDevice(PDRIVER_OBJECT DriverObject, PDEVICE_OBJECT PhysicalDev
 
     extension->Self = mouseDevice;
     extension->IsMouseDevice = TRUE;
+    IoInitializeRemoveLock(&extension->RemoveLock, TAP_POOL_TAG, 0, 0);
     extension->LowerDevice = IoAttachDeviceToDeviceStack(mouseDevice, PhysicalDeviceObject);
     extension->AttributesQueried = FALSE;
     extension->Reading = FALSE;
@@ -133,9 +144,7 @@ NTSTATUS NTAPI AddDevice(PDRIVER_OBJECT DriverObject, PDEVICE_OBJECT PhysicalDev
         status = STATUS_NO_SUCH_DEVICE;
         goto DeleteDevices;
     }
-
     mouseDevice->Flags |= DO_BUFFERED_IO | DO_POWER_PAGABLE;
-    mouseDevice->Flags &= ~DO_DEVICE_INITIALIZING;
 
     control->IsMouseDevice = FALSE;
     control->Self = controlDevice;
@@ -143,10 +152,8 @@ NTSTATUS NTAPI AddDevice(PDRIVER_OBJECT DriverObject, PDEVICE_OBJECT PhysicalDev
     control->BeepThreadStop = FALSE;
     KeInitializeMutex(&control->BeepLock, 0);
     control->BeepClosed = FALSE;
-    /* Linked to its mouse device before it can be opened. */
     control->MouseExtension = extension;
     controlDevice->Flags |= DO_BUFFERED_IO;
-    controlDevice->Flags &= ~DO_DEVICE_INITIALIZING;
 
     extension->Attributes.MouseIdentifier = MOUSE_SERIAL_HARDWARE;
     extension->Attributes.NumberOfButtons = TAP_LINE_NUMBER_OF_BUTTONS;
@@ -172,6 +179,8 @@ NTSTATUS NTAPI AddDevice(PDRIVER_OBJECT DriverObject, PDEVICE_OBJECT PhysicalDev
 
     status = RegisterPortArrivals(DriverObject, extension);
     if (NT_SUCCESS(status)) {
+        mouseDevice->Flags &= ~DO_DEVICE_INITIALIZING;
+        controlDevice->Flags &= ~DO_DEVICE_INITIALIZING;
         return status;
     }
 
@@ -195,6 +204,7 @@ DeleteDevices:
 VOID NTAPI Unload(PDRIVER_OBJECT DriverObject)
 {
     UNREFERENCED_PARAMETER(DriverObject);
+    PAGED_CODE();
 
     if (Globals.ServiceRegistryPath.Buffer != NULL) {
         ExFreePoolWithTag(Globals.ServiceRegistryPath.Buffer, TAP_POOL_TAG);
@@ -202,6 +212,32 @@ VOID NTAPI Unload(PDRIVER_OBJECT DriverObject)
     }
 }
 
+/* Acquires the mouse device's remove lock for Irp, or completes Irp with STATUS_DELETE_PENDING
+ * when the device is being removed (power requests start the next one first). FALSE: the IRP
+ * is gone. IRQL <= DISPATCH_LEVEL. */
+BOOLEAN AcquireForRequest(PMouseDeviceExtension Extension, PIRP Irp)
+{
+    if (NT_SUCCESS(IoAcquireRemoveLock(&Extension->RemoveLock, Irp))) {
+        return TRUE;
+    }
+    if (IoGetCurrentIrpStackLocation(Irp)->MajorFunction == IRP_MJ_POWER) {
+        PoStartNextPowerIrp(Irp);
+    }
+    CompleteRequest(Irp, STATUS_DELETE_PENDING, 0);
+    return FALSE;
+}
+
+NTSTATUS PassOnLocked(PMouseDeviceExtension Extension, PIRP Irp)
+{
+    NTSTATUS status;
+
+    IoSkipCurrentIrpStackLocation(Irp);
+    status = IoCallDriver(Extension->LowerDevice, Irp);
+    IoReleaseRemoveLock(&Extension->RemoveLock, Irp);
+    return status;
+}
+
+/* Any IRQL <= DISPATCH_LEVEL: whatever a driver above sends goes down as it came. */
 NTSTATUS NTAPI DispatchPassOn(PDEVICE_OBJECT DeviceObject, PIRP Irp)
 {
     PMouseDeviceExtension extension = (PMouseDeviceExtension)DeviceObject->DeviceExtension;
@@ -209,18 +245,32 @@ NTSTATUS NTAPI DispatchPassOn(PDEVICE_OBJECT DeviceObject, PIRP Irp)
     if (!extension->IsMouseDevice) {
         return CompleteRequest(Irp, STATUS_SUCCESS, 0);
     }
-    IoSkipCurrentIrpStackLocation(Irp);
-    return IoCallDriver(extension->LowerDevice, Irp);
+    if (!AcquireForRequest(extension, Irp)) {
+        return STATUS_DELETE_PENDING;
+    }
+    return PassOnLocked(extension, Irp);
 }
 
 NTSTATUS NTAPI DispatchCreateClose(PDEVICE_OBJECT DeviceObject, PIRP Irp)
 {
-    UNREFERENCED_PARAMETER(DeviceObject);
-    return CompleteRequest(Irp, STATUS_SUCCESS, 0);
+    PMouseDeviceExtension extension = (PMouseDeviceExtension)DeviceObject->DeviceExtension;
+    NTSTATUS status;
+
+    PAGED_CODE();
+    if (!extension->IsMouseDevice) {
+        return CompleteRequest(Irp, STATUS_SUCCESS, 0);
+    }
+    if (!AcquireForRequest(extension, Irp)) {
+        return STATUS_DELETE_PENDING;
+    }
+    status = CompleteRequest(Irp, STATUS_SUCCESS, 0);
+    IoReleaseRemoveLock(&extension->RemoveLock, Irp);
+    return status;
 }
 
 NTSTATUS NTAPI DispatchDeviceControl(PDEVICE_OBJECT DeviceObject, PIRP Irp)
 {
+    PAGED_CODE();
     if (IsMouseDevice(DeviceObject)) {
         /* Never a control code: whatever reaches the mouse device belongs to the stack below. */
         return DispatchPassOn(DeviceObject, Irp);
@@ -269,8 +319,12 @@ NTSTATUS NTAPI DispatchInternalDeviceControl(PDEVICE_OBJECT DeviceObject, PIRP I
     ULONG_PTR information = 0;
     NTSTATUS status;
 
+    PAGED_CODE();
     if (!extension->IsMouseDevice) {
         return CompleteRequest(Irp, STATUS_SUCCESS, 0);
+    }
+    if (!AcquireForRequest(extension, Irp)) {
+        return STATUS_DELETE_PENDING;
     }
 
     switch (stack->Parameters.DeviceIoControl.IoControlCode) {
@@ -292,5 +346,7 @@ NTSTATUS NTAPI DispatchInternalDeviceControl(PDEVICE_OBJECT DeviceObject, PIRP I
         status = STATUS_INVALID_DEVICE_REQUEST;
         break;
     }
-    return CompleteRequest(Irp, status, information);
+    CompleteRequest(Irp, status, information);
+    IoReleaseRemoveLock(&extension->RemoveLock, Irp);
+    return status;
 }

@@ -27,6 +27,7 @@ NTSTATUS QueryParameterValue(HANDLE Key, PCWSTR Name, PVOID Destination, ULONG L
     ULONG resultLength = 0;
     NTSTATUS status;
 
+    PAGED_CODE();
     RtlInitUnicodeString(&valueName, Name);
     size = valueName.Length + sizeof(WCHAR) + Length + VALUE_INFORMATION_OVERHEAD;
     information = (PKEY_VALUE_FULL_INFORMATION)ExAllocatePoolWithTag(PagedPool, size, TAP_POOL_TAG);
@@ -60,6 +61,7 @@ NTSTATUS ReadParameters(VOID)
     ULONG value;
     ULONG i;
 
+    PAGED_CODE();
     SetDefaultParameters();
 
     nameBuffer = (PWSTR)ExAllocatePoolWithTag(PagedPool, PARAMETERS_NAME_BUFFER_SIZE, TAP_POOL_TAG);

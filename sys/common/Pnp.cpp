@@ -13,6 +13,7 @@ static VOID UnlinkLiveDevice(PMouseDeviceExtension Extension)
 {
     PMouseDeviceExtension *link;
 
+    ASSERT(TAP_PORT_LOCK_HELD());
     for (link = &Globals.LiveDevices; *link != NULL; link = &(*link)->NextLive) {
         if (*link == Extension) {
             *link = Extension->NextLive;
@@ -26,6 +27,7 @@ VOID ReleasePairPort(PMouseDeviceExtension Extension)
 {
     PControlDeviceExtension control = (PControlDeviceExtension)Extension->ControlDevice->DeviceExtension;
 
+    PAGED_CODE();
     /* Unregistered without PortLock held: a notification in progress may be waiting for it. */
     if (Extension->InterfaceNotification != NULL) {
         IoUnregisterPlugPlayNotification(Extension->InterfaceNotification);
@@ -53,6 +55,7 @@ VOID ReleasePairResources(PMouseDeviceExtension Extension)
 {
     PControlDeviceExtension control = (PControlDeviceExtension)Extension->ControlDevice->DeviceExtension;
 
+    PAGED_CODE();
     /* The stop has been acknowledged: no read is outstanding on ReadIrp. */
     if (Extension->ReadIrp != NULL) {
         IoFreeIrp(Extension->ReadIrp);
@@ -63,14 +66,20 @@ VOID ReleasePairResources(PMouseDeviceExtension Extension)
     CloseBeepDevice(control);
 }
 
-/* IRP_MN_REMOVE_DEVICE. PASSIVE_LEVEL. The IRP is passed on; the devices are gone on return. */
+/* IRP_MN_REMOVE_DEVICE, with the remove lock held for Irp. PASSIVE_LEVEL. Waits until every other
+ * request at the mouse device has left it; the IRP is passed on; the devices are gone on
+ * return. */
 static NTSTATUS RemoveDevice(PMouseDeviceExtension Extension, PIRP Irp)
 {
     PDEVICE_OBJECT controlDevice = Extension->ControlDevice;
     PDEVICE_OBJECT lowerDevice = Extension->LowerDevice;
     UNICODE_STRING linkName;
 
+    PAGED_CODE();
     ReleasePairPort(Extension);
+    /* From here on every new request is refused with STATUS_DELETE_PENDING; those already in the
+     * device (passed on, or with the mouse class) are waited for. */
+    IoReleaseRemoveLockAndWait(&Extension->RemoveLock, Irp);
 
     Irp->IoStatus.Status = STATUS_SUCCESS;
     IoSkipCurrentIrpStackLocation(Irp);
@@ -93,6 +102,7 @@ static NTSTATUS RemoveDevice(PMouseDeviceExtension Extension, PIRP Irp)
  * the cancel. */
 static VOID CancelReadForSurpriseRemoval(PMouseDeviceExtension Extension)
 {
+    PAGED_CODE();
     AcquirePortLock();
     if (Extension->Reading && Extension->ReadIrp != NULL) {
         IoCancelIrp(Extension->ReadIrp);
@@ -104,16 +114,23 @@ NTSTATUS NTAPI DispatchPnp(PDEVICE_OBJECT DeviceObject, PIRP Irp)
 {
     PMouseDeviceExtension extension = (PMouseDeviceExtension)DeviceObject->DeviceExtension;
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(Irp);
+    NTSTATUS status;
 
+    PAGED_CODE();
     if (!extension->IsMouseDevice) {
         return CompleteRequest(Irp, STATUS_SUCCESS, 0);
+    }
+    if (!AcquireForRequest(extension, Irp)) {
+        return STATUS_DELETE_PENDING;
     }
 
     Irp->IoStatus.Information = 0;
     switch (stack->MinorFunction) {
     case IRP_MN_START_DEVICE:
         /* Nothing to start: the COM port is opened on its arrival. */
-        return CompleteRequest(Irp, STATUS_SUCCESS, 0);
+        status = CompleteRequest(Irp, STATUS_SUCCESS, 0);
+        IoReleaseRemoveLock(&extension->RemoveLock, Irp);
+        return status;
     case IRP_MN_STOP_DEVICE:
         AcquirePortLock();
         StopReader(extension);
@@ -127,6 +144,5 @@ NTSTATUS NTAPI DispatchPnp(PDEVICE_OBJECT DeviceObject, PIRP Irp)
     default:
         break;
     }
-    IoSkipCurrentIrpStackLocation(Irp);
-    return IoCallDriver(extension->LowerDevice, Irp);
+    return PassOnLocked(extension, Irp);
 }

@@ -34,18 +34,21 @@ VOID LoadCalibration(PCalibrationData Copy)
     Copy->ScreenHeight = (LONG)TapLoad(Globals.ActiveCalibration.ScreenHeight);
 }
 
+/* The line's defaults of every settings field but the last (Enable), in registry order. */
+static const ULONG DefaultSettings[] = TAP_LINE_DEFAULT_SETTINGS;
+static_assert(sizeof(DefaultSettings) / sizeof(DefaultSettings[0]) + 1 == TAP_SETTINGS_FIELD_COUNT,
+              "a default for every settings field but Enable");
+
 VOID SetDefaultParameters(VOID)
 {
     CalibrationData calibration;
+    ULONG i;
 
+    PAGED_CODE();
     /* Other pairs' read paths may be running: one interlocked store per field. */
-    TapStore(Globals.Settings.MouseMode, MODE_CLICK_AND_DRAG);
-    TapStore(Globals.Settings.DblClickRegion, 30);
-    TapStore(Globals.Settings.InterActTime, 0);
-    TapStore(Globals.Settings.BeepMode, BEEP_OFF);
-    TapStore(Globals.Settings.BeepFreq, 0);
-    TapStore(Globals.Settings.BeepTime, 0);
-    TapStore(Globals.Settings.Port, 1);
+    for (i = 0; i + 1 < TAP_SETTINGS_FIELD_COUNT; i++) {
+        TapStore(((PULONG)&Globals.Settings)[i], DefaultSettings[i]);
+    }
     RtlZeroMemory(&calibration, sizeof(calibration));
     calibration.ScreenWidth = CALIBRATION_DEFAULT_SCREEN_WIDTH;
     calibration.ScreenHeight = CALIBRATION_DEFAULT_SCREEN_HEIGHT;

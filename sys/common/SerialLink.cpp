@@ -58,6 +58,7 @@ NTSTATUS SyncIoctl(BOOLEAN Internal, ULONG IoControlCode, PDEVICE_OBJECT Device,
     PIRP irp;
     NTSTATUS status;
 
+    PAGED_CODE();
     KeInitializeEvent(&event, NotificationEvent, FALSE);
     irp = IoBuildDeviceIoControlRequest(IoControlCode, Device, InputBuffer, InputLength, OutputBuffer,
                                         OutputLength, Internal, &event, &ioStatus);
@@ -83,6 +84,7 @@ NTSTATUS ConfigurePort(PMouseDeviceExtension Extension)
     SERIAL_BAUD_RATE baudRate;
     NTSTATUS status;
 
+    PAGED_CODE();
     status = SyncIoctl(TRUE, IOCTL_SERIAL_INTERNAL_BASIC_SETTINGS, port, NULL, 0, &Extension->SavedSerialSettings,
                        sizeof(Extension->SavedSerialSettings));
     if (!NT_SUCCESS(status)) {
@@ -121,6 +123,7 @@ VOID RestorePortSettings(PMouseDeviceExtension Extension)
     PDEVICE_OBJECT port = Extension->PortDevice;
     NTSTATUS status;
 
+    PAGED_CODE();
     if (port == NULL) {
         return;
     }
@@ -142,6 +145,7 @@ static NTSTATUS BuildPortName(ULONG Number, PUNICODE_STRING PortName)
 {
     UNICODE_STRING numberText;
 
+    PAGED_CODE();
     numberText.Length = 0;
     numberText.MaximumLength = PORT_NUMBER_CHARS * sizeof(WCHAR);
     numberText.Buffer = (PWSTR)ExAllocatePoolWithTag(PagedPool, numberText.MaximumLength, TAP_POOL_TAG);
@@ -164,6 +168,7 @@ static NTSTATUS BuildPortName(ULONG Number, PUNICODE_STRING PortName)
 
 static VOID FreePortName(PUNICODE_STRING PortName)
 {
+    PAGED_CODE();
     ExFreePoolWithTag(PortName->Buffer, TAP_POOL_TAG);
     PortName->Buffer = NULL;
 }
@@ -178,6 +183,8 @@ static NTSTATUS OpenAndConfigure(PMouseDeviceExtension Extension, PUNICODE_STRIN
     PDEVICE_OBJECT deviceObject;
     NTSTATUS status;
 
+    PAGED_CODE();
+    ASSERT(TAP_PORT_LOCK_HELD());
     *Opened = FALSE;
     status = IoGetDeviceObjectPointer(PortName, FILE_ALL_ACCESS, &fileObject, &deviceObject);
     if (!NT_SUCCESS(status)) {
@@ -195,6 +202,8 @@ static NTSTATUS OpenAndConfigure(PMouseDeviceExtension Extension, PUNICODE_STRIN
 
 VOID ReleasePort(PMouseDeviceExtension Extension)
 {
+    PAGED_CODE();
+    ASSERT(TAP_PORT_LOCK_HELD());
     if (Extension->PortFileObject != NULL) {
         ObDereferenceObject(Extension->PortFileObject);
     }
@@ -210,6 +219,8 @@ NTSTATUS OpenConfiguredPort(PMouseDeviceExtension Extension)
     BOOLEAN opened;
     NTSTATUS status;
 
+    PAGED_CODE();
+    ASSERT(TAP_PORT_LOCK_HELD());
     if (Extension->Reading) {
         return STATUS_SUCCESS;
     }
@@ -241,6 +252,8 @@ NTSTATUS OpenPortNumber(PMouseDeviceExtension Extension, ULONG Index)
     BOOLEAN opened = TRUE;
     NTSTATUS status;
 
+    PAGED_CODE();
+    ASSERT(TAP_PORT_LOCK_HELD());
     if (Index >= TAP_MAX_PORT_NUMBER) {
         return STATUS_INVALID_PARAMETER;
     }
@@ -269,6 +282,7 @@ NTSTATUS NTAPI PortArrival(PVOID NotificationStructure, PVOID Context)
     PDEVICE_INTERFACE_CHANGE_NOTIFICATION notification = (PDEVICE_INTERFACE_CHANGE_NOTIFICATION)NotificationStructure;
     PMouseDeviceExtension extension;
 
+    PAGED_CODE();
     /* Which port arrived does not matter: any arrival is the moment to try the configured one. */
     if (!SameGuid(&notification->InterfaceClassGuid, &GUID_DEVINTERFACE_COMPORT) ||
         !SameGuid(&notification->Event, &GUID_DEVICE_INTERFACE_ARRIVAL)) {
@@ -292,6 +306,7 @@ NTSTATUS NTAPI PortArrival(PVOID NotificationStructure, PVOID Context)
 
 NTSTATUS RegisterPortArrivals(PDRIVER_OBJECT DriverObject, PMouseDeviceExtension Extension)
 {
+    PAGED_CODE();
     return IoRegisterPlugPlayNotification(EventCategoryDeviceInterfaceChange,
                                           PNPNOTIFY_DEVICE_INTERFACE_INCLUDE_EXISTING_INTERFACES,
                                           (PVOID)&GUID_DEVINTERFACE_COMPORT, DriverObject, PortArrival,
@@ -309,6 +324,8 @@ static VOID AcknowledgeReaderEnd(PMouseDeviceExtension Extension)
 
 NTSTATUS StartReader(PMouseDeviceExtension Extension)
 {
+    PAGED_CODE();
+    ASSERT(TAP_PORT_LOCK_HELD());
     if (Extension->ReadIrp == NULL) {
         Extension->ReadIrp = IoAllocateIrp(Extension->PortDevice->StackSize, FALSE);
         if (Extension->ReadIrp == NULL) {
@@ -324,6 +341,8 @@ NTSTATUS RunReader(PMouseDeviceExtension Extension)
     KIRQL irql;
     NTSTATUS status;
 
+    PAGED_CODE();
+    ASSERT(TAP_PORT_LOCK_HELD());
     /* No read path exists now; an acknowledgement left by an earlier reader is stale. */
     KeClearEvent(&Extension->ReadDoneEvent);
     Extension->ReadEnded = FALSE;
@@ -353,6 +372,7 @@ NTSTATUS IssueReads(PMouseDeviceExtension Extension)
     NTSTATUS status;
     LONG previous;
 
+    ASSERT(KeGetCurrentIrql() <= DISPATCH_LEVEL);
     for (;;) {
         /* Every kind of stop is tested under the lock that the stops set them under, so a stop
          * either is seen here or comes after the IoReuseIrp and cancels the read issued next. */
@@ -403,6 +423,7 @@ NTSTATUS NTAPI ReadComplete(PDEVICE_OBJECT DeviceObject, PIRP Irp, PVOID Context
     NTSTATUS status = Irp->IoStatus.Status;
     BOOLEAN ended = FALSE;
 
+    ASSERT(KeGetCurrentIrql() <= DISPATCH_LEVEL);
     UNREFERENCED_PARAMETER(DeviceObject);
 
     /* The byte is fully handled before the hand-off below: once ReadState says COMPLETED, the
@@ -442,6 +463,7 @@ NTSTATUS NTAPI ReadComplete(PDEVICE_OBJECT DeviceObject, PIRP Irp, PVOID Context
  * caller marked the reader stopped under ReadLock and found Reading set. PASSIVE_LEVEL. */
 static VOID WaitForReaderEnd(PMouseDeviceExtension Extension)
 {
+    PAGED_CODE();
     /* If no read is in the port driver right now, the cancel only marks ReadIrp; the loop that
      * would issue the next read sees the stop first. */
     IoCancelIrp(Extension->ReadIrp);
@@ -453,6 +475,8 @@ VOID StopReader(PMouseDeviceExtension Extension)
     KIRQL irql;
     BOOLEAN wasReading;
 
+    PAGED_CODE();
+    ASSERT(TAP_PORT_LOCK_HELD());
     KeAcquireSpinLock(&Extension->ReadLock, &irql);
     wasReading = Extension->Reading;
     Extension->StopRequested = TRUE;
@@ -468,6 +492,8 @@ VOID StopReaderForRemoval(PMouseDeviceExtension Extension)
     KIRQL irql;
     BOOLEAN wasReading;
 
+    PAGED_CODE();
+    ASSERT(TAP_PORT_LOCK_HELD());
     KeAcquireSpinLock(&Extension->ReadLock, &irql);
     wasReading = Extension->Reading;
     Extension->Removing = TRUE;
@@ -482,6 +508,8 @@ NTSTATUS ClosePort(PMouseDeviceExtension Extension)
     KIRQL irql;
     BOOLEAN wasReading;
 
+    PAGED_CODE();
+    ASSERT(TAP_PORT_LOCK_HELD());
     if (Extension->PortDevice == NULL) {
         return STATUS_SUCCESS;
     }

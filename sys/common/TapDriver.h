@@ -57,6 +57,8 @@ typedef struct _MouseDeviceExtension {
     BOOLEAN IsMouseDevice;               /* TRUE here: shares its place with the control extension */
     PDEVICE_OBJECT LowerDevice;
     PDEVICE_OBJECT ControlDevice;
+    IO_REMOVE_LOCK RemoveLock;           /* held by every request while it is in the mouse device;
+                                            removal releases and waits before detach and delete */
     MOUSE_ATTRIBUTES Attributes;
     PDEVICE_OBJECT ClassDevice;          /* from IOCTL_INTERNAL_MOUSE_CONNECT; NULL until then */
     PVOID ClassService;                  /* the class service callback; NULL until connected;
@@ -153,9 +155,21 @@ DRIVER_DISPATCH DispatchInternalDeviceControl;
 /* Completes a request the driver answers itself. */
 NTSTATUS CompleteRequest(PIRP Irp, NTSTATUS Status, ULONG_PTR Information);
 
+/* Takes the mouse device's remove lock for Irp. FALSE when the device is being removed: Irp is
+ * then completed with STATUS_DELETE_PENDING (a power IRP after PoStartNextPowerIrp). IRQL <=
+ * DISPATCH_LEVEL. */
+BOOLEAN AcquireForRequest(PMouseDeviceExtension Extension, PIRP Irp);
+
+/* Passes Irp on to LowerDevice unchanged and releases the remove lock AcquireForRequest took for
+ * it; the lower driver owns the IRP. Returns the lower driver's status. */
+NTSTATUS PassOnLocked(PMouseDeviceExtension Extension, PIRP Irp);
+
 /* Takes and releases Globals.PortLock. PASSIVE_LEVEL; the holder may wait. */
 VOID AcquirePortLock(VOID);
 VOID ReleasePortLock(VOID);
+
+/* Whether the calling thread holds Globals.PortLock (for ASSERTs of the routines that need it). */
+#define TAP_PORT_LOCK_HELD() (Globals.PortLock.OwnerThread == KeGetCurrentThread())
 
 /* ---- Pnp.cpp --------------------------------------------------------------------------------- */
 
@@ -310,6 +324,9 @@ VOID DeliverReport(PMouseDeviceExtension Extension);
 VOID SignalBeep(PMouseDeviceExtension Extension);
 
 /* ---- Line hooks: implemented in each line's folder ------------------------------------------ */
+
+/* Sets up the line's driver-wide records, once, from DriverEntry. PASSIVE_LEVEL. */
+VOID TapLineDriverEntry(VOID);
 
 /* Sets the line's touch state of a new, zero-filled mouse device extension. PASSIVE_LEVEL. */
 VOID TapLineInitialize(PMouseDeviceExtension Extension);

@@ -36,6 +36,8 @@ TouchLogicHarness::TouchLogicHarness()
     : extension_(static_cast<MouseDeviceExtension *>(std::calloc(1, sizeof(MouseDeviceExtension))))
 {
     RtlZeroMemory(&Globals, sizeof(Globals));
+    KeInitializeMutex(&Globals.PortLock, 0);
+    TapLineDriverEntry();
     SetDefaultParameters();
     delivered.clear();
     extension_->IsMouseDevice = TRUE;

@@ -126,7 +126,7 @@ TEST_F(ContactFramesTest, DataModeOffQueuesNothingAndSaysSo)
     StopDataMode(&harness.Extension());
     harness.Packet(kDownBit, {{2050, 2000, 0}});
     ContactFrame reply;
-    ReplyContactFrame(&harness.Extension(), &reply);
+    harness.Reply(&reply);
     EXPECT_EQ(Describe(reply), "count=254 c1=0,0,0,0 c2=0,0,0,0");
     EXPECT_EQ(harness.TakeReports().size(), 1u) << "the cursor still moves";
 }
@@ -135,10 +135,10 @@ TEST_F(ContactFramesTest, NoPortOnceTheAttributesAreQueried)
 {
     harness.Extension().PortDevice = nullptr;
     ContactFrame reply;
-    ReplyContactFrame(&harness.Extension(), &reply);
+    harness.Reply(&reply);
     EXPECT_EQ(reply.ContactCount, CONTACT_COUNT_NO_PORT);
     harness.Extension().AttributesQueried = FALSE;
-    ReplyContactFrame(&harness.Extension(), &reply);
+    harness.Reply(&reply);
     EXPECT_EQ(reply.ContactCount, CONTACT_COUNT_NONE_QUEUED);
 }
 
@@ -146,7 +146,7 @@ TEST_F(ContactFramesTest, NothingTouchedRepliesZeros)
 {
     ContactFrame reply;
     memset(&reply, 0xCC, sizeof reply);
-    ReplyContactFrame(&harness.Extension(), &reply);
+    harness.Reply(&reply);
     const ContactFrame zeros = {};
     EXPECT_EQ(0, memcmp(&reply, &zeros, sizeof reply));
 }
@@ -172,10 +172,26 @@ TEST_F(ContactFramesTest, StopThenStartEmptiesTheQueue)
     EXPECT_TRUE(harness.TakeFrames().empty());
 }
 
-TEST(FrameQueue, RingKeepsHeadAndTailTogetherWhenAlmostEmpty)
-{
+// The queue is touched under FrameLock only, that is at DISPATCH_LEVEL: the test holds a lock of
+// its own for the same IRQL.
+class FrameQueue : public testing::Test {
+protected:
+    FrameQueue() { KeInitializeSpinLock(&lock_); }
+    void Hold() { KeAcquireSpinLock(&lock_, &irql_); }
+    void Release() { KeReleaseSpinLock(&lock_, irql_); }
+
+    tapkernel::Kernel kernel_;
     CONTACT_FRAME_QUEUE queue = {};
+
+private:
+    KSPIN_LOCK lock_;
+    KIRQL irql_ = PASSIVE_LEVEL;
+};
+
+TEST_F(FrameQueue, RingKeepsHeadAndTailTogetherWhenAlmostEmpty)
+{
     ContactFrame frame = {};
+    Hold();
     frame.ContactCount = 1;
     QueueContactFrame(&queue, &frame);
     EXPECT_EQ(queue.Head, queue.Tail);
@@ -190,6 +206,14 @@ TEST(FrameQueue, RingKeepsHeadAndTailTogetherWhenAlmostEmpty)
     EXPECT_EQ(queue.Count, 0u);
     EXPECT_EQ(queue.Head, queue.Tail);
     EXPECT_FALSE(TakeContactFrame(&queue, &out));
+    Release();
+}
+
+TEST_F(FrameQueue, TouchedWithoutFrameLockIsABugCheck)
+{
+    ContactFrame frame = {};
+    EXPECT_DEATH(QueueContactFrame(&queue, &frame), "BUGCHECK in RtlAssert: assertion failed .*DISPATCH_LEVEL");
+    EXPECT_DEATH(TakeContactFrame(&queue, &frame), "BUGCHECK in RtlAssert: assertion failed .*DISPATCH_LEVEL");
 }
 
 } // namespace

@@ -42,13 +42,21 @@ public:
     int Packet(UCHAR status, std::vector<Contact> contacts) { return Feed(MultiTouchPacket(status, contacts)); }
     TAP_TOUCH_STATE &Touch() { return Extension().Touch; }
 
+    // The reply to a request for a contact frame, under PortLock as the control code makes it.
+    void Reply(PContactFrame reply)
+    {
+        KeWaitForSingleObject(&Globals.PortLock, Executive, KernelMode, FALSE, nullptr);
+        ReplyContactFrame(&Extension(), reply);
+        KeReleaseMutex(&Globals.PortLock, FALSE);
+    }
+
     // Every frame a tool would take now, in order.
     std::vector<ContactFrame> TakeFrames()
     {
         std::vector<ContactFrame> frames;
         for (;;) {
             ContactFrame reply;
-            ReplyContactFrame(&Extension(), &reply);
+            Reply(&reply);
             if (reply.ContactCount == 0 || reply.ContactCount >= 0xFE) {
                 return frames;
             }

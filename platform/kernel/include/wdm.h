@@ -833,6 +833,54 @@ NTKERNELAPI BOOLEAN NTAPI IoCancelIrp(PIRP Irp);
 NTKERNELAPI VOID NTAPI IoAcquireCancelSpinLock(PKIRQL Irql);
 NTKERNELAPI VOID NTAPI IoReleaseCancelSpinLock(KIRQL Irql);
 
+/* ---- Remove locks ---------------------------------------------------------------------------- */
+/* The free build's layout. The host kernel also tracks every acquisition by its tag, as Driver
+ * Verifier does: a release without an acquisition, a release with a tag that holds none, and a
+ * request completed while it still holds the lock at IoReleaseRemoveLockAndWait bug-check. */
+typedef struct _IO_REMOVE_LOCK_COMMON_BLOCK {
+    BOOLEAN Removed;
+    BOOLEAN Reserved[3];
+    volatile LONG IoCount;
+    KEVENT RemoveEvent;
+} IO_REMOVE_LOCK_COMMON_BLOCK;
+
+typedef struct _IO_REMOVE_LOCK {
+    IO_REMOVE_LOCK_COMMON_BLOCK Common;
+} IO_REMOVE_LOCK, *PIO_REMOVE_LOCK;
+
+/* Initialises the lock: not removed, no acquisition. PASSIVE_LEVEL. */
+NTKERNELAPI VOID NTAPI IoInitializeRemoveLockEx(PIO_REMOVE_LOCK Lock, ULONG AllocateTag, ULONG MaxLockedMinutes,
+                                                ULONG HighWatermark, ULONG RemlockSize);
+/* Takes one acquisition under Tag; STATUS_DELETE_PENDING once IoReleaseRemoveLockAndWait has run.
+ * IRQL <= DISPATCH_LEVEL. */
+NTKERNELAPI NTSTATUS NTAPI IoAcquireRemoveLockEx(PIO_REMOVE_LOCK RemoveLock, PVOID Tag, PCSTR File, ULONG Line,
+                                                 ULONG RemlockSize);
+/* Gives back one acquisition taken under Tag. IRQL <= DISPATCH_LEVEL. */
+NTKERNELAPI VOID NTAPI IoReleaseRemoveLockEx(PIO_REMOVE_LOCK RemoveLock, PVOID Tag, ULONG RemlockSize);
+/* Marks the lock removed, gives back the caller's acquisition under Tag and waits until every
+ * other acquisition is given back. PASSIVE_LEVEL. */
+NTKERNELAPI VOID NTAPI IoReleaseRemoveLockAndWaitEx(PIO_REMOVE_LOCK RemoveLock, PVOID Tag, ULONG RemlockSize);
+#define IoInitializeRemoveLock(Lock, AllocateTag, MaxLockedMinutes, HighWatermark) \
+    IoInitializeRemoveLockEx(Lock, AllocateTag, MaxLockedMinutes, HighWatermark, sizeof(IO_REMOVE_LOCK))
+#define IoAcquireRemoveLock(RemoveLock, Tag) \
+    IoAcquireRemoveLockEx(RemoveLock, Tag, __FILE__, __LINE__, sizeof(IO_REMOVE_LOCK))
+#define IoReleaseRemoveLock(RemoveLock, Tag) IoReleaseRemoveLockEx(RemoveLock, Tag, sizeof(IO_REMOVE_LOCK))
+#define IoReleaseRemoveLockAndWait(RemoveLock, Tag) \
+    IoReleaseRemoveLockAndWaitEx(RemoveLock, Tag, sizeof(IO_REMOVE_LOCK))
+
+/* ---- Checked preconditions ------------------------------------------------------------------- */
+/* Reports a failed assertion. The host kernel bug-checks with the expression and its place. */
+NTSYSAPI VOID NTAPI RtlAssert(PVOID FailedAssertion, PVOID FileName, ULONG LineNumber, PSTR Message);
+/* The host is a checked build: ASSERT and PAGED_CODE are tested on every run (a free Windows
+ * build compiles both away). Pageable code must run at IRQL <= APC_LEVEL. */
+#define ASSERT(exp) ((VOID)((exp) ? 0 : (RtlAssert((PVOID) #exp, (PVOID)__FILE__, __LINE__, NULL), 0)))
+#define ASSERTMSG(msg, exp) ((VOID)((exp) ? 0 : (RtlAssert((PVOID) #exp, (PVOID)__FILE__, __LINE__, (PSTR)(msg)), 0)))
+#define PAGED_CODE()                                                                                 \
+    ((VOID)(KeGetCurrentIrql() <= APC_LEVEL ? 0                                                     \
+                                            : (RtlAssert((PVOID) "pageable code called above APC_LEVEL", \
+                                                         (PVOID)__FILE__, __LINE__, (PSTR)__func__),   \
+                                               0)))
+
 /* ---- Power manager --------------------------------------------------------------------------- */
 /* Passes a power IRP to DeviceObject (in place of IoCallDriver for IRP_MJ_POWER). */
 NTKERNELAPI NTSTATUS NTAPI PoCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp);

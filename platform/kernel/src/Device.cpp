@@ -53,6 +53,7 @@ void UnlinkFromDriver(PDEVICE_OBJECT device)
 void FreeDeviceMemory(KernelState &state, DeviceRecord *record)
 {
     record->freed = true;
+    ForgetLocksIn(state, record->block, record->blockSize);
     std::memset(record->block, kFreedDeviceFill, record->blockSize);
     state.freedDevices[reinterpret_cast<uintptr_t>(record->block)] = record;
     state.deviceQuarantine.push_back(record->device);

@@ -3,6 +3,7 @@
 // kernel lock), so "every counted thread is waiting" is exact at every moment: a thread that has
 // been signalled counts as busy before it even wakes up.
 #include <algorithm>
+#include <cstdio>
 
 #include "KernelState.h"
 
@@ -13,6 +14,16 @@ namespace {
 struct ThreadSlot {
     uint64_t generation = 0;
     ThreadRecord *record = nullptr;
+    // A caller's host thread that ends can wait for nothing any more: the watchdog stops
+    // counting it as one that might still act.
+    ~ThreadSlot()
+    {
+        KernelState *state = TryState();
+        if (state != nullptr && record != nullptr && state->generation == generation) {
+            std::lock_guard<std::mutex> held(state->lock);
+            record->hostExited = true;
+        }
+    }
 };
 thread_local ThreadSlot tlsThread;
 
@@ -22,6 +33,7 @@ void SetWaiting(KernelState &state, ThreadRecord *thread, bool waiting)
         return;
     }
     thread->waiting = waiting;
+    ++state.waitChanges;
     if (!thread->counted || thread->terminated) {
         return;
     }
@@ -127,6 +139,117 @@ LONGLONG DeadlineOf(const KernelState &state, const LARGE_INTEGER *timeout)
     return timeout->QuadPart < 0 ? state.now - timeout->QuadPart : timeout->QuadPart;
 }
 
+// ---- The watchdog ------------------------------------------------------------------------------
+
+const char *ObjectKindName(void *object)
+{
+    switch (Header(object)->Type) {
+    case kEventNotificationObject:
+        return "notification event";
+    case kEventSynchronizationObject:
+        return "synchronization event";
+    case kMutantObject:
+        return "mutex";
+    case kThreadObject:
+        return "thread";
+    default:
+        return "object";
+    }
+}
+
+// Whether every thread the kernel knows is blocked in a wait that only another thread could end:
+// none runs (a thread outside the kernel may still act), no wait has a time-out (a caller may
+// advance the clock) and no work is queued (lock held).
+bool EveryThreadBlockedForGood(KernelState &state)
+{
+    if (!state.work.empty()) {
+        return false;
+    }
+    for (ThreadRecord *thread : state.threads) {
+        if (thread->terminated || thread->hostExited || thread->freed) {
+            continue;
+        }
+        if (!thread->waiting || thread->satisfied || thread->deadline) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Whether an idle probe of the machine says something is still on its way (a byte on the line):
+// the probes are called without the lock.
+bool ProbeBusy(KernelState &state, std::unique_lock<std::mutex> &held)
+{
+    std::vector<std::function<bool()>> probes;
+    for (auto &entry : state.idleProbes) {
+        probes.push_back(entry.second);
+    }
+    if (probes.empty()) {
+        return false;
+    }
+    held.unlock();
+    bool busy = false;
+    for (auto &probe : probes) {
+        busy = probe() || busy;
+    }
+    held.lock();
+    return busy;
+}
+
+[[noreturn]] void ReportDeadlock(KernelState &state)
+{
+    std::string waits;
+    char line[256];
+    for (ThreadRecord *thread : state.threads) {
+        if (thread->terminated || thread->hostExited || thread->freed) {
+            continue;
+        }
+        for (const WaitBlock &block : thread->waits) {
+            void *object = block.object;
+            std::snprintf(line, sizeof line, "\n    thread '%s'%s%s waits on %s %p", thread->name.c_str(),
+                          thread->owner.module != nullptr ? " of " : "",
+                          thread->owner.module != nullptr ? thread->owner.module->name.c_str() : "",
+                          ObjectKindName(object), object);
+            waits += line;
+            if (Header(object)->Type == kMutantObject) {
+                PKTHREAD owner = static_cast<PKMUTEX>(object)->OwnerThread;
+                std::snprintf(line, sizeof line, " (owned by '%s')",
+                              owner != nullptr ? owner->Record->name.c_str() : "nobody");
+                waits += line;
+            }
+        }
+    }
+    BugCheck("watchdog", "deadlock: every thread is blocked in a wait that nothing can end (no time-out, no "
+                         "queued work, nothing on its way); the waits found:%s",
+             waits.c_str());
+}
+
+// A wait without a time-out: sleeps until satisfied, and every deadlockGrace of real time looks
+// whether the whole machine is stuck. Two looks in a row that find it so, with no wait changing
+// in between, are a deadlock (lock held).
+void BlockUntilSatisfied(KernelState &state, ThreadRecord *self, std::unique_lock<std::mutex> &held)
+{
+    auto ended = [&] { return self->satisfied || state.shuttingDown; };
+    bool suspicious = false;
+    uint64_t seen = 0;
+    while (!self->wake.wait_for(held, state.options.deadlockGrace, ended)) {
+        if (!EveryThreadBlockedForGood(state)) {
+            suspicious = false;
+            continue;
+        }
+        uint64_t changes = state.waitChanges;
+        if (ProbeBusy(state, held) || ended()) {
+            suspicious = false;
+            continue;
+        }
+        if (suspicious && changes == seen && EveryThreadBlockedForGood(state)) {
+            ReportDeadlock(state);
+        }
+        suspicious = true;
+        seen = changes;
+    }
+}
+
 } // namespace
 
 ThreadRecord *CurrentThread(KernelState &state, std::unique_lock<std::mutex> &)
@@ -216,7 +339,11 @@ NTSTATUS WaitForObjects(const char *routine, ULONG count, void *const *objects, 
     self->satisfied = false;
     self->deadline = deadline;
     SetWaiting(state, self, true);
-    self->wake.wait(held, [&] { return self->satisfied || state.shuttingDown; });
+    if (deadline) {
+        self->wake.wait(held, [&] { return self->satisfied || state.shuttingDown; });
+    } else {
+        BlockUntilSatisfied(state, self, held);
+    }
     if (!self->satisfied) {
         Unlink(state, self);
         self->deadline.reset();

@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -132,6 +133,7 @@ struct ThreadRecord : ObjectRecord {
     bool counted = false;        // takes part in the idle test
     bool systemThread = false;   // host thread started and joined by the kernel
     bool terminated = false;
+    bool hostExited = false;     // the host thread of a caller's record has ended
     bool waiting = false;        // blocked in a kernel wait with nothing signalled for it
     bool satisfied = false;      // the current wait has been satisfied (or timed out)
     NTSTATUS waitStatus = STATUS_SUCCESS;
@@ -287,6 +289,7 @@ public:
     std::unordered_map<const void *, std::vector<WaitBlock *>> waiters;
     std::condition_variable idleChanged;
     size_t busyCounted = 0;               // counted threads that are not waiting
+    uint64_t waitChanges = 0;             // changes of any thread's wait (the watchdog's progress)
     std::vector<std::thread> finishedHosts; // host threads whose thread object is gone, to join
     std::deque<std::function<void()>> work;
     KEVENT workEvent{};
@@ -301,6 +304,18 @@ public:
     LONGLONG now;
 
     KSPIN_LOCK cancelLock = 0;
+    // Spin locks initialised with KeInitializeSpinLock (and the cancel lock), by address; a block
+    // of pool or a device that is freed forgets the locks it held.
+    std::set<uintptr_t> spinLocks;
+    // Remove locks by address: the acquisitions each tag holds, and whether the lock was removed.
+    struct RemoveLockRecord {
+        std::map<const void *, LONG> tags;
+        bool removed = false;
+    };
+    std::map<uintptr_t, RemoveLockRecord> removeLocks;
+    // Called before each pool allocation of a module (outside the lock): a test's window into
+    // the middle of a driver routine.
+    std::map<DriverModule *, std::function<void()>> poolObservers;
     uint64_t powerIrpsStarted = 0;
     uint64_t nextSequence = 1;
 
@@ -396,6 +411,10 @@ NTSTATUS SendFileRequest(PFILE_OBJECT file, UCHAR major, ULONG code, const void 
 void CloseFileHandle(PFILE_OBJECT file);
 void FreeDeviceMemory(KernelState &state, DeviceRecord *record); // lock held
 
+// Forgets the spin locks and remove locks that lay in [start, start + size) (lock held): the memory
+// was freed, and whatever is made there next starts uninitialised.
+void ForgetLocksIn(KernelState &state, const void *start, size_t size);
+
 // Pool for the kernel itself
 void *KernelAllocate(size_t size);
 void KernelFree(void *block);
@@ -407,5 +426,7 @@ void KernelFree(void *block);
 enum class LeakCheck { Removal, Unload };
 std::vector<std::string> ModuleHoldings(KernelState &state, DriverModule *module, LeakCheck check);
 ModuleUsage CountUsage(KernelState &state, DriverModule *module);
+// The items of a bug check's list, each on its own indented line.
+std::string JoinLines(const std::vector<std::string> &items);
 
 } // namespace tapkernel

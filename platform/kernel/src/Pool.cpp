@@ -53,6 +53,17 @@ PVOID Allocate(const char *routine, POOL_TYPE type, SIZE_T bytes, ULONG tag)
                  owner.module->name.c_str(), TagText(*owner.module->options.requiredPoolTag).c_str());
     }
     KernelState &state = State();
+    std::function<void()> observer;
+    if (owner.module != nullptr) {
+        std::lock_guard<std::mutex> held(state.lock);
+        auto found = state.poolObservers.find(owner.module);
+        if (found != state.poolObservers.end()) {
+            observer = found->second;
+        }
+    }
+    if (observer) {
+        observer();
+    }
     std::lock_guard<std::mutex> held(state.lock);
     if (ConsumePoolFailure(owner.module)) {
         return nullptr;
@@ -94,6 +105,7 @@ void Free(const char *routine, PVOID pointer, const ULONG *tag)
                      TagText(block.tag).c_str(), block.size);
         }
     }
+    ForgetLocksIn(state, bytes, block.size);
     std::memset(bytes, kFreedFill, block.size);
     state.pool.erase(it);
     std::free(bytes);

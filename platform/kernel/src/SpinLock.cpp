@@ -27,7 +27,9 @@ ULONG_PTR Load(PKSPIN_LOCK lock)
     return __atomic_load_n(lock, __ATOMIC_ACQUIRE);
 }
 
-void CheckAddress(const char *routine, PKSPIN_LOCK lock)
+// A lock that is acquired must have been initialised: zero-filled memory looks like a free lock,
+// so only the record of KeInitializeSpinLock can tell.
+void CheckAddress(const char *routine, PKSPIN_LOCK lock, bool mustBeInitialised)
 {
     if (lock == nullptr) {
         BugCheck(routine, "spin lock pointer is NULL");
@@ -35,6 +37,10 @@ void CheckAddress(const char *routine, PKSPIN_LOCK lock)
     if (KernelState *state = TryState()) {
         std::lock_guard<std::mutex> held(state->lock);
         state->CheckNotFreed(routine, lock, "spin lock");
+        if (mustBeInitialised && state->spinLocks.count(reinterpret_cast<uintptr_t>(lock)) == 0) {
+            BugCheck(routine, "spin lock %p is acquired but was never initialised (KeInitializeSpinLock)",
+                     static_cast<void *>(lock));
+        }
     }
 }
 
@@ -77,6 +83,14 @@ void Give(const char *routine, PKSPIN_LOCK lock)
 
 } // namespace
 
+void ForgetLocksIn(KernelState &state, const void *start, size_t size)
+{
+    auto first = reinterpret_cast<uintptr_t>(start);
+    auto end = first + size;
+    state.spinLocks.erase(state.spinLocks.lower_bound(first), state.spinLocks.lower_bound(end));
+    state.removeLocks.erase(state.removeLocks.lower_bound(first), state.removeLocks.lower_bound(end));
+}
+
 bool SpinLockHeldByCaller(PKSPIN_LOCK lock)
 {
     return Load(lock) == Token();
@@ -88,17 +102,21 @@ using namespace tapkernel;
 
 extern "C" VOID NTAPI KeInitializeSpinLock(PKSPIN_LOCK lock)
 {
-    CheckAddress("KeInitializeSpinLock", lock);
+    CheckAddress("KeInitializeSpinLock", lock, false);
     if (Load(lock) == Token()) {
         BugCheck("KeInitializeSpinLock", "spin lock %p is initialised while the caller holds it", static_cast<void *>(lock));
     }
     __atomic_store_n(lock, 0, __ATOMIC_RELEASE);
+    if (KernelState *state = TryState()) {
+        std::lock_guard<std::mutex> held(state->lock);
+        state->spinLocks.insert(reinterpret_cast<uintptr_t>(lock));
+    }
 }
 
 extern "C" KIRQL FASTCALL KfAcquireSpinLock(PKSPIN_LOCK lock)
 {
     RequireIrql("KeAcquireSpinLock", PASSIVE_LEVEL, DISPATCH_LEVEL);
-    CheckAddress("KeAcquireSpinLock", lock);
+    CheckAddress("KeAcquireSpinLock", lock, true);
     KIRQL old = KfRaiseIrql(DISPATCH_LEVEL);
     Take("KeAcquireSpinLock", lock);
     return old;
@@ -120,7 +138,7 @@ extern "C" VOID FASTCALL KfReleaseSpinLock(PKSPIN_LOCK lock, KIRQL newIrql)
 extern "C" VOID FASTCALL KefAcquireSpinLockAtDpcLevel(PKSPIN_LOCK lock)
 {
     RequireIrql("KeAcquireSpinLockAtDpcLevel", DISPATCH_LEVEL, DISPATCH_LEVEL);
-    CheckAddress("KeAcquireSpinLockAtDpcLevel", lock);
+    CheckAddress("KeAcquireSpinLockAtDpcLevel", lock, true);
     Take("KeAcquireSpinLockAtDpcLevel", lock);
 }
 

@@ -32,3 +32,15 @@ void RequireIrql(const char *routine, KIRQL minimum, KIRQL maximum)
 }
 
 } // namespace tapkernel
+
+// A checked build's failed ASSERT (or PAGED_CODE above APC_LEVEL): the host stops the run.
+extern "C" VOID NTAPI RtlAssert(PVOID FailedAssertion, PVOID FileName, ULONG LineNumber, PSTR Message)
+{
+    if (Message != nullptr) {
+        tapkernel::BugCheck("RtlAssert", "assertion failed at %s:%u in %s: %s (IRQL %u)",
+                            static_cast<const char *>(FileName), LineNumber, Message,
+                            static_cast<const char *>(FailedAssertion), tapkernel::CurrentIrql());
+    }
+    tapkernel::BugCheck("RtlAssert", "assertion failed at %s:%u: %s", static_cast<const char *>(FileName), LineNumber,
+                        static_cast<const char *>(FailedAssertion));
+}
