@@ -121,10 +121,11 @@ struct KernelOptions {
     LONGLONG bootSystemTime = 126490752000000000LL;
     // Real time WaitUntilIdle waits before it bugchecks, naming the threads that stayed busy.
     std::chrono::milliseconds idleLimit{20000};
-    // The watchdog: when every thread the kernel knows is blocked in a kernel wait that only
-    // another thread could end (no time-out, no queued work, no idle probe busy) and nothing has
-    // changed for twice this real time, the machine is deadlocked and the kernel bugchecks,
-    // listing the waits it found.
+    // The watchdog: when a caller (a test's or the bench's thread) and every other thread the
+    // kernel knows are blocked in kernel waits that only another thread could end (no time-out,
+    // no queued work, no idle probe busy) and nothing has changed for twice this real time, the
+    // machine is deadlocked and the kernel bugchecks, listing the waits it found. A host thread
+    // that has never called the kernel is not known to it.
     std::chrono::milliseconds deadlockGrace{1000};
 };
 
