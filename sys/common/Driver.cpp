@@ -227,14 +227,28 @@ BOOLEAN AcquireForRequest(PMouseDeviceExtension Extension, PIRP Irp)
     return FALSE;
 }
 
+/* Completion routine of a request passed on: the request is done with the mouse device, so its
+ * remove lock goes. IRQL <= DISPATCH_LEVEL. The IRP continues up to its sender. */
+static NTSTATUS NTAPI ReleaseOnCompletion(PDEVICE_OBJECT DeviceObject, PIRP Irp, PVOID Context)
+{
+    PMouseDeviceExtension extension = (PMouseDeviceExtension)Context;
+
+    UNREFERENCED_PARAMETER(DeviceObject);
+    if (Irp->PendingReturned) {
+        IoMarkIrpPending(Irp);
+    }
+    IoReleaseRemoveLock(&extension->RemoveLock, Irp);
+    return STATUS_CONTINUE_COMPLETION;
+}
+
 NTSTATUS PassOnLocked(PMouseDeviceExtension Extension, PIRP Irp)
 {
-    NTSTATUS status;
-
-    IoSkipCurrentIrpStackLocation(Irp);
-    status = IoCallDriver(Extension->LowerDevice, Irp);
-    IoReleaseRemoveLock(&Extension->RemoveLock, Irp);
-    return status;
+    IoCopyCurrentIrpStackLocationToNext(Irp);
+    IoSetCompletionRoutine(Irp, ReleaseOnCompletion, Extension, TRUE, TRUE, TRUE);
+    if (IoGetCurrentIrpStackLocation(Irp)->MajorFunction == IRP_MJ_POWER) {
+        return PoCallDriver(Extension->LowerDevice, Irp);
+    }
+    return IoCallDriver(Extension->LowerDevice, Irp);
 }
 
 /* Any IRQL <= DISPATCH_LEVEL: whatever a driver above sends goes down as it came. */

@@ -4,12 +4,11 @@
  */
 #include "TapDriver.h"
 
-/* PASSIVE_LEVEL (the mouse device is power-pageable). The remove lock is held while the request
- * is passed on; the IRP belongs to the lower driver once passed on; at the control device, which is in no stack and expects none, it is completed. */
+/* PASSIVE_LEVEL (the mouse device is power-pageable). The remove lock is held until the request
+ * comes back from below; the IRP belongs to the lower driver once passed on; at the control device, which is in no stack and expects none, it is completed. */
 NTSTATUS NTAPI DispatchPower(PDEVICE_OBJECT DeviceObject, PIRP Irp)
 {
     PMouseDeviceExtension extension = (PMouseDeviceExtension)DeviceObject->DeviceExtension;
-    NTSTATUS status;
 
     PAGED_CODE();
     if (!extension->IsMouseDevice) {
@@ -20,8 +19,5 @@ NTSTATUS NTAPI DispatchPower(PDEVICE_OBJECT DeviceObject, PIRP Irp)
         return STATUS_DELETE_PENDING;
     }
     PoStartNextPowerIrp(Irp);
-    IoSkipCurrentIrpStackLocation(Irp);
-    status = PoCallDriver(extension->LowerDevice, Irp);
-    IoReleaseRemoveLock(&extension->RemoveLock, Irp);
-    return status;
+    return PassOnLocked(extension, Irp);
 }

@@ -142,7 +142,7 @@ DRIVER_ADD_DEVICE AddDevice;
 DRIVER_UNLOAD Unload;
 
 /* Passes a request at the mouse device on to LowerDevice unchanged (the lower driver owns it
- * then); completes it with success at the control device. PASSIVE_LEVEL. */
+ * then); completes it with success at the control device. IRQL <= DISPATCH_LEVEL. */
 DRIVER_DISPATCH DispatchPassOn;
 /* IRP_MJ_CREATE and IRP_MJ_CLOSE at either device: success. PASSIVE_LEVEL. */
 DRIVER_DISPATCH DispatchCreateClose;
@@ -160,8 +160,9 @@ NTSTATUS CompleteRequest(PIRP Irp, NTSTATUS Status, ULONG_PTR Information);
  * DISPATCH_LEVEL. */
 BOOLEAN AcquireForRequest(PMouseDeviceExtension Extension, PIRP Irp);
 
-/* Passes Irp on to LowerDevice unchanged and releases the remove lock AcquireForRequest took for
- * it; the lower driver owns the IRP. Returns the lower driver's status. */
+/* Passes Irp on to LowerDevice with the same parameters (PoCallDriver for a power IRP); the remove
+ * lock AcquireForRequest took for it is released when the lower driver completes it. The lower
+ * driver owns the IRP. Returns the lower driver's status. */
 NTSTATUS PassOnLocked(PMouseDeviceExtension Extension, PIRP Irp);
 
 /* Takes and releases Globals.PortLock. PASSIVE_LEVEL; the holder may wait. */

@@ -236,6 +236,14 @@ public:
     // KeWaitForSingleObject and drop it with ObDereferenceObject.
     PKTHREAD StartThread(const std::string &name, std::function<void()> body);
 
+    // Calls observer before each pool allocation made by the module named moduleName (from its
+    // next load on), in the allocating thread and outside the kernel's lock: a test's window into
+    // the middle of a driver routine. An empty observer ends it.
+    void ObservePoolAllocations(const std::string &moduleName, std::function<void()> observer);
+    // Makes the next count IoRegisterPlugPlayNotification calls of the module named moduleName
+    // fail with STATUS_INSUFFICIENT_RESOURCES, as a kernel out of pool does.
+    void FailNotificationRegistrations(const std::string &moduleName, unsigned count);
+
     // ---- Determinism ----------------------------------------------------------------------------
     // Blocks (the caller must not be at raised IRQL) until every counted thread is blocked in a
     // kernel wait with nothing signalled for it and no work queued for the system worker.
