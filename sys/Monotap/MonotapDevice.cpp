@@ -3,7 +3,6 @@
  * line speed, the arrival outcomes and the line's own control codes.
  */
 #include "TapDriver.h"
-#include "Monotap.h"
 
 ULONG TapLineBaudRate(VOID)
 {

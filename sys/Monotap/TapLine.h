@@ -33,6 +33,13 @@
 /* Mouse attributes: buttons the mouse class is told about. */
 #define TAP_LINE_NUMBER_OF_BUTTONS 2
 
+/* The pointer contact's clamped raw position in the packet just decoded and in the one before
+ * (the interactive hold compares them). */
+#define TAP_LINE_POINTER_X(Touch) ((Touch)->Decoder.RawX)
+#define TAP_LINE_POINTER_Y(Touch) ((Touch)->Decoder.RawY)
+#define TAP_LINE_PREVIOUS_X(Touch) ((Touch)->PreviousRawX)
+#define TAP_LINE_PREVIOUS_Y(Touch) ((Touch)->PreviousRawY)
+
 /* A difference of this many raw units or more on either axis is movement (interactive hold). */
 #define TAP_LINE_STILL_TOLERANCE 10
 

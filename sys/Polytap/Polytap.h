@@ -10,10 +10,6 @@
  * DriverEntry (TapLineDriverEntry). */
 extern KSPIN_LOCK FrameLock;
 
-/* MultiTouchDecoder.cpp. IRQL <= DISPATCH_LEVEL, read path only. */
-BOOLEAN DecodeByte(PMouseDeviceExtension Extension, PMOUSE_INPUT_DATA InputData, TAP_TOUCH_STATE *Touch,
-                   UCHAR Byte);
-
 /* ContactFrames.cpp. */
 
 /* Maps a clamped raw position to screen pixels, 0..ScreenWidth and 0..ScreenHeight inclusive. A

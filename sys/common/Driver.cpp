@@ -212,18 +212,22 @@ VOID NTAPI Unload(PDRIVER_OBJECT DriverObject)
     }
 }
 
-/* Acquires the mouse device's remove lock for Irp, or completes Irp with STATUS_DELETE_PENDING
- * when the device is being removed (power requests start the next one first). FALSE: the IRP
- * is gone. IRQL <= DISPATCH_LEVEL. */
-BOOLEAN AcquireForRequest(PMouseDeviceExtension Extension, PIRP Irp)
+BOOLEAN EnterMouseDevice(PDEVICE_OBJECT DeviceObject, PIRP Irp, NTSTATUS *Status)
 {
-    if (NT_SUCCESS(IoAcquireRemoveLock(&Extension->RemoveLock, Irp))) {
+    PMouseDeviceExtension extension = (PMouseDeviceExtension)DeviceObject->DeviceExtension;
+    BOOLEAN power = IoGetCurrentIrpStackLocation(Irp)->MajorFunction == IRP_MJ_POWER;
+
+    if (!extension->IsMouseDevice) {
+        *Status = STATUS_SUCCESS;
+    } else if (NT_SUCCESS(IoAcquireRemoveLock(&extension->RemoveLock, Irp))) {
         return TRUE;
+    } else {
+        *Status = STATUS_DELETE_PENDING;
     }
-    if (IoGetCurrentIrpStackLocation(Irp)->MajorFunction == IRP_MJ_POWER) {
+    if (power) {
         PoStartNextPowerIrp(Irp);
     }
-    CompleteRequest(Irp, STATUS_DELETE_PENDING, 0);
+    CompleteRequest(Irp, *Status, 0);
     return FALSE;
 }
 
@@ -255,12 +259,10 @@ NTSTATUS PassOnLocked(PMouseDeviceExtension Extension, PIRP Irp)
 NTSTATUS NTAPI DispatchPassOn(PDEVICE_OBJECT DeviceObject, PIRP Irp)
 {
     PMouseDeviceExtension extension = (PMouseDeviceExtension)DeviceObject->DeviceExtension;
+    NTSTATUS status;
 
-    if (!extension->IsMouseDevice) {
-        return CompleteRequest(Irp, STATUS_SUCCESS, 0);
-    }
-    if (!AcquireForRequest(extension, Irp)) {
-        return STATUS_DELETE_PENDING;
+    if (!EnterMouseDevice(DeviceObject, Irp, &status)) {
+        return status;
     }
     return PassOnLocked(extension, Irp);
 }
@@ -271,11 +273,8 @@ NTSTATUS NTAPI DispatchCreateClose(PDEVICE_OBJECT DeviceObject, PIRP Irp)
     NTSTATUS status;
 
     PAGED_CODE();
-    if (!extension->IsMouseDevice) {
-        return CompleteRequest(Irp, STATUS_SUCCESS, 0);
-    }
-    if (!AcquireForRequest(extension, Irp)) {
-        return STATUS_DELETE_PENDING;
+    if (!EnterMouseDevice(DeviceObject, Irp, &status)) {
+        return status;
     }
     status = CompleteRequest(Irp, STATUS_SUCCESS, 0);
     IoReleaseRemoveLock(&extension->RemoveLock, Irp);
@@ -334,11 +333,8 @@ NTSTATUS NTAPI DispatchInternalDeviceControl(PDEVICE_OBJECT DeviceObject, PIRP I
     NTSTATUS status;
 
     PAGED_CODE();
-    if (!extension->IsMouseDevice) {
-        return CompleteRequest(Irp, STATUS_SUCCESS, 0);
-    }
-    if (!AcquireForRequest(extension, Irp)) {
-        return STATUS_DELETE_PENDING;
+    if (!EnterMouseDevice(DeviceObject, Irp, &status)) {
+        return status;
     }
 
     switch (stack->Parameters.DeviceIoControl.IoControlCode) {

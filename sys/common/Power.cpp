@@ -9,14 +9,11 @@
 NTSTATUS NTAPI DispatchPower(PDEVICE_OBJECT DeviceObject, PIRP Irp)
 {
     PMouseDeviceExtension extension = (PMouseDeviceExtension)DeviceObject->DeviceExtension;
+    NTSTATUS status;
 
     PAGED_CODE();
-    if (!extension->IsMouseDevice) {
-        PoStartNextPowerIrp(Irp);
-        return CompleteRequest(Irp, STATUS_SUCCESS, 0);
-    }
-    if (!AcquireForRequest(extension, Irp)) {
-        return STATUS_DELETE_PENDING;
+    if (!EnterMouseDevice(DeviceObject, Irp, &status)) {
+        return status;
     }
     PoStartNextPowerIrp(Irp);
     return PassOnLocked(extension, Irp);

@@ -459,67 +459,42 @@ NTSTATUS NTAPI ReadComplete(PDEVICE_OBJECT DeviceObject, PIRP Irp, PVOID Context
 
 /* ---- Stopping ------------------------------------------------------------------------------- */
 
-/* Cancels the read that may be outstanding and waits for the reader's acknowledgement. The
- * caller marked the reader stopped under ReadLock and found Reading set. PASSIVE_LEVEL. */
-static VOID WaitForReaderEnd(PMouseDeviceExtension Extension)
-{
-    PAGED_CODE();
-    /* If no read is in the port driver right now, the cancel only marks ReadIrp; the loop that
-     * would issue the next read sees the stop first. */
-    IoCancelIrp(Extension->ReadIrp);
-    KeWaitForSingleObject(&Extension->ReadDoneEvent, Executive, KernelMode, FALSE, NULL);
-}
-
-VOID StopReader(PMouseDeviceExtension Extension)
+VOID StopReader(PMouseDeviceExtension Extension, ULONG How)
 {
     KIRQL irql;
     BOOLEAN wasReading;
 
     PAGED_CODE();
     ASSERT(TAP_PORT_LOCK_HELD());
+    /* Marked under the lock that IssueReads tests it under: the loop either sees the stop or
+     * comes after it, and then the cancel below finds the read it issued. */
     KeAcquireSpinLock(&Extension->ReadLock, &irql);
     wasReading = Extension->Reading;
-    Extension->StopRequested = TRUE;
-    Extension->Reading = FALSE;
-    KeReleaseSpinLock(&Extension->ReadLock, irql);
-    if (wasReading) {
-        WaitForReaderEnd(Extension);
+    if (How == TAP_STOP_FOR_REMOVAL) {
+        Extension->Removing = TRUE;
+    } else {
+        if (How == TAP_STOP_FOR_GOOD) {
+            Extension->StopRequested = TRUE;
+        }
+        Extension->Reading = FALSE;
     }
-}
-
-VOID StopReaderForRemoval(PMouseDeviceExtension Extension)
-{
-    KIRQL irql;
-    BOOLEAN wasReading;
-
-    PAGED_CODE();
-    ASSERT(TAP_PORT_LOCK_HELD());
-    KeAcquireSpinLock(&Extension->ReadLock, &irql);
-    wasReading = Extension->Reading;
-    Extension->Removing = TRUE;
     KeReleaseSpinLock(&Extension->ReadLock, irql);
     if (wasReading) {
-        WaitForReaderEnd(Extension);
+        /* If no read is in the port driver right now, the cancel only marks ReadIrp; the loop
+         * that would issue the next read sees the stop first. */
+        IoCancelIrp(Extension->ReadIrp);
+        KeWaitForSingleObject(&Extension->ReadDoneEvent, Executive, KernelMode, FALSE, NULL);
     }
 }
 
 NTSTATUS ClosePort(PMouseDeviceExtension Extension)
 {
-    KIRQL irql;
-    BOOLEAN wasReading;
-
     PAGED_CODE();
     ASSERT(TAP_PORT_LOCK_HELD());
     if (Extension->PortDevice == NULL) {
         return STATUS_SUCCESS;
     }
-    KeAcquireSpinLock(&Extension->ReadLock, &irql);
-    wasReading = Extension->Reading;
-    Extension->Reading = FALSE;
-    KeReleaseSpinLock(&Extension->ReadLock, irql);
-    if (wasReading) {
-        WaitForReaderEnd(Extension);
-    }
+    StopReader(Extension, TAP_STOP_FOR_CLOSE);
     if (Extension->ReadIrp != NULL) {
         IoFreeIrp(Extension->ReadIrp);
         Extension->ReadIrp = NULL;

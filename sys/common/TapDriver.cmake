@@ -7,6 +7,7 @@ set(TAP_SYS_COMMON_DIR ${CMAKE_CURRENT_LIST_DIR})
 # Framework sources that are pure touch logic: they run on bytes alone (decoder, mapping, mode
 # filter, report step) and are tested without the rest of the driver.
 set(TAP_SYS_COMMON_LOGIC_SOURCES
+  ${TAP_SYS_COMMON_DIR}/Packet.cpp
   ${TAP_SYS_COMMON_DIR}/PointerEngine.cpp
 )
 

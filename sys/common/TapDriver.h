@@ -155,13 +155,14 @@ DRIVER_DISPATCH DispatchInternalDeviceControl;
 /* Completes a request the driver answers itself. */
 NTSTATUS CompleteRequest(PIRP Irp, NTSTATUS Status, ULONG_PTR Information);
 
-/* Takes the mouse device's remove lock for Irp. FALSE when the device is being removed: Irp is
- * then completed with STATUS_DELETE_PENDING (a power IRP after PoStartNextPowerIrp). IRQL <=
- * DISPATCH_LEVEL. */
-BOOLEAN AcquireForRequest(PMouseDeviceExtension Extension, PIRP Irp);
+/* The entry of every dispatch routine: TRUE when Irp arrived at the mouse device, whose remove
+ * lock is then held for it. Otherwise Irp is completed here with *Status - STATUS_SUCCESS at the
+ * control device, STATUS_DELETE_PENDING at a mouse device being removed - a power IRP after
+ * PoStartNextPowerIrp, and the caller returns *Status. IRQL <= DISPATCH_LEVEL. */
+BOOLEAN EnterMouseDevice(PDEVICE_OBJECT DeviceObject, PIRP Irp, NTSTATUS *Status);
 
 /* Passes Irp on to LowerDevice with the same parameters (PoCallDriver for a power IRP); the remove
- * lock AcquireForRequest took for it is released when the lower driver completes it. The lower
+ * lock EnterMouseDevice took for it is released when the lower driver completes it. The lower
  * driver owns the IRP. Returns the lower driver's status. */
 NTSTATUS PassOnLocked(PMouseDeviceExtension Extension, PIRP Irp);
 
@@ -244,11 +245,13 @@ NTSTATUS StartReader(PMouseDeviceExtension Extension);
  * is clear and the failing read's status is returned. PASSIVE_LEVEL, PortLock held. */
 NTSTATUS RunReader(PMouseDeviceExtension Extension);
 
-/* Stops the reader for good (IRP_MN_STOP_DEVICE). PASSIVE_LEVEL, PortLock held. */
-VOID StopReader(PMouseDeviceExtension Extension);
-
-/* Stops the reader for the device's removal. PASSIVE_LEVEL, PortLock held. */
-VOID StopReaderForRemoval(PMouseDeviceExtension Extension);
+/* The stop protocol: marks the reader stopped as How says, and when a reader was running cancels
+ * the read that may be outstanding and waits for the reader's acknowledgement; ReadIrp is the
+ * driver's again on return. PASSIVE_LEVEL, PortLock held. */
+#define TAP_STOP_FOR_GOOD    1   /* IRP_MN_STOP_DEVICE: StopRequested, never cleared */
+#define TAP_STOP_FOR_CLOSE   2   /* IOCTL_TOUCH_CLOSE_PORT: Reading cleared */
+#define TAP_STOP_FOR_REMOVAL 3   /* removal: Removing */
+VOID StopReader(PMouseDeviceExtension Extension, ULONG How);
 
 /* Issues one-byte reads until one stays outstanding; a read that completes inside the call is
  * followed by the next one from this loop, never from the completion routine. IRQL <=
@@ -290,6 +293,16 @@ VOID CloseBeepDevice(PControlDeviceExtension Control);
  * on and never left pending. PASSIVE_LEVEL. */
 NTSTATUS DispatchControlRequest(PDEVICE_OBJECT DeviceObject, PIRP Irp);
 
+/* ---- Packet.cpp: the packet rules both controllers share ----------------------------------- */
+
+/* The check byte of a complete packet of Length bytes: (Seed + every byte before the last) mod
+ * 256. */
+UCHAR PacketCheckValue(const UCHAR *Packet, ULONG Length, UCHAR Seed);
+
+/* After a bad check byte: keeps the bytes from the first Header after byte 0 on (moved to the
+ * front, *ByteCount of them), or drops all. */
+VOID ResynchronisePacket(PUCHAR Packet, ULONG Length, UCHAR Header, PULONG ByteCount);
+
 /* ---- PointerEngine.cpp: calibration mapping, mode filter, report step, beep signalling -------
  * All run in the read completion at IRQL <= DISPATCH_LEVEL, one packet at a time. */
 
@@ -305,8 +318,16 @@ VOID SetDefaultParameters(VOID);
 /* Clamps a raw position into the calibrated raw range, each axis with its own bounds. */
 VOID ClampToCalibration(const CalibrationData *Calibration, PULONG RawX, PULONG RawY);
 
-/* Maps a (clamped) raw position to LastX/LastY in 0..65535; a coordinate whose two calibration
- * values are equal keeps its value. */
+/* The calibration mapping and its orientation, once for both products: maps a (clamped) raw
+ * position to 0..Width and 0..Height; a coordinate whose two calibration values are equal keeps
+ * its value. */
+VOID MapCalibrated(const CalibrationData *Calibration, ULONG RawX, ULONG RawY, LONG Width, LONG Height, PLONG X,
+                   PLONG Y);
+
+/* TRUE when neither raw axis of the calibration is degenerate (its two values differ). */
+BOOLEAN CalibrationSpansBothAxes(const CalibrationData *Calibration);
+
+/* Maps a (clamped) raw position to LastX/LastY in 0..65535 (MapCalibrated). */
 VOID MapToAbsolute(const CalibrationData *Calibration, ULONG RawX, ULONG RawY, PMOUSE_INPUT_DATA InputData);
 
 /* TRUE when the packet in InputData is to be reported under the current mouse mode; may rewrite
@@ -339,10 +360,6 @@ BOOLEAN TapLineDecodeByte(PMouseDeviceExtension Extension, UCHAR Byte);
 /* Runs after every byte read with success, whatever the decoder said: the line remembers the
  * positions of the packet just decoded as the previous packet. IRQL <= DISPATCH_LEVEL. */
 VOID TapLineAfterByte(PMouseDeviceExtension Extension);
-
-/* TRUE when the pointer contact moved less than the line's still tolerance on both axes since the
- * previous packet (the interactive hold counts such packets). */
-BOOLEAN TapLineIsStillStep(PMouseDeviceExtension Extension);
 
 /* The baud rate the port is configured with. PASSIVE_LEVEL. */
 ULONG TapLineBaudRate(VOID);
