@@ -15,7 +15,7 @@ static BOOLEAN IsTouching(UCHAR Status)
 
 /* Returns TRUE when Byte completed a valid packet, whose results are then in the decoder, the raw
  * sample and InputData (flags, button transition, calibrated position). */
-BOOLEAN TapLineDecodeByte(PMouseDeviceExtension Extension, UCHAR Byte)
+BOOLEAN TapProductDecodeByte(PMouseDeviceExtension Extension, UCHAR Byte)
 {
     PSINGLE_TOUCH_DECODER Decoder = &Extension->Touch.Decoder;
     PMOUSE_INPUT_DATA InputData = &Extension->InputData;
@@ -59,18 +59,18 @@ BOOLEAN TapLineDecodeByte(PMouseDeviceExtension Extension, UCHAR Byte)
     return TRUE;
 }
 
-VOID TapLineDriverEntry(VOID)
+VOID TapProductDriverEntry(VOID)
 {
     /* No driver-wide records of its own. */
 }
 
-VOID TapLineInitialize(PMouseDeviceExtension Extension)
+VOID TapProductInitialize(PMouseDeviceExtension Extension)
 {
     /* The single-touch decoder starts from the zero-filled extension. */
     UNREFERENCED_PARAMETER(Extension);
 }
 
-VOID TapLineAfterByte(PMouseDeviceExtension Extension)
+VOID TapProductAfterByte(PMouseDeviceExtension Extension)
 {
     Extension->Touch.PreviousRawX = Extension->Touch.Decoder.RawX;
     Extension->Touch.PreviousRawY = Extension->Touch.Decoder.RawY;

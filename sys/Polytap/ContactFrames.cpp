@@ -7,7 +7,7 @@
 
 KSPIN_LOCK FrameLock;
 
-VOID TapLineDriverEntry(VOID)
+VOID TapProductDriverEntry(VOID)
 {
     PAGED_CODE();
     KeInitializeSpinLock(&FrameLock);

@@ -88,7 +88,7 @@ static VOID SetButtonTransition(PMOUSE_INPUT_DATA InputData, TAP_TOUCH_STATE *To
     }
 }
 
-BOOLEAN TapLineDecodeByte(PMouseDeviceExtension Extension, UCHAR Byte)
+BOOLEAN TapProductDecodeByte(PMouseDeviceExtension Extension, UCHAR Byte)
 {
     TAP_TOUCH_STATE *Touch = &Extension->Touch;
     PMOUSE_INPUT_DATA InputData = &Extension->InputData;
@@ -130,14 +130,14 @@ BOOLEAN TapLineDecodeByte(PMouseDeviceExtension Extension, UCHAR Byte)
     return TRUE;
 }
 
-VOID TapLineInitialize(PMouseDeviceExtension Extension)
+VOID TapProductInitialize(PMouseDeviceExtension Extension)
 {
     Extension->Touch.PacketLength = MULTI_TOUCH_SHORT_PACKET;
     Extension->Touch.DataMode = FALSE;
     Extension->Touch.TouchLatch = FALSE;
 }
 
-VOID TapLineAfterByte(PMouseDeviceExtension Extension)
+VOID TapProductAfterByte(PMouseDeviceExtension Extension)
 {
     TAP_TOUCH_STATE *touch = &Extension->Touch;
 

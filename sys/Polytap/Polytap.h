@@ -1,5 +1,5 @@
 /*
- * Polytap.h - routines and driver-wide records of the multi-touch line.
+ * Polytap.h - routines and driver-wide records of the multi-touch product.
  */
 #ifndef POLYTAP_H
 #define POLYTAP_H
@@ -7,7 +7,7 @@
 #include "TapDriver.h"
 
 /* Guards DataMode, CurrentFrame and FrameQueue of every device of the driver. Initialised in
- * DriverEntry (TapLineDriverEntry). */
+ * DriverEntry (TapProductDriverEntry). */
 extern KSPIN_LOCK FrameLock;
 
 /* ContactFrames.cpp. */

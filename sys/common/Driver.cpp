@@ -64,7 +64,7 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRI
 
     KeInitializeMutex(&Globals.PortLock, 0);
     Globals.LiveDevices = NULL;
-    TapLineDriverEntry();
+    TapProductDriverEntry();
 
     for (i = 0; i <= IRP_MJ_MAXIMUM_FUNCTION; i++) {
         DriverObject->MajorFunction[i] = DispatchPassOn;
@@ -113,7 +113,7 @@ NTSTATUS NTAPI AddDevice(PDRIVER_OBJECT DriverObject, PDEVICE_OBJECT PhysicalDev
         return status;
     }
 
-    RtlInitUnicodeString(&deviceName, TAP_LINE_DEVICE_NAME_W);
+    RtlInitUnicodeString(&deviceName, TAP_PRODUCT_DEVICE_NAME_W);
     status = IoCreateDevice(DriverObject, sizeof(ControlDeviceExtension), &deviceName, FILE_DEVICE_UNKNOWN, 0,
                             FALSE, &controlDevice);
     if (!NT_SUCCESS(status)) {
@@ -122,7 +122,7 @@ NTSTATUS NTAPI AddDevice(PDRIVER_OBJECT DriverObject, PDEVICE_OBJECT PhysicalDev
     }
 
     /* The link's result does not change the outcome; it is only deleted again if it exists. */
-    RtlInitUnicodeString(&linkName, TAP_LINE_LINK_NAME_W);
+    RtlInitUnicodeString(&linkName, TAP_PRODUCT_LINK_NAME_W);
     linked = NT_SUCCESS(IoCreateSymbolicLink(&linkName, &deviceName));
 
     extension = (PMouseDeviceExtension)mouseDevice->DeviceExtension;
@@ -156,14 +156,14 @@ NTSTATUS NTAPI AddDevice(PDRIVER_OBJECT DriverObject, PDEVICE_OBJECT PhysicalDev
     controlDevice->Flags |= DO_BUFFERED_IO;
 
     extension->Attributes.MouseIdentifier = MOUSE_SERIAL_HARDWARE;
-    extension->Attributes.NumberOfButtons = TAP_LINE_NUMBER_OF_BUTTONS;
+    extension->Attributes.NumberOfButtons = TAP_PRODUCT_NUMBER_OF_BUTTONS;
     extension->Attributes.SampleRate = 1200;
     extension->Attributes.InputDataQueueLength = 100;
 
     KeInitializeSpinLock(&extension->ReadLock);
     KeInitializeEvent(&extension->ReadDoneEvent, SynchronizationEvent, FALSE);
     extension->ReadState = TAP_READ_PASSED;
-    TapLineInitialize(extension);
+    TapProductInitialize(extension);
 
     /* Parameters are driver-wide: this reloads them for every pair. A failure leaves defaults. */
     ReadParameters();

@@ -87,7 +87,7 @@ static NTSTATUS RemoveDevice(PMouseDeviceExtension Extension, PIRP Irp)
 
     ReleasePairResources(Extension);
     if (controlDevice != NULL) {
-        RtlInitUnicodeString(&linkName, TAP_LINE_LINK_NAME_W);
+        RtlInitUnicodeString(&linkName, TAP_PRODUCT_LINK_NAME_W);
         IoDeleteSymbolicLink(&linkName);
         IoDeleteDevice(controlDevice);
         Extension->ControlDevice = NULL;

@@ -34,8 +34,8 @@ VOID LoadCalibration(PCalibrationData Copy)
     Copy->ScreenHeight = (LONG)TapLoad(Globals.ActiveCalibration.ScreenHeight);
 }
 
-/* The line's defaults of every settings field but the last (Enable), in registry order. */
-static const ULONG DefaultSettings[] = TAP_LINE_DEFAULT_SETTINGS;
+/* The product's defaults of every settings field but the last (Enable), in registry order. */
+static const ULONG DefaultSettings[] = TAP_PRODUCT_DEFAULT_SETTINGS;
 static_assert(sizeof(DefaultSettings) / sizeof(DefaultSettings[0]) + 1 == TAP_SETTINGS_FIELD_COUNT,
               "a default for every settings field but Enable");
 
@@ -155,8 +155,8 @@ static ULONG RawDistance(ULONG Current, ULONG Previous)
  * previous packet. */
 static BOOLEAN IsStillStep(const TAP_TOUCH_STATE *Touch)
 {
-    return RawDistance(TAP_LINE_POINTER_X(Touch), TAP_LINE_PREVIOUS_X(Touch)) < TAP_LINE_STILL_TOLERANCE &&
-           RawDistance(TAP_LINE_POINTER_Y(Touch), TAP_LINE_PREVIOUS_Y(Touch)) < TAP_LINE_STILL_TOLERANCE;
+    return RawDistance(TAP_PRODUCT_POINTER_X(Touch), TAP_PRODUCT_PREVIOUS_X(Touch)) < TAP_PRODUCT_STILL_TOLERANCE &&
+           RawDistance(TAP_PRODUCT_POINTER_Y(Touch), TAP_PRODUCT_PREVIOUS_Y(Touch)) < TAP_PRODUCT_STILL_TOLERANCE;
 }
 
 /* Interactive hold: counts consecutive still packets and arms the right click when the user's
@@ -246,7 +246,7 @@ static BOOLEAN BeepModeWants(ULONG BeepMode, ULONG ButtonFlags)
 
 static VOID DeliverRightClick(PMouseDeviceExtension Extension)
 {
-    static const USHORT sequence[] = TAP_LINE_RIGHT_CLICK_SEQUENCE;
+    static const USHORT sequence[] = TAP_PRODUCT_RIGHT_CLICK_SEQUENCE;
     ULONG i;
 
     for (i = 0; i < sizeof(sequence) / sizeof(sequence[0]); i++) {

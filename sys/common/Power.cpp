@@ -5,7 +5,8 @@
 #include "TapDriver.h"
 
 /* PASSIVE_LEVEL (the mouse device is power-pageable). The remove lock is held until the request
- * comes back from below; the IRP belongs to the lower driver once passed on; at the control device, which is in no stack and expects none, it is completed. */
+ * comes back from below; the IRP belongs to the lower driver once passed on. At the control device,
+ * which is in no stack and expects none, it is completed. */
 NTSTATUS NTAPI DispatchPower(PDEVICE_OBJECT DeviceObject, PIRP Irp)
 {
     PMouseDeviceExtension extension = (PMouseDeviceExtension)DeviceObject->DeviceExtension;

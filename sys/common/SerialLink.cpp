@@ -114,7 +114,7 @@ NTSTATUS ConfigurePort(PMouseDeviceExtension Extension)
         return status;
     }
 
-    baudRate.BaudRate = TapLineBaudRate();
+    baudRate.BaudRate = TapProductBaudRate();
     return SyncIoctl(FALSE, IOCTL_SERIAL_SET_BAUD_RATE, port, &baudRate, sizeof(baudRate), NULL, 0);
 }
 
@@ -224,7 +224,7 @@ NTSTATUS OpenConfiguredPort(PMouseDeviceExtension Extension)
     if (Extension->Reading) {
         return STATUS_SUCCESS;
     }
-    if (TAP_LINE_ENABLE_GATES_OPEN_PORT && (port > TAP_MAX_PORT_NUMBER || enable == 0)) {
+    if (TAP_PRODUCT_ENABLE_GATES_OPEN_PORT && (port > TAP_MAX_PORT_NUMBER || enable == 0)) {
         return STATUS_SUCCESS;
     }
     if (Extension->PortDevice == NULL) {
@@ -239,7 +239,7 @@ NTSTATUS OpenConfiguredPort(PMouseDeviceExtension Extension)
         status = OpenAndConfigure(Extension, &portName, &opened);
         FreePortName(&portName);
         if (!NT_SUCCESS(status)) {
-            TapLinePortOpenFailed(Extension);
+            TapProductPortOpenFailed(Extension);
             return status;
         }
     }
@@ -332,7 +332,7 @@ NTSTATUS StartReader(PMouseDeviceExtension Extension)
             return STATUS_INSUFFICIENT_RESOURCES;
         }
     }
-    TapLineReaderStarting(Extension);
+    TapProductReaderStarting(Extension);
     return RunReader(Extension);
 }
 
@@ -430,10 +430,10 @@ NTSTATUS NTAPI ReadComplete(PDEVICE_OBJECT DeviceObject, PIRP Irp, PVOID Context
      * issuing loop may reuse ReadIrp and run the decoder on the next byte. */
     if (status == STATUS_SUCCESS && Irp->IoStatus.Information != 0) {
         extension->UnproductiveReads = 0;
-        if (TapLineDecodeByte(extension, extension->ReadByte)) {
+        if (TapProductDecodeByte(extension, extension->ReadByte)) {
             ReportPacket(extension);
         }
-        TapLineAfterByte(extension);
+        TapProductAfterByte(extension);
     } else if (status == STATUS_CANCELLED || status == STATUS_DELETE_PENDING ||
                status == STATUS_DEVICE_NOT_CONNECTED) {
         /* Cancelled by a stop, or the port is going away: the reader ends. */

@@ -2,8 +2,8 @@
  * TapDriver.h - the driver framework shared by both touch drivers.
  *
  * One private header for the whole framework: the device extensions, the driver-wide records and
- * the routines, grouped by the file that implements them. Each line's folder supplies TapLine.h
- * with its constants and its touch state, and implements the few line hooks declared at the end.
+ * the routines, grouped by the file that implements them. Each product's folder supplies TapProduct.h
+ * with its constants and its touch state, and implements the few product hooks declared at the end.
  *
  * IRQL, locks and IRP ownership are stated with every routine.
  *
@@ -26,7 +26,7 @@
 #include <kbdmou.h>
 
 #include "TapShared.h"
-#include "TapLine.h"
+#include "TapProduct.h"
 
 /* Pool tag of every allocation of the drivers; reads "Ptdv" in a pool dump. */
 #define TAP_POOL_TAG 'vdtP'
@@ -81,7 +81,7 @@ typedef struct _MouseDeviceExtension {
     PDEVICE_OBJECT PortDevice;           /* NULL exactly when no port is open */
     KEVENT BeepEvent;                    /* notification event: asks the beep thread for one beep */
     PKTHREAD BeepThread;                 /* referenced; NULL when the thread could not be started */
-    TAP_TOUCH_STATE Touch;               /* the line's decoder and contact state (TapLine.h) */
+    TAP_TOUCH_STATE Touch;               /* the product's decoder and contact state (TapProduct.h) */
 
     /* Bookkeeping of the framework. */
     struct _MouseDeviceExtension *NextLive; /* Globals.LiveDevices chain; under PortLock */
@@ -227,7 +227,7 @@ NTSTATUS OpenPortNumber(PMouseDeviceExtension Extension, ULONG Index);
  * held. Returns STATUS_SUCCESS. */
 NTSTATUS ClosePort(PMouseDeviceExtension Extension);
 
-/* Saves the port's settings and sets 9600 (or the line's rate) 8N1, no time-outs, DTR and RTS.
+/* Saves the port's settings and sets 9600 (or the product's rate) 8N1, no time-outs, DTR and RTS.
  * PASSIVE_LEVEL; the port must be open. */
 NTSTATUS ConfigurePort(PMouseDeviceExtension Extension);
 
@@ -345,34 +345,34 @@ VOID DeliverReport(PMouseDeviceExtension Extension);
 /* Asks the beep thread for one beep; never waits. */
 VOID SignalBeep(PMouseDeviceExtension Extension);
 
-/* ---- Line hooks: implemented in each line's folder ------------------------------------------ */
+/* ---- Product hooks: implemented in each product's folder ------------------------------------ */
 
-/* Sets up the line's driver-wide records, once, from DriverEntry. PASSIVE_LEVEL. */
-VOID TapLineDriverEntry(VOID);
+/* Sets up the product's driver-wide records, once, from DriverEntry. PASSIVE_LEVEL. */
+VOID TapProductDriverEntry(VOID);
 
-/* Sets the line's touch state of a new, zero-filled mouse device extension. PASSIVE_LEVEL. */
-VOID TapLineInitialize(PMouseDeviceExtension Extension);
+/* Sets the product's touch state of a new, zero-filled mouse device extension. PASSIVE_LEVEL. */
+VOID TapProductInitialize(PMouseDeviceExtension Extension);
 
-/* Feeds one received byte to the line's packet decoder. TRUE when it completed a packet that the
+/* Feeds one received byte to the product's packet decoder. TRUE when it completed a packet that the
  * report step is to handle. IRQL <= DISPATCH_LEVEL. */
-BOOLEAN TapLineDecodeByte(PMouseDeviceExtension Extension, UCHAR Byte);
+BOOLEAN TapProductDecodeByte(PMouseDeviceExtension Extension, UCHAR Byte);
 
-/* Runs after every byte read with success, whatever the decoder said: the line remembers the
+/* Runs after every byte read with success, whatever the decoder said: the product remembers the
  * positions of the packet just decoded as the previous packet. IRQL <= DISPATCH_LEVEL. */
-VOID TapLineAfterByte(PMouseDeviceExtension Extension);
+VOID TapProductAfterByte(PMouseDeviceExtension Extension);
 
 /* The baud rate the port is configured with. PASSIVE_LEVEL. */
-ULONG TapLineBaudRate(VOID);
+ULONG TapProductBaudRate(VOID);
 
 /* COM-port arrival outcomes: the configured port could not be opened or configured; a reader is
  * about to start on it. PASSIVE_LEVEL, PortLock held. */
-VOID TapLinePortOpenFailed(PMouseDeviceExtension Extension);
-VOID TapLineReaderStarting(PMouseDeviceExtension Extension);
+VOID TapProductPortOpenFailed(PMouseDeviceExtension Extension);
+VOID TapProductReaderStarting(PMouseDeviceExtension Extension);
 
 /* A control code the framework does not handle itself (the data-mode codes among them). Returns
- * the request's status and sets *Information; STATUS_INVALID_DEVICE_REQUEST for a code the line
+ * the request's status and sets *Information; STATUS_INVALID_DEVICE_REQUEST for a code the product
  * does not know either. The framework completes the request. PASSIVE_LEVEL. */
-NTSTATUS TapLineControlRequest(PControlDeviceExtension Control, PIRP Irp, PIO_STACK_LOCATION Stack,
+NTSTATUS TapProductControlRequest(PControlDeviceExtension Control, PIRP Irp, PIO_STACK_LOCATION Stack,
                                PULONG_PTR Information);
 
 #endif /* TAP_DRIVER_H */
