@@ -1,29 +1,28 @@
 /*
- * MonotapDevice.cpp - the single-touch line's device hooks into the driver framework: the port's
- * line speed, the arrival outcomes and the line's own control codes.
+ * MonotapDevice.cpp - the single-touch product's device hooks into the driver framework: the port's
+ * line speed, the arrival outcomes and the product's own control codes.
  */
 #include "TapDriver.h"
-#include "Monotap.h"
 
-ULONG TapLineBaudRate(VOID)
+ULONG TapProductBaudRate(VOID)
 {
-    return TAP_LINE_BAUD_RATE;
+    return TAP_PRODUCT_BAUD_RATE;
 }
 
-VOID TapLinePortOpenFailed(PMouseDeviceExtension Extension)
+VOID TapProductPortOpenFailed(PMouseDeviceExtension Extension)
 {
     /* The next arrival simply tries again. */
     UNREFERENCED_PARAMETER(Extension);
 }
 
-VOID TapLineReaderStarting(PMouseDeviceExtension Extension)
+VOID TapProductReaderStarting(PMouseDeviceExtension Extension)
 {
     UNREFERENCED_PARAMETER(Extension);
 }
 
-/* The single-touch line has no data mode: IOCTL_TOUCH_START_DATA_MODE answers 0 in a 4-byte
+/* The single-touch product has no data mode: IOCTL_TOUCH_START_DATA_MODE answers 0 in a 4-byte
  * buffer. Every other code is unknown. */
-NTSTATUS TapLineControlRequest(PControlDeviceExtension Control, PIRP Irp, PIO_STACK_LOCATION Stack,
+NTSTATUS TapProductControlRequest(PControlDeviceExtension Control, PIRP Irp, PIO_STACK_LOCATION Stack,
                                PULONG_PTR Information)
 {
     ULONG none = 0;

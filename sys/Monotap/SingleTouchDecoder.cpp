@@ -1,37 +1,11 @@
 /*
  * SingleTouchDecoder.cpp - assembles the single-touch controller's 10-byte packets from the byte
- * stream, validates each with its check byte and resynchronises on the header after a bad one.
+ * stream, validates each with its check byte and resynchronises on the header after a bad one;
+ * with the single-touch product's other hooks into the framework's read path.
  * Runs in the read completion at IRQL <= DISPATCH_LEVEL; one read is outstanding at a time, so the
  * decoder is never entered twice at once for a device.
  */
 #include "TapDriver.h"
-#include "Monotap.h"
-
-static UCHAR PacketCheckValue(const UCHAR *Packet)
-{
-    UCHAR sum = SINGLE_TOUCH_CHECK_SEED;
-    ULONG i;
-
-    for (i = 0; i < SINGLE_TOUCH_PACKET_LENGTH - 1; i++) {
-        sum = (UCHAR)(sum + Packet[i]);
-    }
-    return sum;
-}
-
-/* After a bad check byte: keep the bytes from the first header after byte 0 on, or drop all. */
-static VOID Resynchronise(PSINGLE_TOUCH_DECODER Decoder)
-{
-    ULONG i;
-
-    for (i = 1; i < SINGLE_TOUCH_PACKET_LENGTH; i++) {
-        if (Decoder->PacketBuffer[i] == SINGLE_TOUCH_HEADER) {
-            RtlMoveMemory(Decoder->PacketBuffer, Decoder->PacketBuffer + i, SINGLE_TOUCH_PACKET_LENGTH - i);
-            Decoder->ByteCount = SINGLE_TOUCH_PACKET_LENGTH - i;
-            return;
-        }
-    }
-    Decoder->ByteCount = 0;
-}
 
 /* 0x81 and 0x82 are the two touching states: (status + 0x7F) mod 256 <= 1 holds for them only. */
 static BOOLEAN IsTouching(UCHAR Status)
@@ -39,23 +13,25 @@ static BOOLEAN IsTouching(UCHAR Status)
     return (UCHAR)(Status + 0x7F) <= 1;
 }
 
-/* Returns TRUE when Byte completed a valid packet, whose results are then in Decoder, the raw
+/* Returns TRUE when Byte completed a valid packet, whose results are then in the decoder, the raw
  * sample and InputData (flags, button transition, calibrated position). */
-BOOLEAN DecodeByte(PMouseDeviceExtension Extension, PMOUSE_INPUT_DATA InputData, PSINGLE_TOUCH_DECODER Decoder,
-                   UCHAR Byte)
+BOOLEAN TapProductDecodeByte(PMouseDeviceExtension Extension, UCHAR Byte)
 {
+    PSINGLE_TOUCH_DECODER Decoder = &Extension->Touch.Decoder;
+    PMOUSE_INPUT_DATA InputData = &Extension->InputData;
     const UCHAR *packet = Decoder->PacketBuffer;
     CalibrationData calibration;
     USHORT buttonState;
-
-    UNREFERENCED_PARAMETER(Extension);
 
     Decoder->PacketBuffer[Decoder->ByteCount++] = Byte;
     if (Decoder->ByteCount < SINGLE_TOUCH_PACKET_LENGTH) {
         return FALSE;
     }
-    if (PacketCheckValue(packet) != packet[SINGLE_TOUCH_PACKET_LENGTH - 1]) {
-        Resynchronise(Decoder);
+    if (PacketCheckValue(packet, SINGLE_TOUCH_PACKET_LENGTH, SINGLE_TOUCH_CHECK_SEED) !=
+        packet[SINGLE_TOUCH_PACKET_LENGTH - 1]) {
+        /* The header 0x55 marks where the next packet may start. */
+        ResynchronisePacket(Decoder->PacketBuffer, SINGLE_TOUCH_PACKET_LENGTH, SINGLE_TOUCH_HEADER,
+                            &Decoder->ByteCount);
         return FALSE;
     }
 
@@ -81,4 +57,21 @@ BOOLEAN DecodeByte(PMouseDeviceExtension Extension, PMOUSE_INPUT_DATA InputData,
     ClampToCalibration(&calibration, &Decoder->RawX, &Decoder->RawY);
     MapToAbsolute(&calibration, Decoder->RawX, Decoder->RawY, InputData);
     return TRUE;
+}
+
+VOID TapProductDriverEntry(VOID)
+{
+    /* No driver-wide records of its own. */
+}
+
+VOID TapProductInitialize(PMouseDeviceExtension Extension)
+{
+    /* The single-touch decoder starts from the zero-filled extension. */
+    UNREFERENCED_PARAMETER(Extension);
+}
+
+VOID TapProductAfterByte(PMouseDeviceExtension Extension)
+{
+    Extension->Touch.PreviousRawX = Extension->Touch.Decoder.RawX;
+    Extension->Touch.PreviousRawY = Extension->Touch.Decoder.RawY;
 }

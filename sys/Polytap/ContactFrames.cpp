@@ -7,49 +7,22 @@
 
 KSPIN_LOCK FrameLock;
 
-VOID TapLineDriverEntry(VOID)
+VOID TapProductDriverEntry(VOID)
 {
     PAGED_CODE();
     KeInitializeSpinLock(&FrameLock);
 }
 
-static LONGLONG AbsoluteValue(LONGLONG Value)
-{
-    return Value < 0 ? -Value : Value;
-}
-
-/* |(To - From) * Size| / |End - Start|, with a 64-bit product so that a large screen or span
- * cannot overflow. */
-static LONG ScaleToPixels(LONG From, LONG To, LONG Start, LONG End, LONG Size)
-{
-    LONGLONG product = AbsoluteValue(((LONGLONG)To - From) * Size);
-    return (LONG)(product / AbsoluteValue((LONGLONG)End - Start));
-}
-
 VOID PixelMap(const CalibrationData *Calibration, ULONG RawX, ULONG RawY, PLONG X, PLONG Y)
 {
-    LONG xs = Calibration->RawXStart / TAP_CALIBRATION_DIVISOR;
-    LONG xe = Calibration->RawXEnd / TAP_CALIBRATION_DIVISOR;
-    LONG ys = Calibration->RawYStart / TAP_CALIBRATION_DIVISOR;
-    LONG ye = Calibration->RawYEnd / TAP_CALIBRATION_DIVISOR;
-    LONG width = Calibration->ScreenWidth;
-    LONG height = Calibration->ScreenHeight;
-
-    if (xs != xe && ys != ye) {
-        if (Calibration->Orientation == 1 || Calibration->Orientation == 3) {
-            /* Axes swapped: raw X runs along the screen's vertical, from RawXEnd at the top. */
-            *Y = ScaleToPixels((LONG)RawX, xe, xs, xe, height);
-            *X = ScaleToPixels(ys, (LONG)RawY, ys, ye, width);
-        } else {
-            *X = ScaleToPixels(xs, (LONG)RawX, xs, xe, width);
-            *Y = ScaleToPixels(ys, (LONG)RawY, ys, ye, height);
-        }
+    if (CalibrationSpansBothAxes(Calibration)) {
+        MapCalibrated(Calibration, RawX, RawY, Calibration->ScreenWidth, Calibration->ScreenHeight, X, Y);
     }
-    if (*X > width) {
-        *X = width;
+    if (*X > Calibration->ScreenWidth) {
+        *X = Calibration->ScreenWidth;
     }
-    if (*Y > height) {
-        *Y = height;
+    if (*Y > Calibration->ScreenHeight) {
+        *Y = Calibration->ScreenHeight;
     }
 }
 

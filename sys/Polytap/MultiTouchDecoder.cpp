@@ -7,34 +7,6 @@
  */
 #include "Polytap.h"
 
-static UCHAR PacketCheckValue(const UCHAR *Packet, ULONG Length)
-{
-    UCHAR sum = MULTI_TOUCH_CHECK_SEED;
-    ULONG i;
-
-    for (i = 0; i < Length - 1; i++) {
-        sum = (UCHAR)(sum + Packet[i]);
-    }
-    return sum;
-}
-
-/* After a bad check byte: keep the bytes from the first sync byte after byte 0 on, or drop all.
- * The length in force stays; it is decided again only when the fourth byte next arrives. */
-static VOID Resynchronise(TAP_TOUCH_STATE *Touch)
-{
-    ULONG length = Touch->PacketLength;
-    ULONG i;
-
-    for (i = 1; i < length; i++) {
-        if (Touch->PacketBuffer[i] == MULTI_TOUCH_SYNC) {
-            RtlMoveMemory(Touch->PacketBuffer, Touch->PacketBuffer + i, length - i);
-            Touch->ByteCount = length - i;
-            return;
-        }
-    }
-    Touch->ByteCount = 0;
-}
-
 static ULONG ReadWord(const UCHAR *Packet, ULONG Offset)
 {
     return Packet[Offset] + 256 * (ULONG)Packet[Offset + 1];
@@ -116,9 +88,10 @@ static VOID SetButtonTransition(PMOUSE_INPUT_DATA InputData, TAP_TOUCH_STATE *To
     }
 }
 
-BOOLEAN DecodeByte(PMouseDeviceExtension Extension, PMOUSE_INPUT_DATA InputData, TAP_TOUCH_STATE *Touch,
-                   UCHAR Byte)
+BOOLEAN TapProductDecodeByte(PMouseDeviceExtension Extension, UCHAR Byte)
 {
+    TAP_TOUCH_STATE *Touch = &Extension->Touch;
+    PMOUSE_INPUT_DATA InputData = &Extension->InputData;
     CalibrationData calibration;
 
     Touch->PacketBuffer[Touch->ByteCount++] = Byte;
@@ -132,8 +105,11 @@ BOOLEAN DecodeByte(PMouseDeviceExtension Extension, PMOUSE_INPUT_DATA InputData,
     if (Touch->ByteCount < Touch->PacketLength) {
         return FALSE;
     }
-    if (PacketCheckValue(Touch->PacketBuffer, Touch->PacketLength) != Touch->PacketBuffer[Touch->PacketLength - 1]) {
-        Resynchronise(Touch);
+    if (PacketCheckValue(Touch->PacketBuffer, Touch->PacketLength, MULTI_TOUCH_CHECK_SEED) !=
+        Touch->PacketBuffer[Touch->PacketLength - 1]) {
+        /* The sync byte marks where to resume. The length in force stays; it is decided again only
+         * when the fourth byte next arrives. */
+        ResynchronisePacket(Touch->PacketBuffer, Touch->PacketLength, MULTI_TOUCH_SYNC, &Touch->ByteCount);
         return FALSE;
     }
 
@@ -152,4 +128,23 @@ BOOLEAN DecodeByte(PMouseDeviceExtension Extension, PMOUSE_INPUT_DATA InputData,
     InputData->Flags |= MOUSE_MOVE_ABSOLUTE;
     SetButtonTransition(InputData, Touch);
     return TRUE;
+}
+
+VOID TapProductInitialize(PMouseDeviceExtension Extension)
+{
+    Extension->Touch.PacketLength = MULTI_TOUCH_SHORT_PACKET;
+    Extension->Touch.DataMode = FALSE;
+    Extension->Touch.TouchLatch = FALSE;
+}
+
+VOID TapProductAfterByte(PMouseDeviceExtension Extension)
+{
+    TAP_TOUCH_STATE *touch = &Extension->Touch;
+
+    touch->PreviousRawX1 = touch->RawX1;
+    touch->PreviousRawY1 = touch->RawY1;
+    touch->PreviousRawX2 = touch->RawX2;
+    touch->PreviousRawY2 = touch->RawY2;
+    /* CurrentFrame is written only by this read path, so the copy needs no lock. */
+    touch->PreviousFrame = touch->CurrentFrame;
 }

@@ -1,5 +1,5 @@
 /*
- * Polytap.h - routines and driver-wide records of the multi-touch line.
+ * Polytap.h - routines and driver-wide records of the multi-touch product.
  */
 #ifndef POLYTAP_H
 #define POLYTAP_H
@@ -7,12 +7,8 @@
 #include "TapDriver.h"
 
 /* Guards DataMode, CurrentFrame and FrameQueue of every device of the driver. Initialised in
- * DriverEntry (TapLineDriverEntry). */
+ * DriverEntry (TapProductDriverEntry). */
 extern KSPIN_LOCK FrameLock;
-
-/* MultiTouchDecoder.cpp. IRQL <= DISPATCH_LEVEL, read path only. */
-BOOLEAN DecodeByte(PMouseDeviceExtension Extension, PMOUSE_INPUT_DATA InputData, TAP_TOUCH_STATE *Touch,
-                   UCHAR Byte);
 
 /* ContactFrames.cpp. */
 

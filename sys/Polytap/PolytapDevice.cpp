@@ -1,14 +1,14 @@
 /*
- * PolytapDevice.cpp - the multi-touch line's device hooks into the driver framework: the port's
+ * PolytapDevice.cpp - the multi-touch product's device hooks into the driver framework: the port's
  * baud rate from the settings, the Enable value written back after an automatic port open, and
- * the line's own control codes (data mode, contact frames, baud rate, probe).
+ * the product's own control codes (data mode, contact frames, baud rate, probe).
  */
 #include "Polytap.h"
 
 /* "\Parameters" appended to the service key path. */
 #define PARAMETERS_SUFFIX_W L"\\" TAP_PARAMETERS_SUBKEY_W
 
-ULONG TapLineBaudRate(VOID)
+ULONG TapProductBaudRate(VOID)
 {
     /* No default of its own: an absent BaudRate is 0, which the port refuses. */
     return TapLoad(Globals.Settings.BaudRate);
@@ -58,13 +58,13 @@ static VOID RecordEnable(ULONG Enable)
     WriteParameterValue(TAP_VALUE_ENABLE_W, REG_DWORD, &Enable, sizeof(Enable));
 }
 
-VOID TapLinePortOpenFailed(PMouseDeviceExtension Extension)
+VOID TapProductPortOpenFailed(PMouseDeviceExtension Extension)
 {
     UNREFERENCED_PARAMETER(Extension);
     RecordEnable(0);
 }
 
-VOID TapLineReaderStarting(PMouseDeviceExtension Extension)
+VOID TapProductReaderStarting(PMouseDeviceExtension Extension)
 {
     UNREFERENCED_PARAMETER(Extension);
     RecordEnable(1);
@@ -117,7 +117,7 @@ static NTSTATUS DataModeRequest(PControlDeviceExtension Control, ULONG Code, PCo
     return status;
 }
 
-NTSTATUS TapLineControlRequest(PControlDeviceExtension Control, PIRP Irp, PIO_STACK_LOCATION Stack,
+NTSTATUS TapProductControlRequest(PControlDeviceExtension Control, PIRP Irp, PIO_STACK_LOCATION Stack,
                                PULONG_PTR Information)
 {
     ULONG code = Stack->Parameters.DeviceIoControl.IoControlCode;

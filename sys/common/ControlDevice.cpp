@@ -1,5 +1,5 @@
 /*
- * ControlDevice.cpp - the control codes the tools send to \\.\<line>SymLnk1.
+ * ControlDevice.cpp - the control codes the tools send to \\.\<product>SymLnk1.
  *
  * Every request is validated before its buffer is touched: the lengths must match exactly (a
  * longer buffer is refused like a shorter one) and a request that needs the system buffer must
@@ -168,8 +168,8 @@ NTSTATUS DispatchControlRequest(PDEVICE_OBJECT DeviceObject, PIRP Irp)
         break;
 
     default:
-        /* The line's own codes, and STATUS_INVALID_DEVICE_REQUEST for unknown ones. */
-        status = TapLineControlRequest(control, Irp, stack, &information);
+        /* The product's own codes, and STATUS_INVALID_DEVICE_REQUEST for unknown ones. */
+        status = TapProductControlRequest(control, Irp, stack, &information);
         break;
     }
     return CompleteRequest(Irp, status, information);

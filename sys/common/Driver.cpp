@@ -64,7 +64,7 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRI
 
     KeInitializeMutex(&Globals.PortLock, 0);
     Globals.LiveDevices = NULL;
-    TapLineDriverEntry();
+    TapProductDriverEntry();
 
     for (i = 0; i <= IRP_MJ_MAXIMUM_FUNCTION; i++) {
         DriverObject->MajorFunction[i] = DispatchPassOn;
@@ -113,7 +113,7 @@ NTSTATUS NTAPI AddDevice(PDRIVER_OBJECT DriverObject, PDEVICE_OBJECT PhysicalDev
         return status;
     }
 
-    RtlInitUnicodeString(&deviceName, TAP_LINE_DEVICE_NAME_W);
+    RtlInitUnicodeString(&deviceName, TAP_PRODUCT_DEVICE_NAME_W);
     status = IoCreateDevice(DriverObject, sizeof(ControlDeviceExtension), &deviceName, FILE_DEVICE_UNKNOWN, 0,
                             FALSE, &controlDevice);
     if (!NT_SUCCESS(status)) {
@@ -122,7 +122,7 @@ NTSTATUS NTAPI AddDevice(PDRIVER_OBJECT DriverObject, PDEVICE_OBJECT PhysicalDev
     }
 
     /* The link's result does not change the outcome; it is only deleted again if it exists. */
-    RtlInitUnicodeString(&linkName, TAP_LINE_LINK_NAME_W);
+    RtlInitUnicodeString(&linkName, TAP_PRODUCT_LINK_NAME_W);
     linked = NT_SUCCESS(IoCreateSymbolicLink(&linkName, &deviceName));
 
     extension = (PMouseDeviceExtension)mouseDevice->DeviceExtension;
@@ -156,14 +156,14 @@ NTSTATUS NTAPI AddDevice(PDRIVER_OBJECT DriverObject, PDEVICE_OBJECT PhysicalDev
     controlDevice->Flags |= DO_BUFFERED_IO;
 
     extension->Attributes.MouseIdentifier = MOUSE_SERIAL_HARDWARE;
-    extension->Attributes.NumberOfButtons = TAP_LINE_NUMBER_OF_BUTTONS;
+    extension->Attributes.NumberOfButtons = TAP_PRODUCT_NUMBER_OF_BUTTONS;
     extension->Attributes.SampleRate = 1200;
     extension->Attributes.InputDataQueueLength = 100;
 
     KeInitializeSpinLock(&extension->ReadLock);
     KeInitializeEvent(&extension->ReadDoneEvent, SynchronizationEvent, FALSE);
     extension->ReadState = TAP_READ_PASSED;
-    TapLineInitialize(extension);
+    TapProductInitialize(extension);
 
     /* Parameters are driver-wide: this reloads them for every pair. A failure leaves defaults. */
     ReadParameters();
@@ -212,41 +212,57 @@ VOID NTAPI Unload(PDRIVER_OBJECT DriverObject)
     }
 }
 
-/* Acquires the mouse device's remove lock for Irp, or completes Irp with STATUS_DELETE_PENDING
- * when the device is being removed (power requests start the next one first). FALSE: the IRP
- * is gone. IRQL <= DISPATCH_LEVEL. */
-BOOLEAN AcquireForRequest(PMouseDeviceExtension Extension, PIRP Irp)
+BOOLEAN EnterMouseDevice(PDEVICE_OBJECT DeviceObject, PIRP Irp, NTSTATUS *Status)
 {
-    if (NT_SUCCESS(IoAcquireRemoveLock(&Extension->RemoveLock, Irp))) {
+    PMouseDeviceExtension extension = (PMouseDeviceExtension)DeviceObject->DeviceExtension;
+    BOOLEAN power = IoGetCurrentIrpStackLocation(Irp)->MajorFunction == IRP_MJ_POWER;
+
+    if (!extension->IsMouseDevice) {
+        *Status = STATUS_SUCCESS;
+    } else if (NT_SUCCESS(IoAcquireRemoveLock(&extension->RemoveLock, Irp))) {
         return TRUE;
+    } else {
+        *Status = STATUS_DELETE_PENDING;
     }
-    if (IoGetCurrentIrpStackLocation(Irp)->MajorFunction == IRP_MJ_POWER) {
+    if (power) {
         PoStartNextPowerIrp(Irp);
     }
-    CompleteRequest(Irp, STATUS_DELETE_PENDING, 0);
+    CompleteRequest(Irp, *Status, 0);
     return FALSE;
+}
+
+/* Completion routine of a request passed on: the request is done with the mouse device, so its
+ * remove lock goes. IRQL <= DISPATCH_LEVEL. The IRP continues up to its sender. */
+static NTSTATUS NTAPI ReleaseOnCompletion(PDEVICE_OBJECT DeviceObject, PIRP Irp, PVOID Context)
+{
+    PMouseDeviceExtension extension = (PMouseDeviceExtension)Context;
+
+    UNREFERENCED_PARAMETER(DeviceObject);
+    if (Irp->PendingReturned) {
+        IoMarkIrpPending(Irp);
+    }
+    IoReleaseRemoveLock(&extension->RemoveLock, Irp);
+    return STATUS_CONTINUE_COMPLETION;
 }
 
 NTSTATUS PassOnLocked(PMouseDeviceExtension Extension, PIRP Irp)
 {
-    NTSTATUS status;
-
-    IoSkipCurrentIrpStackLocation(Irp);
-    status = IoCallDriver(Extension->LowerDevice, Irp);
-    IoReleaseRemoveLock(&Extension->RemoveLock, Irp);
-    return status;
+    IoCopyCurrentIrpStackLocationToNext(Irp);
+    IoSetCompletionRoutine(Irp, ReleaseOnCompletion, Extension, TRUE, TRUE, TRUE);
+    if (IoGetCurrentIrpStackLocation(Irp)->MajorFunction == IRP_MJ_POWER) {
+        return PoCallDriver(Extension->LowerDevice, Irp);
+    }
+    return IoCallDriver(Extension->LowerDevice, Irp);
 }
 
 /* Any IRQL <= DISPATCH_LEVEL: whatever a driver above sends goes down as it came. */
 NTSTATUS NTAPI DispatchPassOn(PDEVICE_OBJECT DeviceObject, PIRP Irp)
 {
     PMouseDeviceExtension extension = (PMouseDeviceExtension)DeviceObject->DeviceExtension;
+    NTSTATUS status;
 
-    if (!extension->IsMouseDevice) {
-        return CompleteRequest(Irp, STATUS_SUCCESS, 0);
-    }
-    if (!AcquireForRequest(extension, Irp)) {
-        return STATUS_DELETE_PENDING;
+    if (!EnterMouseDevice(DeviceObject, Irp, &status)) {
+        return status;
     }
     return PassOnLocked(extension, Irp);
 }
@@ -257,11 +273,8 @@ NTSTATUS NTAPI DispatchCreateClose(PDEVICE_OBJECT DeviceObject, PIRP Irp)
     NTSTATUS status;
 
     PAGED_CODE();
-    if (!extension->IsMouseDevice) {
-        return CompleteRequest(Irp, STATUS_SUCCESS, 0);
-    }
-    if (!AcquireForRequest(extension, Irp)) {
-        return STATUS_DELETE_PENDING;
+    if (!EnterMouseDevice(DeviceObject, Irp, &status)) {
+        return status;
     }
     status = CompleteRequest(Irp, STATUS_SUCCESS, 0);
     IoReleaseRemoveLock(&extension->RemoveLock, Irp);
@@ -320,11 +333,8 @@ NTSTATUS NTAPI DispatchInternalDeviceControl(PDEVICE_OBJECT DeviceObject, PIRP I
     NTSTATUS status;
 
     PAGED_CODE();
-    if (!extension->IsMouseDevice) {
-        return CompleteRequest(Irp, STATUS_SUCCESS, 0);
-    }
-    if (!AcquireForRequest(extension, Irp)) {
-        return STATUS_DELETE_PENDING;
+    if (!EnterMouseDevice(DeviceObject, Irp, &status)) {
+        return status;
     }
 
     switch (stack->Parameters.DeviceIoControl.IoControlCode) {

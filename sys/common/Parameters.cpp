@@ -8,7 +8,7 @@
 #include "TapDriver.h"
 
 /* Parameter value names in the order of the PointerSettings fields. */
-static const PCWSTR SettingValueNames[] = TAP_LINE_SETTING_VALUE_NAMES;
+static const PCWSTR SettingValueNames[] = TAP_PRODUCT_SETTING_VALUE_NAMES;
 static_assert(sizeof(SettingValueNames) / sizeof(SettingValueNames[0]) == TAP_SETTINGS_FIELD_COUNT,
               "one value name per settings field");
 

@@ -40,7 +40,7 @@ VOID ReleasePairPort(PMouseDeviceExtension Extension)
     control->MouseExtension = NULL;
 
     if (Extension->Reading) {
-        StopReaderForRemoval(Extension);
+        StopReader(Extension, TAP_STOP_FOR_REMOVAL);
     }
     /* A port held without a running reader (after a stop, a failed start or a reader that ended
      * by itself) is given back as well: nobody else could ever open it again otherwise. */
@@ -87,7 +87,7 @@ static NTSTATUS RemoveDevice(PMouseDeviceExtension Extension, PIRP Irp)
 
     ReleasePairResources(Extension);
     if (controlDevice != NULL) {
-        RtlInitUnicodeString(&linkName, TAP_LINE_LINK_NAME_W);
+        RtlInitUnicodeString(&linkName, TAP_PRODUCT_LINK_NAME_W);
         IoDeleteSymbolicLink(&linkName);
         IoDeleteDevice(controlDevice);
         Extension->ControlDevice = NULL;
@@ -117,11 +117,8 @@ NTSTATUS NTAPI DispatchPnp(PDEVICE_OBJECT DeviceObject, PIRP Irp)
     NTSTATUS status;
 
     PAGED_CODE();
-    if (!extension->IsMouseDevice) {
-        return CompleteRequest(Irp, STATUS_SUCCESS, 0);
-    }
-    if (!AcquireForRequest(extension, Irp)) {
-        return STATUS_DELETE_PENDING;
+    if (!EnterMouseDevice(DeviceObject, Irp, &status)) {
+        return status;
     }
 
     Irp->IoStatus.Information = 0;
@@ -133,7 +130,7 @@ NTSTATUS NTAPI DispatchPnp(PDEVICE_OBJECT DeviceObject, PIRP Irp)
         return status;
     case IRP_MN_STOP_DEVICE:
         AcquirePortLock();
-        StopReader(extension);
+        StopReader(extension, TAP_STOP_FOR_GOOD);
         ReleasePortLock();
         break;
     case IRP_MN_SURPRISE_REMOVAL:

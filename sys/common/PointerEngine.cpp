@@ -34,8 +34,8 @@ VOID LoadCalibration(PCalibrationData Copy)
     Copy->ScreenHeight = (LONG)TapLoad(Globals.ActiveCalibration.ScreenHeight);
 }
 
-/* The line's defaults of every settings field but the last (Enable), in registry order. */
-static const ULONG DefaultSettings[] = TAP_LINE_DEFAULT_SETTINGS;
+/* The product's defaults of every settings field but the last (Enable), in registry order. */
+static const ULONG DefaultSettings[] = TAP_PRODUCT_DEFAULT_SETTINGS;
 static_assert(sizeof(DefaultSettings) / sizeof(DefaultSettings[0]) + 1 == TAP_SETTINGS_FIELD_COUNT,
               "a default for every settings field but Enable");
 
@@ -92,38 +92,71 @@ static LONGLONG AbsoluteValue(LONGLONG Value)
 }
 
 /* |(To - From) * Scale| / |End - Start|. The product is formed in 64 bits, so a calibrated span
- * wider than 32768 raw units maps exactly. Start and End must differ. */
+ * wider than 32768 raw units, or a large screen, maps exactly. Start and End must differ. */
 static LONG ScaleAxis(LONG From, LONG To, LONG Start, LONG End, LONG Scale)
 {
     LONGLONG product = AbsoluteValue(((LONGLONG)To - From) * Scale);
     return (LONG)(product / AbsoluteValue((LONGLONG)End - Start));
 }
 
-VOID MapToAbsolute(const CalibrationData *Calibration, ULONG RawX, ULONG RawY, PMOUSE_INPUT_DATA InputData)
+/* One raw axis divided by the calibration divisor, truncated toward zero. */
+static LONG CalibratedRaw(LONG Value)
 {
-    LONG a = Calibration->RawXStart / TAP_CALIBRATION_DIVISOR;
-    LONG b = Calibration->RawXEnd / TAP_CALIBRATION_DIVISOR;
-    LONG c = Calibration->RawYStart / TAP_CALIBRATION_DIVISOR;
-    LONG d = Calibration->RawYEnd / TAP_CALIBRATION_DIVISOR;
+    return Value / TAP_CALIBRATION_DIVISOR;
+}
+
+BOOLEAN CalibrationSpansBothAxes(const CalibrationData *Calibration)
+{
+    return CalibratedRaw(Calibration->RawXStart) != CalibratedRaw(Calibration->RawXEnd) &&
+           CalibratedRaw(Calibration->RawYStart) != CalibratedRaw(Calibration->RawYEnd);
+}
+
+VOID MapCalibrated(const CalibrationData *Calibration, ULONG RawX, ULONG RawY, LONG Width, LONG Height, PLONG X,
+                   PLONG Y)
+{
+    LONG a = CalibratedRaw(Calibration->RawXStart);
+    LONG b = CalibratedRaw(Calibration->RawXEnd);
+    LONG c = CalibratedRaw(Calibration->RawYStart);
+    LONG d = CalibratedRaw(Calibration->RawYEnd);
     LONG x = (LONG)RawX;
     LONG y = (LONG)RawY;
 
     if (Calibration->Orientation == 1 || Calibration->Orientation == 3) {
         /* Axes swapped: raw X runs along the screen's vertical, from RawXEnd at the top. */
         if (a != b) {
-            InputData->LastY = ScaleAxis(x, b, a, b, TAP_ABSOLUTE_SCALE);
+            *Y = ScaleAxis(x, b, a, b, Height);
         }
         if (c != d) {
-            InputData->LastX = ScaleAxis(c, y, c, d, TAP_ABSOLUTE_SCALE);
+            *X = ScaleAxis(c, y, c, d, Width);
         }
     } else {
         if (a != b) {
-            InputData->LastX = ScaleAxis(a, x, a, b, TAP_ABSOLUTE_SCALE);
+            *X = ScaleAxis(a, x, a, b, Width);
         }
         if (c != d) {
-            InputData->LastY = ScaleAxis(c, y, c, d, TAP_ABSOLUTE_SCALE);
+            *Y = ScaleAxis(c, y, c, d, Height);
         }
     }
+}
+
+VOID MapToAbsolute(const CalibrationData *Calibration, ULONG RawX, ULONG RawY, PMOUSE_INPUT_DATA InputData)
+{
+    MapCalibrated(Calibration, RawX, RawY, TAP_ABSOLUTE_SCALE, TAP_ABSOLUTE_SCALE, &InputData->LastX,
+                  &InputData->LastY);
+}
+
+static ULONG RawDistance(ULONG Current, ULONG Previous)
+{
+    LONG difference = (LONG)(Current - Previous);
+    return (ULONG)(difference < 0 ? -difference : difference);
+}
+
+/* TRUE when the pointer contact moved less than the still tolerance on both axes since the
+ * previous packet. */
+static BOOLEAN IsStillStep(const TAP_TOUCH_STATE *Touch)
+{
+    return RawDistance(TAP_PRODUCT_POINTER_X(Touch), TAP_PRODUCT_PREVIOUS_X(Touch)) < TAP_PRODUCT_STILL_TOLERANCE &&
+           RawDistance(TAP_PRODUCT_POINTER_Y(Touch), TAP_PRODUCT_PREVIOUS_Y(Touch)) < TAP_PRODUCT_STILL_TOLERANCE;
 }
 
 /* Interactive hold: counts consecutive still packets and arms the right click when the user's
@@ -137,7 +170,7 @@ static VOID HoldTest(PMouseDeviceExtension Extension)
     if (interActTime == 0 || TapLoad(Globals.RightClickArmed)) {
         return;
     }
-    stillCount = TapLineIsStillStep(Extension) ? TapLoad(Globals.StillCount) + 1 : 0;
+    stillCount = IsStillStep(&Extension->Touch) ? TapLoad(Globals.StillCount) + 1 : 0;
     if (stillCount >= interActTime) {
         stillCount = 0;
         TapStore(Globals.RightClickArmed, TRUE);
@@ -213,7 +246,7 @@ static BOOLEAN BeepModeWants(ULONG BeepMode, ULONG ButtonFlags)
 
 static VOID DeliverRightClick(PMouseDeviceExtension Extension)
 {
-    static const USHORT sequence[] = TAP_LINE_RIGHT_CLICK_SEQUENCE;
+    static const USHORT sequence[] = TAP_PRODUCT_RIGHT_CLICK_SEQUENCE;
     ULONG i;
 
     for (i = 0; i < sizeof(sequence) / sizeof(sequence[0]); i++) {

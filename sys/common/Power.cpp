@@ -4,24 +4,18 @@
  */
 #include "TapDriver.h"
 
-/* PASSIVE_LEVEL (the mouse device is power-pageable). The remove lock is held while the request
- * is passed on; the IRP belongs to the lower driver once passed on; at the control device, which is in no stack and expects none, it is completed. */
+/* PASSIVE_LEVEL (the mouse device is power-pageable). The remove lock is held until the request
+ * comes back from below; the IRP belongs to the lower driver once passed on. At the control device,
+ * which is in no stack and expects none, it is completed. */
 NTSTATUS NTAPI DispatchPower(PDEVICE_OBJECT DeviceObject, PIRP Irp)
 {
     PMouseDeviceExtension extension = (PMouseDeviceExtension)DeviceObject->DeviceExtension;
     NTSTATUS status;
 
     PAGED_CODE();
-    if (!extension->IsMouseDevice) {
-        PoStartNextPowerIrp(Irp);
-        return CompleteRequest(Irp, STATUS_SUCCESS, 0);
-    }
-    if (!AcquireForRequest(extension, Irp)) {
-        return STATUS_DELETE_PENDING;
+    if (!EnterMouseDevice(DeviceObject, Irp, &status)) {
+        return status;
     }
     PoStartNextPowerIrp(Irp);
-    IoSkipCurrentIrpStackLocation(Irp);
-    status = PoCallDriver(extension->LowerDevice, Irp);
-    IoReleaseRemoveLock(&extension->RemoveLock, Irp);
-    return status;
+    return PassOnLocked(extension, Irp);
 }

@@ -114,7 +114,7 @@ NTSTATUS ConfigurePort(PMouseDeviceExtension Extension)
         return status;
     }
 
-    baudRate.BaudRate = TapLineBaudRate();
+    baudRate.BaudRate = TapProductBaudRate();
     return SyncIoctl(FALSE, IOCTL_SERIAL_SET_BAUD_RATE, port, &baudRate, sizeof(baudRate), NULL, 0);
 }
 
@@ -224,7 +224,7 @@ NTSTATUS OpenConfiguredPort(PMouseDeviceExtension Extension)
     if (Extension->Reading) {
         return STATUS_SUCCESS;
     }
-    if (TAP_LINE_ENABLE_GATES_OPEN_PORT && (port > TAP_MAX_PORT_NUMBER || enable == 0)) {
+    if (TAP_PRODUCT_ENABLE_GATES_OPEN_PORT && (port > TAP_MAX_PORT_NUMBER || enable == 0)) {
         return STATUS_SUCCESS;
     }
     if (Extension->PortDevice == NULL) {
@@ -239,7 +239,7 @@ NTSTATUS OpenConfiguredPort(PMouseDeviceExtension Extension)
         status = OpenAndConfigure(Extension, &portName, &opened);
         FreePortName(&portName);
         if (!NT_SUCCESS(status)) {
-            TapLinePortOpenFailed(Extension);
+            TapProductPortOpenFailed(Extension);
             return status;
         }
     }
@@ -332,7 +332,7 @@ NTSTATUS StartReader(PMouseDeviceExtension Extension)
             return STATUS_INSUFFICIENT_RESOURCES;
         }
     }
-    TapLineReaderStarting(Extension);
+    TapProductReaderStarting(Extension);
     return RunReader(Extension);
 }
 
@@ -430,10 +430,10 @@ NTSTATUS NTAPI ReadComplete(PDEVICE_OBJECT DeviceObject, PIRP Irp, PVOID Context
      * issuing loop may reuse ReadIrp and run the decoder on the next byte. */
     if (status == STATUS_SUCCESS && Irp->IoStatus.Information != 0) {
         extension->UnproductiveReads = 0;
-        if (TapLineDecodeByte(extension, extension->ReadByte)) {
+        if (TapProductDecodeByte(extension, extension->ReadByte)) {
             ReportPacket(extension);
         }
-        TapLineAfterByte(extension);
+        TapProductAfterByte(extension);
     } else if (status == STATUS_CANCELLED || status == STATUS_DELETE_PENDING ||
                status == STATUS_DEVICE_NOT_CONNECTED) {
         /* Cancelled by a stop, or the port is going away: the reader ends. */
@@ -459,67 +459,42 @@ NTSTATUS NTAPI ReadComplete(PDEVICE_OBJECT DeviceObject, PIRP Irp, PVOID Context
 
 /* ---- Stopping ------------------------------------------------------------------------------- */
 
-/* Cancels the read that may be outstanding and waits for the reader's acknowledgement. The
- * caller marked the reader stopped under ReadLock and found Reading set. PASSIVE_LEVEL. */
-static VOID WaitForReaderEnd(PMouseDeviceExtension Extension)
-{
-    PAGED_CODE();
-    /* If no read is in the port driver right now, the cancel only marks ReadIrp; the loop that
-     * would issue the next read sees the stop first. */
-    IoCancelIrp(Extension->ReadIrp);
-    KeWaitForSingleObject(&Extension->ReadDoneEvent, Executive, KernelMode, FALSE, NULL);
-}
-
-VOID StopReader(PMouseDeviceExtension Extension)
+VOID StopReader(PMouseDeviceExtension Extension, ULONG How)
 {
     KIRQL irql;
     BOOLEAN wasReading;
 
     PAGED_CODE();
     ASSERT(TAP_PORT_LOCK_HELD());
+    /* Marked under the lock that IssueReads tests it under: the loop either sees the stop or
+     * comes after it, and then the cancel below finds the read it issued. */
     KeAcquireSpinLock(&Extension->ReadLock, &irql);
     wasReading = Extension->Reading;
-    Extension->StopRequested = TRUE;
-    Extension->Reading = FALSE;
-    KeReleaseSpinLock(&Extension->ReadLock, irql);
-    if (wasReading) {
-        WaitForReaderEnd(Extension);
+    if (How == TAP_STOP_FOR_REMOVAL) {
+        Extension->Removing = TRUE;
+    } else {
+        if (How == TAP_STOP_FOR_GOOD) {
+            Extension->StopRequested = TRUE;
+        }
+        Extension->Reading = FALSE;
     }
-}
-
-VOID StopReaderForRemoval(PMouseDeviceExtension Extension)
-{
-    KIRQL irql;
-    BOOLEAN wasReading;
-
-    PAGED_CODE();
-    ASSERT(TAP_PORT_LOCK_HELD());
-    KeAcquireSpinLock(&Extension->ReadLock, &irql);
-    wasReading = Extension->Reading;
-    Extension->Removing = TRUE;
     KeReleaseSpinLock(&Extension->ReadLock, irql);
     if (wasReading) {
-        WaitForReaderEnd(Extension);
+        /* If no read is in the port driver right now, the cancel only marks ReadIrp; the loop
+         * that would issue the next read sees the stop first. */
+        IoCancelIrp(Extension->ReadIrp);
+        KeWaitForSingleObject(&Extension->ReadDoneEvent, Executive, KernelMode, FALSE, NULL);
     }
 }
 
 NTSTATUS ClosePort(PMouseDeviceExtension Extension)
 {
-    KIRQL irql;
-    BOOLEAN wasReading;
-
     PAGED_CODE();
     ASSERT(TAP_PORT_LOCK_HELD());
     if (Extension->PortDevice == NULL) {
         return STATUS_SUCCESS;
     }
-    KeAcquireSpinLock(&Extension->ReadLock, &irql);
-    wasReading = Extension->Reading;
-    Extension->Reading = FALSE;
-    KeReleaseSpinLock(&Extension->ReadLock, irql);
-    if (wasReading) {
-        WaitForReaderEnd(Extension);
-    }
+    StopReader(Extension, TAP_STOP_FOR_CLOSE);
     if (Extension->ReadIrp != NULL) {
         IoFreeIrp(Extension->ReadIrp);
         Extension->ReadIrp = NULL;

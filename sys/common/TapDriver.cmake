@@ -1,5 +1,5 @@
-# Build rules of the driver framework. Each line (Monotap, Polytap) compiles the framework in this
-# folder together with its own sources; the line's folder supplies TapLine.h, the line constants
+# Build rules of the driver framework. Each product (Monotap, Polytap) compiles the framework in this
+# folder together with its own sources; the product's folder supplies TapProduct.h, the product constants
 # and hooks that the framework includes.
 
 set(TAP_SYS_COMMON_DIR ${CMAKE_CURRENT_LIST_DIR})
@@ -7,11 +7,12 @@ set(TAP_SYS_COMMON_DIR ${CMAKE_CURRENT_LIST_DIR})
 # Framework sources that are pure touch logic: they run on bytes alone (decoder, mapping, mode
 # filter, report step) and are tested without the rest of the driver.
 set(TAP_SYS_COMMON_LOGIC_SOURCES
+  ${TAP_SYS_COMMON_DIR}/Packet.cpp
   ${TAP_SYS_COMMON_DIR}/PointerEngine.cpp
 )
 
 # The rest of the framework: entry and devices, PnP, power, parameters, serial link, beep thread
-# and control device. Compiled into each line's driver module.
+# and control device. Compiled into each product's driver module.
 set(TAP_SYS_COMMON_DRIVER_SOURCES
   ${TAP_SYS_COMMON_DIR}/Driver.cpp
   ${TAP_SYS_COMMON_DIR}/Pnp.cpp
@@ -43,7 +44,7 @@ function(tap_kernel_code target line_dir)
   endif()
 endfunction()
 
-# A line's loadable driver module from its sources and its logic library.
+# A product's loadable driver module from its sources and its logic library.
 #  windows-x86: <name>.sys, a PE32 image of the native subsystem whose entry is DriverEntry and
 #               whose only imports are ntoskrnl.exe and HAL.dll (no C or C++ runtime; libgcc only
 #               for 64-bit division helpers).

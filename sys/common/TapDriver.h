@@ -2,8 +2,8 @@
  * TapDriver.h - the driver framework shared by both touch drivers.
  *
  * One private header for the whole framework: the device extensions, the driver-wide records and
- * the routines, grouped by the file that implements them. Each line's folder supplies TapLine.h
- * with its constants and its touch state, and implements the few line hooks declared at the end.
+ * the routines, grouped by the file that implements them. Each product's folder supplies TapProduct.h
+ * with its constants and its touch state, and implements the few product hooks declared at the end.
  *
  * IRQL, locks and IRP ownership are stated with every routine.
  *
@@ -26,7 +26,7 @@
 #include <kbdmou.h>
 
 #include "TapShared.h"
-#include "TapLine.h"
+#include "TapProduct.h"
 
 /* Pool tag of every allocation of the drivers; reads "Ptdv" in a pool dump. */
 #define TAP_POOL_TAG 'vdtP'
@@ -81,7 +81,7 @@ typedef struct _MouseDeviceExtension {
     PDEVICE_OBJECT PortDevice;           /* NULL exactly when no port is open */
     KEVENT BeepEvent;                    /* notification event: asks the beep thread for one beep */
     PKTHREAD BeepThread;                 /* referenced; NULL when the thread could not be started */
-    TAP_TOUCH_STATE Touch;               /* the line's decoder and contact state (TapLine.h) */
+    TAP_TOUCH_STATE Touch;               /* the product's decoder and contact state (TapProduct.h) */
 
     /* Bookkeeping of the framework. */
     struct _MouseDeviceExtension *NextLive; /* Globals.LiveDevices chain; under PortLock */
@@ -142,7 +142,7 @@ DRIVER_ADD_DEVICE AddDevice;
 DRIVER_UNLOAD Unload;
 
 /* Passes a request at the mouse device on to LowerDevice unchanged (the lower driver owns it
- * then); completes it with success at the control device. PASSIVE_LEVEL. */
+ * then); completes it with success at the control device. IRQL <= DISPATCH_LEVEL. */
 DRIVER_DISPATCH DispatchPassOn;
 /* IRP_MJ_CREATE and IRP_MJ_CLOSE at either device: success. PASSIVE_LEVEL. */
 DRIVER_DISPATCH DispatchCreateClose;
@@ -155,13 +155,15 @@ DRIVER_DISPATCH DispatchInternalDeviceControl;
 /* Completes a request the driver answers itself. */
 NTSTATUS CompleteRequest(PIRP Irp, NTSTATUS Status, ULONG_PTR Information);
 
-/* Takes the mouse device's remove lock for Irp. FALSE when the device is being removed: Irp is
- * then completed with STATUS_DELETE_PENDING (a power IRP after PoStartNextPowerIrp). IRQL <=
- * DISPATCH_LEVEL. */
-BOOLEAN AcquireForRequest(PMouseDeviceExtension Extension, PIRP Irp);
+/* The entry of every dispatch routine: TRUE when Irp arrived at the mouse device, whose remove
+ * lock is then held for it. Otherwise Irp is completed here with *Status - STATUS_SUCCESS at the
+ * control device, STATUS_DELETE_PENDING at a mouse device being removed - a power IRP after
+ * PoStartNextPowerIrp, and the caller returns *Status. IRQL <= DISPATCH_LEVEL. */
+BOOLEAN EnterMouseDevice(PDEVICE_OBJECT DeviceObject, PIRP Irp, NTSTATUS *Status);
 
-/* Passes Irp on to LowerDevice unchanged and releases the remove lock AcquireForRequest took for
- * it; the lower driver owns the IRP. Returns the lower driver's status. */
+/* Passes Irp on to LowerDevice with the same parameters (PoCallDriver for a power IRP); the remove
+ * lock EnterMouseDevice took for it is released when the lower driver completes it. The lower
+ * driver owns the IRP. Returns the lower driver's status. */
 NTSTATUS PassOnLocked(PMouseDeviceExtension Extension, PIRP Irp);
 
 /* Takes and releases Globals.PortLock. PASSIVE_LEVEL; the holder may wait. */
@@ -225,7 +227,7 @@ NTSTATUS OpenPortNumber(PMouseDeviceExtension Extension, ULONG Index);
  * held. Returns STATUS_SUCCESS. */
 NTSTATUS ClosePort(PMouseDeviceExtension Extension);
 
-/* Saves the port's settings and sets 9600 (or the line's rate) 8N1, no time-outs, DTR and RTS.
+/* Saves the port's settings and sets 9600 (or the product's rate) 8N1, no time-outs, DTR and RTS.
  * PASSIVE_LEVEL; the port must be open. */
 NTSTATUS ConfigurePort(PMouseDeviceExtension Extension);
 
@@ -243,11 +245,13 @@ NTSTATUS StartReader(PMouseDeviceExtension Extension);
  * is clear and the failing read's status is returned. PASSIVE_LEVEL, PortLock held. */
 NTSTATUS RunReader(PMouseDeviceExtension Extension);
 
-/* Stops the reader for good (IRP_MN_STOP_DEVICE). PASSIVE_LEVEL, PortLock held. */
-VOID StopReader(PMouseDeviceExtension Extension);
-
-/* Stops the reader for the device's removal. PASSIVE_LEVEL, PortLock held. */
-VOID StopReaderForRemoval(PMouseDeviceExtension Extension);
+/* The stop protocol: marks the reader stopped as How says, and when a reader was running cancels
+ * the read that may be outstanding and waits for the reader's acknowledgement; ReadIrp is the
+ * driver's again on return. PASSIVE_LEVEL, PortLock held. */
+#define TAP_STOP_FOR_GOOD    1   /* IRP_MN_STOP_DEVICE: StopRequested, never cleared */
+#define TAP_STOP_FOR_CLOSE   2   /* IOCTL_TOUCH_CLOSE_PORT: Reading cleared */
+#define TAP_STOP_FOR_REMOVAL 3   /* removal: Removing */
+VOID StopReader(PMouseDeviceExtension Extension, ULONG How);
 
 /* Issues one-byte reads until one stays outstanding; a read that completes inside the call is
  * followed by the next one from this loop, never from the completion routine. IRQL <=
@@ -289,6 +293,16 @@ VOID CloseBeepDevice(PControlDeviceExtension Control);
  * on and never left pending. PASSIVE_LEVEL. */
 NTSTATUS DispatchControlRequest(PDEVICE_OBJECT DeviceObject, PIRP Irp);
 
+/* ---- Packet.cpp: the packet rules both controllers share ----------------------------------- */
+
+/* The check byte of a complete packet of Length bytes: (Seed + every byte before the last) mod
+ * 256. */
+UCHAR PacketCheckValue(const UCHAR *Packet, ULONG Length, UCHAR Seed);
+
+/* After a bad check byte: keeps the bytes from the first Header after byte 0 on (moved to the
+ * front, *ByteCount of them), or drops all. */
+VOID ResynchronisePacket(PUCHAR Packet, ULONG Length, UCHAR Header, PULONG ByteCount);
+
 /* ---- PointerEngine.cpp: calibration mapping, mode filter, report step, beep signalling -------
  * All run in the read completion at IRQL <= DISPATCH_LEVEL, one packet at a time. */
 
@@ -304,8 +318,16 @@ VOID SetDefaultParameters(VOID);
 /* Clamps a raw position into the calibrated raw range, each axis with its own bounds. */
 VOID ClampToCalibration(const CalibrationData *Calibration, PULONG RawX, PULONG RawY);
 
-/* Maps a (clamped) raw position to LastX/LastY in 0..65535; a coordinate whose two calibration
- * values are equal keeps its value. */
+/* The calibration mapping and its orientation, once for both products: maps a (clamped) raw
+ * position to 0..Width and 0..Height; a coordinate whose two calibration values are equal keeps
+ * its value. */
+VOID MapCalibrated(const CalibrationData *Calibration, ULONG RawX, ULONG RawY, LONG Width, LONG Height, PLONG X,
+                   PLONG Y);
+
+/* TRUE when neither raw axis of the calibration is degenerate (its two values differ). */
+BOOLEAN CalibrationSpansBothAxes(const CalibrationData *Calibration);
+
+/* Maps a (clamped) raw position to LastX/LastY in 0..65535 (MapCalibrated). */
 VOID MapToAbsolute(const CalibrationData *Calibration, ULONG RawX, ULONG RawY, PMOUSE_INPUT_DATA InputData);
 
 /* TRUE when the packet in InputData is to be reported under the current mouse mode; may rewrite
@@ -323,38 +345,34 @@ VOID DeliverReport(PMouseDeviceExtension Extension);
 /* Asks the beep thread for one beep; never waits. */
 VOID SignalBeep(PMouseDeviceExtension Extension);
 
-/* ---- Line hooks: implemented in each line's folder ------------------------------------------ */
+/* ---- Product hooks: implemented in each product's folder ------------------------------------ */
 
-/* Sets up the line's driver-wide records, once, from DriverEntry. PASSIVE_LEVEL. */
-VOID TapLineDriverEntry(VOID);
+/* Sets up the product's driver-wide records, once, from DriverEntry. PASSIVE_LEVEL. */
+VOID TapProductDriverEntry(VOID);
 
-/* Sets the line's touch state of a new, zero-filled mouse device extension. PASSIVE_LEVEL. */
-VOID TapLineInitialize(PMouseDeviceExtension Extension);
+/* Sets the product's touch state of a new, zero-filled mouse device extension. PASSIVE_LEVEL. */
+VOID TapProductInitialize(PMouseDeviceExtension Extension);
 
-/* Feeds one received byte to the line's packet decoder. TRUE when it completed a packet that the
+/* Feeds one received byte to the product's packet decoder. TRUE when it completed a packet that the
  * report step is to handle. IRQL <= DISPATCH_LEVEL. */
-BOOLEAN TapLineDecodeByte(PMouseDeviceExtension Extension, UCHAR Byte);
+BOOLEAN TapProductDecodeByte(PMouseDeviceExtension Extension, UCHAR Byte);
 
-/* Runs after every byte read with success, whatever the decoder said: the line remembers the
+/* Runs after every byte read with success, whatever the decoder said: the product remembers the
  * positions of the packet just decoded as the previous packet. IRQL <= DISPATCH_LEVEL. */
-VOID TapLineAfterByte(PMouseDeviceExtension Extension);
-
-/* TRUE when the pointer contact moved less than the line's still tolerance on both axes since the
- * previous packet (the interactive hold counts such packets). */
-BOOLEAN TapLineIsStillStep(PMouseDeviceExtension Extension);
+VOID TapProductAfterByte(PMouseDeviceExtension Extension);
 
 /* The baud rate the port is configured with. PASSIVE_LEVEL. */
-ULONG TapLineBaudRate(VOID);
+ULONG TapProductBaudRate(VOID);
 
 /* COM-port arrival outcomes: the configured port could not be opened or configured; a reader is
  * about to start on it. PASSIVE_LEVEL, PortLock held. */
-VOID TapLinePortOpenFailed(PMouseDeviceExtension Extension);
-VOID TapLineReaderStarting(PMouseDeviceExtension Extension);
+VOID TapProductPortOpenFailed(PMouseDeviceExtension Extension);
+VOID TapProductReaderStarting(PMouseDeviceExtension Extension);
 
 /* A control code the framework does not handle itself (the data-mode codes among them). Returns
- * the request's status and sets *Information; STATUS_INVALID_DEVICE_REQUEST for a code the line
+ * the request's status and sets *Information; STATUS_INVALID_DEVICE_REQUEST for a code the product
  * does not know either. The framework completes the request. PASSIVE_LEVEL. */
-NTSTATUS TapLineControlRequest(PControlDeviceExtension Control, PIRP Irp, PIO_STACK_LOCATION Stack,
+NTSTATUS TapProductControlRequest(PControlDeviceExtension Control, PIRP Irp, PIO_STACK_LOCATION Stack,
                                PULONG_PTR Information);
 
 #endif /* TAP_DRIVER_H */

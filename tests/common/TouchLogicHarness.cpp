@@ -37,7 +37,7 @@ TouchLogicHarness::TouchLogicHarness()
 {
     RtlZeroMemory(&Globals, sizeof(Globals));
     KeInitializeMutex(&Globals.PortLock, 0);
-    TapLineDriverEntry();
+    TapProductDriverEntry();
     SetDefaultParameters();
     delivered.clear();
     extension_->IsMouseDevice = TRUE;
@@ -45,7 +45,7 @@ TouchLogicHarness::TouchLogicHarness()
     extension_->AttributesQueried = TRUE;
     extension_->BeepThread = reinterpret_cast<PKTHREAD>(&beepThreadObject);
     KeInitializeEvent(&extension_->BeepEvent, NotificationEvent, FALSE);
-    TapLineInitialize(extension_);
+    TapProductInitialize(extension_);
 }
 
 TouchLogicHarness::~TouchLogicHarness()
@@ -57,11 +57,11 @@ int TouchLogicHarness::Feed(const std::vector<UCHAR> &bytes)
 {
     int packets = 0;
     for (UCHAR byte : bytes) {
-        if (TapLineDecodeByte(extension_, byte)) {
+        if (TapProductDecodeByte(extension_, byte)) {
             ReportPacket(extension_);
             ++packets;
         }
-        TapLineAfterByte(extension_);
+        TapProductAfterByte(extension_);
     }
     return packets;
 }

@@ -1,7 +1,6 @@
 // The touch logic harness with the single-touch controller's packets.
 #pragma once
 
-#include "Monotap.h"
 #include "TouchLogicHarness.h"
 
 // One packet of the single-touch controller, with its check byte.

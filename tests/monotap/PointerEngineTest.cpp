@@ -248,21 +248,35 @@ TEST_F(PointerEngineTest, NoConnectionMeansNoDelivery)
     EXPECT_TRUE(harness.TakeReports().empty());
 }
 
-TEST_F(PointerEngineTest, BeepRules)
+TEST_F(PointerEngineTest, BeepRulesInEveryMouseMode)
 {
+    // Beeps at the touch and at the lift of one stroke; Drag then Click clicks at the lift, so
+    // either beep mode beeps there, once.
     struct Case {
+        ULONG mouseMode;
         ULONG beepMode;
         int onTouch;
         int onLift;
-    } cases[] = {{BEEP_OFF, 0, 0}, {BEEP_ON_TOUCH, 1, 0}, {BEEP_ON_RELEASE, 0, 1}, {3, 0, 0}};
+    } cases[] = {
+        {MODE_POINT_AND_CLICK, BEEP_OFF, 0, 0},       {MODE_POINT_AND_CLICK, BEEP_ON_TOUCH, 1, 0},
+        {MODE_POINT_AND_CLICK, BEEP_ON_RELEASE, 0, 1}, {MODE_DRAG_THEN_CLICK, BEEP_OFF, 0, 0},
+        {MODE_DRAG_THEN_CLICK, BEEP_ON_TOUCH, 0, 1},   {MODE_DRAG_THEN_CLICK, BEEP_ON_RELEASE, 0, 1},
+        {MODE_DRAG_THEN_CLICK, 3, 0, 0},               {MODE_CLICK_AND_DRAG, BEEP_OFF, 0, 0},
+        {MODE_CLICK_AND_DRAG, BEEP_ON_TOUCH, 1, 0},    {MODE_CLICK_AND_DRAG, BEEP_ON_RELEASE, 0, 1},
+        {MODE_CLICK_AND_DRAG, 3, 0, 0},                {MODE_INTERACTIVE_TOUCH, BEEP_ON_TOUCH, 1, 0},
+        {MODE_INTERACTIVE_TOUCH, BEEP_ON_RELEASE, 0, 1}, {7, BEEP_ON_TOUCH, 0, 0},
+        {7, BEEP_ON_RELEASE, 0, 0},
+    };
     for (const Case &c : cases) {
+        Mode(c.mouseMode);
         Globals.Settings.BeepMode = c.beepMode;
         harness.Touch(1000, 1000);
-        EXPECT_EQ(harness.TakeBeeps(), c.onTouch) << "beep mode " << c.beepMode;
+        EXPECT_EQ(harness.TakeBeeps(), c.onTouch) << "mouse mode " << c.mouseMode << ", beep mode " << c.beepMode;
         harness.Touch(1100, 1000);
-        EXPECT_EQ(harness.TakeBeeps(), 0);
+        EXPECT_EQ(harness.TakeBeeps(), 0) << "mouse mode " << c.mouseMode << ", beep mode " << c.beepMode;
         harness.Lift(1100, 1000);
-        EXPECT_EQ(harness.TakeBeeps(), c.onLift) << "beep mode " << c.beepMode;
+        EXPECT_EQ(harness.TakeBeeps(), c.onLift) << "mouse mode " << c.mouseMode << ", beep mode " << c.beepMode;
+        harness.TakeReports();
     }
 }
 

@@ -33,6 +33,16 @@ TEST(PixelMapping, CalibratedMaximumReachesTheScreenSize)
     EXPECT_EQ(Pixel(kCalibration, 100, 200), std::make_pair(0, 0));
 }
 
+TEST(PixelMapping, APositionPastTheScreenIsHeldAtItsEdgeOnEachAxis)
+{
+    // A negative RawYStart orders the Y bounds as unsigned numbers: raw Y above RawYEnd is not
+    // clamped and maps past the bottom, which is then the screen's height (not its width).
+    CalibrationData negative = kCalibration;
+    negative.RawYStart = -10000;
+    negative.RawYEnd = 100000;
+    EXPECT_EQ(Pixel(negative, 2050, 2000), std::make_pair(512, 768));
+}
+
 TEST(PixelMapping, DegenerateCalibrationLeavesThePositionAlone)
 {
     CalibrationData flat = kCalibration;
@@ -88,6 +98,17 @@ TEST_F(ContactFramesTest, SecondFingerArrivesAfterAContactWithAnotherIdentifier)
     ASSERT_EQ(frames.size(), 3u);
     EXPECT_EQ(frames[1], "count=2 c1=1,5,512,384 c2=2,6,236,384");
     EXPECT_EQ(frames[2], "count=2 c1=2,5,512,384 c2=2,6,236,384");
+}
+
+TEST_F(ContactFramesTest, SecondFingerArrivesWhileContactOneIsDown)
+{
+    // The contact down has identifier 1; the new one (0) comes first in the packet.
+    harness.Packet(kDownBit, {{2050, 2000, 1}});
+    harness.Packet(kTouchingBit, {{1000, 2000, 0}, {2050, 2000, 1}});
+    Frames frames = Describe(harness.TakeFrames());
+    ASSERT_EQ(frames.size(), 3u);
+    EXPECT_EQ(frames[1], "count=2 c1=1,0,236,384 c2=2,1,512,384");
+    EXPECT_EQ(frames[2], "count=2 c1=2,0,236,384 c2=2,1,512,384");
 }
 
 TEST_F(ContactFramesTest, ContactZeroLeavesWhileOneStays)

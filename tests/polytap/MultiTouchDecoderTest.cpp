@@ -41,6 +41,11 @@ TEST_F(MultiTouchDecoderTest, OneAndTwoContactPackets)
     auto reports = harness.TakeReports();
     ASSERT_EQ(reports.size(), 2u);
     EXPECT_EQ(reports[1], (Report{kAbs, 0, 16, 32}));
+
+    // A one-contact packet after two clears the second contact's position.
+    EXPECT_EQ(harness.Feed(kOneContact), 1);
+    EXPECT_EQ(harness.Touch().RawX2, 0u);
+    EXPECT_EQ(harness.Touch().RawY2, 0u);
 }
 
 TEST_F(MultiTouchDecoderTest, LengthIsDecidedAtTheFourthByteAndKeptForOtherCounts)

@@ -149,7 +149,11 @@ Reply MonotapMachine::Send(PDEVICE_OBJECT device, UCHAR majorFunction, ULONG cod
     next->Parameters.DeviceIoControl.OutputBufferLength = outputLength;
     // METHOD_NEITHER requests (the mouse class's connect) carry the caller's buffer itself.
     next->Parameters.DeviceIoControl.Type3InputBuffer = const_cast<void *>(input);
-    IoCallDriver(device, irp);
+    if (majorFunction == IRP_MJ_POWER) {
+        PoCallDriver(device, irp);
+    } else {
+        IoCallDriver(device, irp);
+    }
     machine.WaitIdle();
     {
         std::lock_guard<std::mutex> lock(completion.mutex);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <mutex>
 
 using namespace monotaptest;
@@ -229,14 +230,25 @@ namespace failingport {
 
 std::atomic<int> reads{0};
 
+// The status of read number n (from 0); a read that succeeds brings one byte when byte is set.
+// By default every read fails, half of them as success without a byte.
+std::function<NTSTATUS(int n, bool *byte)> answer = [](int n, bool *) {
+    return n % 2 ? STATUS_SUCCESS : STATUS_INVALID_PARAMETER;
+};
+
 NTSTATUS NTAPI Dispatch(PDEVICE_OBJECT, PIRP irp)
 {
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
     NTSTATUS status = STATUS_SUCCESS;
     ULONG_PTR information = 0;
+    bool byte = false;
     switch (stack->MajorFunction) {
     case IRP_MJ_READ:
-        status = reads++ % 2 ? STATUS_SUCCESS : STATUS_INVALID_PARAMETER;
+        status = answer(reads++, &byte);
+        if (byte) {
+            *static_cast<UCHAR *>(irp->AssociatedIrp.SystemBuffer) = 0;
+            information = 1;
+        }
         break;
     case IRP_MJ_DEVICE_CONTROL:
     case IRP_MJ_INTERNAL_DEVICE_CONTROL:
@@ -307,6 +319,92 @@ TEST_F(SerialLink, APortThatFailsEveryReadEndsTheReaderInsteadOfSpinning)
     kernel.UnloadDriver(failingDriver);
 }
 
+// A port driver whose reads the test scripts (failingport::answer), at COM7.
+class ScriptedPort : public SerialLink {
+protected:
+    void SetUp() override
+    {
+        tapkernel::Kernel &kernel = tapkernel::Kernel::Current();
+        ASSERT_EQ(kernel.LoadDriver(kernel.CreateModule("FailingPort"), u"\\Driver\\FailingPort", failingport::Entry,
+                                    u"\\Registry\\Machine\\System\\CurrentControlSet\\Services\\FailingPort",
+                                    &driver_),
+                  STATUS_SUCCESS);
+        Start();
+        failingport::reads = 0;
+    }
+    void TearDown() override
+    {
+        EXPECT_EQ(Control(IOCTL_TOUCH_CLOSE_PORT).status, STATUS_SUCCESS);
+        tapkernel::Kernel::Current().UnloadDriver(driver_);
+        failingport::answer = [](int n, bool *) { return n % 2 ? STATUS_SUCCESS : STATUS_INVALID_PARAMETER; };
+    }
+
+private:
+    PDRIVER_OBJECT driver_ = nullptr;
+};
+
+TEST_F(ScriptedPort, AByteResetsTheCountOfReadsWithoutOne)
+{
+    // Scattered errors for hours: 31 failed reads, then a byte, again and again; at last the port
+    // goes away.
+    failingport::answer = [](int n, bool *byte) {
+        if (n == 320) {
+            return STATUS_DEVICE_NOT_CONNECTED;
+        }
+        *byte = n % 32 == 31;
+        return *byte ? STATUS_SUCCESS : STATUS_INVALID_PARAMETER;
+    };
+    EXPECT_EQ(ControlValue(IOCTL_TOUCH_OPEN_PORT, 7).status, STATUS_UNSUCCESSFUL);
+    EXPECT_EQ(failingport::reads, 321) << "the reader kept reading until the port went away";
+}
+
+TEST_F(ScriptedPort, APortThatIsNotConnectedEndsTheReaderAtOnce)
+{
+    for (NTSTATUS ending : {STATUS_DEVICE_NOT_CONNECTED, STATUS_DELETE_PENDING}) {
+        failingport::reads = 0;
+        failingport::answer = [ending](int, bool *) { return ending; };
+        EXPECT_EQ(ControlValue(IOCTL_TOUCH_OPEN_PORT, 7).status, STATUS_UNSUCCESSFUL);
+        EXPECT_EQ(failingport::reads, 1) << std::hex << ending << " is not retried";
+        EXPECT_EQ(Control(IOCTL_TOUCH_CLOSE_PORT).status, STATUS_SUCCESS);
+    }
+}
+
+TEST_F(SerialLink, ClosingThePortGivesItsReadIrpBack)
+{
+    SetParameter(u"Enable", 1);
+    Start();
+    ASSERT_EQ(OpenPort(), 1u);
+    EXPECT_EQ(tapkernel::Kernel::Current().Usage(Module()).irps, 1u) << "the one reused read IRP";
+    EXPECT_EQ(Control(IOCTL_TOUCH_CLOSE_PORT).status, STATUS_SUCCESS);
+    EXPECT_EQ(OpenPort(), 0u);
+    EXPECT_EQ(tapkernel::Kernel::Current().Usage(Module()).irps, 0u);
+}
+
+TEST_F(SerialLink, APortThatVanishesMidReadEndsTheReaderAndTheStopStillReturns)
+{
+    SetParameter(u"Enable", 1);
+    Start();
+    ASSERT_EQ(OpenPort(), 1u);
+    machine.UnplugComPort(1);
+    machine.WaitIdle();
+    EXPECT_EQ(OpenPort(), 1u) << "held until closed or removed";
+    EXPECT_EQ(machine.StopDevice(node), STATUS_SUCCESS) << "a stop with no read outstanding waits for nothing";
+    ASSERT_EQ(machine.RemoveDevice(node), STATUS_SUCCESS);
+    EXPECT_EQ(tapkernel::Kernel::Current().FindDevice(u"\\Device\\Serial0"), nullptr)
+        << "the vanished port's stack went with its last handle";
+}
+
+TEST_F(SerialLink, ARegistryChangeAloneTakesEffectWhenTheDeviceIsAddedAgain)
+{
+    SetParameter(u"Enable", 1);
+    Start();
+    SetParameter(u"MouseMode", 7); // no report at all, once in force
+    EXPECT_TRUE(Reports(1)) << "the driver reads the registry only in AddDevice";
+    ASSERT_EQ(machine.RemoveDevice(node), STATUS_SUCCESS);
+    Start();
+    EXPECT_FALSE(Reports(1));
+}
+
 class HighPorts : public SerialLink {
 protected:
     HighPorts() : SerialLink({10, 11}) {}
@@ -322,6 +420,14 @@ TEST_F(HighPorts, PortTenIsOpenedAndElevenIsNot)
 
     SetParameter(u"Port", 10);
     Start();
+    EXPECT_EQ(OpenPort(), 10u);
+    EXPECT_TRUE(Reports(10));
+
+    // The control code takes 10 as well.
+    EXPECT_EQ(Control(IOCTL_TOUCH_CLOSE_PORT).status, STATUS_SUCCESS);
+    EXPECT_EQ(ControlValue(IOCTL_TOUCH_OPEN_PORT, 11).status, STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(OpenPort(), 0u);
+    EXPECT_EQ(ControlValue(IOCTL_TOUCH_OPEN_PORT, 10).status, STATUS_SUCCESS);
     EXPECT_EQ(OpenPort(), 10u);
     EXPECT_TRUE(Reports(10));
 }

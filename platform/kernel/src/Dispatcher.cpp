@@ -159,14 +159,17 @@ const char *ObjectKindName(void *object)
     }
 }
 
-// Whether every thread the kernel knows is blocked in a wait that only another thread could end:
-// none runs (a thread outside the kernel may still act), no wait has a time-out (a caller may
-// advance the clock) and no work is queued (lock held).
+// Whether the machine is stuck: a caller (a thread that drives the machine, not one of its own
+// system or counted threads) is blocked, and so is every other thread the kernel knows, each in a
+// wait that only another thread could end: none runs (a thread outside the kernel may still act),
+// no wait has a time-out (a caller may advance the clock) and no work is queued (lock held). The
+// machine's own threads all waiting with no caller blocked is merely idle.
 bool EveryThreadBlockedForGood(KernelState &state)
 {
     if (!state.work.empty()) {
         return false;
     }
+    bool callerBlocked = false;
     for (ThreadRecord *thread : state.threads) {
         if (thread->terminated || thread->hostExited || thread->freed) {
             continue;
@@ -174,8 +177,9 @@ bool EveryThreadBlockedForGood(KernelState &state)
         if (!thread->waiting || thread->satisfied || thread->deadline) {
             return false;
         }
+        callerBlocked = callerBlocked || (!thread->systemThread && !thread->counted);
     }
-    return true;
+    return callerBlocked;
 }
 
 // Whether an idle probe of the machine says something is still on its way (a byte on the line):
@@ -221,8 +225,8 @@ bool ProbeBusy(KernelState &state, std::unique_lock<std::mutex> &held)
             }
         }
     }
-    BugCheck("watchdog", "deadlock: every thread is blocked in a wait that nothing can end (no time-out, no "
-                         "queued work, nothing on its way); the waits found:%s",
+    BugCheck("watchdog", "deadlock: a caller and every other thread are blocked in waits that nothing can end "
+                         "(no time-out, no queued work, nothing on its way); the waits found:%s",
              waits.c_str());
 }
 

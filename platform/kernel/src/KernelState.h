@@ -313,9 +313,10 @@ public:
         bool removed = false;
     };
     std::map<uintptr_t, RemoveLockRecord> removeLocks;
-    // Called before each pool allocation of a module (outside the lock): a test's window into
-    // the middle of a driver routine.
-    std::map<DriverModule *, std::function<void()>> poolObservers;
+    // Called before each pool allocation of a module, by module name (outside the lock).
+    std::map<std::string, std::function<void()>> poolObservers;
+    // Notification registrations still to fail, by module name (fault injection).
+    std::map<std::string, unsigned> registrationFailures;
     uint64_t powerIrpsStarted = 0;
     uint64_t nextSequence = 1;
 

@@ -265,6 +265,22 @@ void Kernel::FailPoolAllocations(DriverModule *module, unsigned skip, unsigned c
     module->poolFailCount = count;
 }
 
+void Kernel::ObservePoolAllocations(const std::string &moduleName, std::function<void()> observer)
+{
+    std::lock_guard<std::mutex> held(state_->lock);
+    if (observer) {
+        state_->poolObservers[moduleName] = std::move(observer);
+    } else {
+        state_->poolObservers.erase(moduleName);
+    }
+}
+
+void Kernel::FailNotificationRegistrations(const std::string &moduleName, unsigned count)
+{
+    std::lock_guard<std::mutex> held(state_->lock);
+    state_->registrationFailures[moduleName] = count;
+}
+
 void Kernel::FailIrpAllocations(DriverModule *module, unsigned skip, unsigned count)
 {
     std::lock_guard<std::mutex> held(state_->lock);

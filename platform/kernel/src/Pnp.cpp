@@ -140,8 +140,17 @@ extern "C" NTSTATUS NTAPI IoRegisterPlugPlayNotification(IO_NOTIFICATION_EVENT_C
     if (categoryData == nullptr || callback == nullptr || entry == nullptr) {
         return STATUS_INVALID_PARAMETER;
     }
-    ReferenceObject("IoRegisterPlugPlayNotification", driver, false);
     KernelState &state = State();
+    {
+        std::lock_guard<std::mutex> held(state.lock);
+        DriverModule *module = CurrentOwner().module;
+        auto failing = module != nullptr ? state.registrationFailures.find(module->name) : state.registrationFailures.end();
+        if (failing != state.registrationFailures.end() && failing->second > 0) {
+            --failing->second;
+            return STATUS_INSUFFICIENT_RESOURCES;
+        }
+    }
+    ReferenceObject("IoRegisterPlugPlayNotification", driver, false);
     std::lock_guard<std::mutex> held(state.lock);
     state.CheckNotFreed("IoRegisterPlugPlayNotification", context, "callback context");
     auto registration = std::make_shared<NotificationRegistration>();

@@ -56,7 +56,7 @@ PVOID Allocate(const char *routine, POOL_TYPE type, SIZE_T bytes, ULONG tag)
     std::function<void()> observer;
     if (owner.module != nullptr) {
         std::lock_guard<std::mutex> held(state.lock);
-        auto found = state.poolObservers.find(owner.module);
+        auto found = state.poolObservers.find(owner.module->name);
         if (found != state.poolObservers.end()) {
             observer = found->second;
         }

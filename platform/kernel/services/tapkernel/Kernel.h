@@ -121,10 +121,11 @@ struct KernelOptions {
     LONGLONG bootSystemTime = 126490752000000000LL;
     // Real time WaitUntilIdle waits before it bugchecks, naming the threads that stayed busy.
     std::chrono::milliseconds idleLimit{20000};
-    // The watchdog: when every thread the kernel knows is blocked in a kernel wait that only
-    // another thread could end (no time-out, no queued work, no idle probe busy) and nothing has
-    // changed for twice this real time, the machine is deadlocked and the kernel bugchecks,
-    // listing the waits it found.
+    // The watchdog: when a caller (a test's or the bench's thread) and every other thread the
+    // kernel knows are blocked in kernel waits that only another thread could end (no time-out,
+    // no queued work, no idle probe busy) and nothing has changed for twice this real time, the
+    // machine is deadlocked and the kernel bugchecks, listing the waits it found. A host thread
+    // that has never called the kernel is not known to it.
     std::chrono::milliseconds deadlockGrace{1000};
 };
 
@@ -234,6 +235,14 @@ public:
     // current module's code. Returns the thread object, referenced: wait on it with
     // KeWaitForSingleObject and drop it with ObDereferenceObject.
     PKTHREAD StartThread(const std::string &name, std::function<void()> body);
+
+    // Calls observer before each pool allocation made by the module named moduleName (from its
+    // next load on), in the allocating thread and outside the kernel's lock: a test's window into
+    // the middle of a driver routine. An empty observer ends it.
+    void ObservePoolAllocations(const std::string &moduleName, std::function<void()> observer);
+    // Makes the next count IoRegisterPlugPlayNotification calls of the module named moduleName
+    // fail with STATUS_INSUFFICIENT_RESOURCES, as a kernel out of pool does.
+    void FailNotificationRegistrations(const std::string &moduleName, unsigned count);
 
     // ---- Determinism ----------------------------------------------------------------------------
     // Blocks (the caller must not be at raised IRQL) until every counted thread is blocked in a
