@@ -112,6 +112,17 @@ private:
     void *thread_;
 };
 
+// Counts the enclosed work as busy in the idle test: work the machine runs on a thread the test
+// does not count, such as a port's deferred interrupt work on the thread that raised the
+// interrupt. WaitUntilIdle on another thread waits until the scope has ended.
+class BusyScope {
+public:
+    BusyScope();
+    ~BusyScope();
+    BusyScope(const BusyScope &) = delete;
+    BusyScope &operator=(const BusyScope &) = delete;
+};
+
 using InterfaceId = uint64_t;
 
 struct KernelOptions {
