@@ -179,6 +179,9 @@ public:
     // At unload: nothing may be left at all, a delete-pending device included.
     void CheckReleasedAll(DriverModule *module);
     ModuleUsage Usage(DriverModule *module);
+    // Pool allocations the module has made since it was created, freed or not: a path that
+    // allocates nothing leaves the count where it was.
+    uint64_t PoolAllocations(DriverModule *module);
 
     // Fault injection: after `skip` successful ones, the next `count` pool allocations (or IRP
     // allocations) of the module fail.
