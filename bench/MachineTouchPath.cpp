@@ -56,9 +56,20 @@ public:
         }
         if (options.dataMode) {
             Control(IOCTL_TOUCH_START_DATA_MODE, nullptr, 0);
+            // Frames are taken after every byte through one handle held for the whole run, as a
+            // tool in data mode polls its open control device.
+            tapkernel::Kernel::Current().OpenFile(line_.controlLink, GENERIC_READ | GENERIC_WRITE, &frameSource_);
         }
         machine_.mouse().TakeRecords();
         machine_.TakeBeeps();
+    }
+
+    ~MachineTouchPath() override
+    {
+        if (frameSource_ != nullptr) {
+            tapkernel::Kernel::Current().CloseFile(frameSource_);
+            machine_.WaitIdle();
+        }
     }
 
     bool Reading() const override { return machine_.comPort(1).open(); }
@@ -128,9 +139,15 @@ private:
     // Takes frames until the driver answers that none is waiting (or why there are none).
     void PrintFrames()
     {
+        if (frameSource_ == nullptr) {
+            return;  // the control device did not open: no frame to take
+        }
+        tapkernel::Kernel &kernel = tapkernel::Kernel::Current();
         for (;;) {
             ContactFrame frame = {};
-            if (!NT_SUCCESS(Control(IOCTL_TOUCH_GET_CONTACT_FRAME, &frame, sizeof frame)) ||
+            ULONG_PTR information = 0;
+            if (!NT_SUCCESS(kernel.DeviceIoControl(frameSource_, IOCTL_TOUCH_GET_CONTACT_FRAME, nullptr, 0, &frame,
+                                                   sizeof frame, &information)) ||
                 frame.ContactCount == CONTACT_COUNT_NONE_QUEUED || frame.ContactCount == CONTACT_COUNT_DATA_MODE_OFF ||
                 frame.ContactCount == CONTACT_COUNT_NO_PORT) {
                 return;
@@ -142,6 +159,7 @@ private:
     LineSink sink_;
     DriverLineInfo line_;
     bool dataMode_;
+    PFILE_OBJECT frameSource_ = nullptr;  // the control device, open in data mode
     mutable tapmachine::Machine machine_; // asking whether COM1 is open does not change it
 };
 

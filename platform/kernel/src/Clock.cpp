@@ -39,10 +39,18 @@ void Kernel::WaitUntilIdle()
 {
     RequireIrql("Kernel::WaitUntilIdle", PASSIVE_LEVEL, PASSIVE_LEVEL);
     KernelState &state = *state_;
-    JoinFinishedThreads(state);
-    auto deadline = std::chrono::steady_clock::now() + state.options.idleLimit;
     std::unique_lock<std::mutex> held(state.lock);
     ThreadRecord *self = CurrentThread(state, held);
+    // Idle already, with no probe to ask and no ended thread to join: the common case between
+    // two steps of the machine.
+    if (state.finishedHosts.empty() && state.idleProbes.empty() &&
+        (BusyExcluding(state, self) == 0 || state.shuttingDown)) {
+        return;
+    }
+    held.unlock();
+    JoinFinishedThreads(state);
+    held.lock();
+    auto deadline = std::chrono::steady_clock::now() + state.options.idleLimit;
     for (;;) {
         bool idle = state.idleChanged.wait_until(held, deadline, [&] {
             return BusyExcluding(state, self) == 0 || state.shuttingDown;

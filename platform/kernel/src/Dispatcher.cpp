@@ -416,6 +416,21 @@ size_t BusyExcluding(KernelState &state, ThreadRecord *self)
     return busy;
 }
 
+BusyScope::BusyScope()
+{
+    KernelState &state = State();
+    std::lock_guard<std::mutex> held(state.lock);
+    ++state.busyCounted;
+}
+
+BusyScope::~BusyScope()
+{
+    KernelState &state = State();
+    std::lock_guard<std::mutex> held(state.lock);
+    --state.busyCounted;
+    state.idleChanged.notify_all();
+}
+
 void WakeAllForShutdown(KernelState &state)
 {
     state.shuttingDown = true;

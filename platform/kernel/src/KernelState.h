@@ -56,6 +56,7 @@ public:
     unsigned poolFailCount = 0;
     unsigned irpFailSkip = 0;
     unsigned irpFailCount = 0;
+    uint64_t poolAllocations = 0; // successful pool allocations since the module was created
 };
 
 // The module the calling code runs as (nullptr: the kernel or the machine outside any module).

@@ -68,6 +68,9 @@ PVOID Allocate(const char *routine, POOL_TYPE type, SIZE_T bytes, ULONG tag)
     if (ConsumePoolFailure(owner.module)) {
         return nullptr;
     }
+    if (owner.module != nullptr) {
+        ++owner.module->poolAllocations;
+    }
     auto *block = static_cast<uint8_t *>(std::malloc(bytes + kGuardBytes));
     std::memset(block, kFreshFill, bytes);
     std::memset(block + bytes, kGuardFill, kGuardBytes);
@@ -124,6 +127,12 @@ bool ConsumePoolFailure(DriverModule *module)
     }
     --module->poolFailCount;
     return true;
+}
+
+uint64_t Kernel::PoolAllocations(DriverModule *module)
+{
+    std::lock_guard<std::mutex> held(state_->lock);
+    return module->poolAllocations;
 }
 
 std::string PoolTagText(ULONG tag)

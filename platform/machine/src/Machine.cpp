@@ -75,6 +75,7 @@ void MachineState::Boot()
     tapkernel::KernelOptions kernelOptions;
     kernelOptions.registry = registry_;
     kernel_ = std::make_unique<tapkernel::Kernel>(kernelOptions);
+    bootSystemTime_ = kernel_->SystemTime() - kernel_->TimeSinceBoot();
 
     for (const BuiltInDriver &driver : kBuiltInDrivers) {
         loader_.RegisterBuiltIn(driver.module, {{"DriverEntry", reinterpret_cast<void *>(driver.entry)}});
@@ -252,11 +253,16 @@ void MachineState::WaitIdle()
     // Kernel threads wake UI threads (input, a completed request) and UI threads wake kernel
     // threads (a request): idle is when both are, with no UI thread woken in between.
     for (;;) {
-        const uint64_t wakeups = scheduler_->Wakeups();
+        const MachineScheduler::Activity before = scheduler_->activity();
         WaitKernelIdle();
+        // The UI threads were idle before and none has been woken since: none ran, so nothing
+        // woke a kernel thread after the kernel became idle.
+        if (before.idle && scheduler_->activity() == before) {
+            return;
+        }
         scheduler_->WaitForUiThreads();
         WaitKernelIdle();
-        if (scheduler_->UiThreadsIdle() && scheduler_->Wakeups() == wakeups) {
+        if (scheduler_->UiThreadsIdle() && scheduler_->Wakeups() == before.wakeups) {
             return;
         }
     }
@@ -292,8 +298,7 @@ std::optional<Ticks> MachineState::NextEvent()
         }
     };
     if (std::optional<LONGLONG> deadline = kernel_->NextDeadline()) {
-        const LONGLONG boot = kernel_->SystemTime() - kernel_->TimeSinceBoot();
-        consider(static_cast<Ticks>(*deadline - boot));
+        consider(static_cast<Ticks>(*deadline - bootSystemTime_));
     }
     if (scheduler_) {
         consider(scheduler_->NextDeadlineAfter(now));
@@ -306,30 +311,40 @@ std::optional<Ticks> MachineState::NextEvent()
 
 void MachineState::MoveClockTo(Ticks time)
 {
-    const LONGLONG boot = kernel_->SystemTime() - kernel_->TimeSinceBoot();
-    if (time > Now()) {
-        kernel_->SetTime(boot + time);
-    } else {
-        kernel_->SetTime(kernel_->SystemTime());  // expires the waits that are due now
-    }
-    DeliverLineEvents(Now());
+    const Ticks now = std::max(time, Now());
+    kernel_->SetTime(bootSystemTime_ + now);  // also expires the waits that are due now
+    DeliverLineEvents(now);
     if (scheduler_) {
-        scheduler_->ClockMoved(Now());
+        scheduler_->ClockMoved(now);
     }
 }
 
 void MachineState::AdvanceTo(Ticks target)
 {
     WaitIdle();
+    StepTo(target);
+}
+
+void MachineState::StepTo(Ticks target)
+{
+    Ticks now = Now();
     for (;;) {
         std::optional<Ticks> next = NextEvent();
         if (!next || *next > target) {
             break;
         }
         MoveClockTo(*next);
+        now = std::max(*next, now);
         WaitIdle();
     }
-    MoveClockTo(std::max(target, Now()));
+    if (target > now) {
+        MoveClockTo(target);
+    } else if (scheduler_) {
+        // The clock is there already, and every kernel wait and line event due by now has been
+        // stepped through (NextEvent reports them as due now): only a window timer set for
+        // this very moment may still want its queue woken.
+        scheduler_->ClockMoved(now);
+    }
     WaitIdle();
 }
 
@@ -337,7 +352,7 @@ void MachineState::Settle()
 {
     WaitIdle();
     while (std::optional<Ticks> next = NextLineEvent(true)) {
-        AdvanceTo(std::max(*next, Now()));
+        StepTo(std::max(*next, Now()));
     }
 }
 

@@ -147,6 +147,9 @@ private:
     // Sets the clock to TIME: expires the kernel's waits that are due, delivers the characters
     // that have arrived and wakes the UI threads whose timers have come due. No waiting.
     void MoveClockTo(Ticks time);
+    // AdvanceTo from an idle machine: steps through the events up to TARGET, waiting for idle
+    // after each.
+    void StepTo(Ticks target);
     void StartDesktop();
     void StopDesktop();
 
@@ -154,6 +157,7 @@ private:
     std::unique_ptr<FileSystem> files_;
     std::shared_ptr<tapkernel::RegistryStore> registry_;
     std::unique_ptr<tapkernel::Kernel> kernel_;
+    LONGLONG bootSystemTime_ = 0;  // the kernel's system time at boot: time since boot + this
     ModuleLoader loader_;
     MouseInput mouse_;
     std::unique_ptr<MachineScheduler> scheduler_;

@@ -112,6 +112,17 @@ private:
     void *thread_;
 };
 
+// Counts the enclosed work as busy in the idle test: work the machine runs on a thread the test
+// does not count, such as a port's deferred interrupt work on the thread that raised the
+// interrupt. WaitUntilIdle on another thread waits until the scope has ended.
+class BusyScope {
+public:
+    BusyScope();
+    ~BusyScope();
+    BusyScope(const BusyScope &) = delete;
+    BusyScope &operator=(const BusyScope &) = delete;
+};
+
 using InterfaceId = uint64_t;
 
 struct KernelOptions {
@@ -174,6 +185,9 @@ public:
     // At unload: nothing may be left at all, a delete-pending device included.
     void CheckReleasedAll(DriverModule *module);
     ModuleUsage Usage(DriverModule *module);
+    // Pool allocations the module has made since it was created, freed or not: a path that
+    // allocates nothing leaves the count where it was.
+    uint64_t PoolAllocations(DriverModule *module);
 
     // Fault injection: after `skip` successful ones, the next `count` pool allocations (or IRP
     // allocations) of the module fail.

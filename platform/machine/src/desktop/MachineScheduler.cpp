@@ -69,6 +69,13 @@ uint64_t MachineScheduler::Wakeups() const
     return wakeups_;
 }
 
+MachineScheduler::Activity MachineScheduler::activity() const
+{
+    const int allowance = Allowance();
+    std::lock_guard<std::mutex> lock(mutex_);
+    return {wakeups_, busy_ <= allowance};
+}
+
 int MachineScheduler::Allowance() const
 {
     // A UI thread that waits for idle (a program driving the machine) is busy itself.

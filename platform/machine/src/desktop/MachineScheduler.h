@@ -37,6 +37,13 @@ public:
     // ---- For the machine ----
     // Counts every Runnable(): a change means some UI thread has been woken since.
     uint64_t Wakeups() const;
+    // The wake-up count and whether the UI threads are idle, read together.
+    struct Activity {
+        uint64_t wakeups = 0;
+        bool idle = false;
+        bool operator==(const Activity &other) const { return wakeups == other.wakeups && idle == other.idle; }
+    };
+    Activity activity() const;
     // Returns when no UI thread is busy (besides the caller, when the caller is one of them).
     // Aborts naming the count when they stay busy for longer than a hang limit.
     void WaitForUiThreads();

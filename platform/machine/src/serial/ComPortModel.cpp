@@ -99,49 +99,55 @@ std::optional<Ticks> ComPortModel::NextArrival() const
 
 void ComPortModel::DeliverArrived(Ticks now)
 {
-    std::function<void()> interrupt;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        bool any = false;
-        for (const LineCharacter &c : line_.TakeArrived(now)) {
-            if (!receiving_) {
-                continue;  // nobody listens: the character is lost
-            }
-            if (auto byte = ReceiveCharacter(c.byte, c.format, settings_.line)) {
-                received_.push_back(*byte);
-                any = true;
-            }
+    std::unique_lock<std::mutex> held(mutex_);
+    if (line_.Empty() && wakeups_.empty()) {
+        return;
+    }
+    bool any = false;
+    for (const LineCharacter &c : line_.TakeArrived(now)) {
+        if (!receiving_) {
+            continue;  // nobody listens: the character is lost
         }
-        auto due = std::remove_if(wakeups_.begin(), wakeups_.end(), [now](Ticks t) { return t <= now; });
-        any = any || due != wakeups_.end();
-        wakeups_.erase(due, wakeups_.end());
-        if (any) {
-            interrupt = interrupt_;
+        if (auto byte = ReceiveCharacter(c.byte, c.format, settings_.line)) {
+            received_.push_back(*byte);
+            any = true;
         }
     }
-    if (interrupt) {
-        interrupt();
+    auto due = std::remove_if(wakeups_.begin(), wakeups_.end(), [now](Ticks t) { return t <= now; });
+    any = any || due != wakeups_.end();
+    wakeups_.erase(due, wakeups_.end());
+    if (any) {
+        RaiseInterrupt(held);
     }
 }
 
 void ComPortModel::ReceiveAtOnce(const uint8_t *bytes, size_t count, const LineFormat &format)
 {
-    std::function<void()> interrupt;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        bool any = false;
-        for (size_t i = 0; i < count && receiving_; ++i) {
-            if (auto byte = ReceiveCharacter(bytes[i], format, settings_.line)) {
-                received_.push_back(*byte);
-                any = true;
-            }
-        }
-        if (any) {
-            interrupt = interrupt_;
+    std::unique_lock<std::mutex> held(mutex_);
+    bool any = false;
+    for (size_t i = 0; i < count && receiving_; ++i) {
+        if (auto byte = ReceiveCharacter(bytes[i], format, settings_.line)) {
+            received_.push_back(*byte);
+            any = true;
         }
     }
-    if (interrupt) {
-        interrupt();
+    if (any) {
+        RaiseInterrupt(held);
+    }
+}
+
+void ComPortModel::RaiseInterrupt(std::unique_lock<std::mutex> &held)
+{
+    if (!interrupt_) {
+        return;
+    }
+    // The routine cannot be replaced while a call of it runs, so it is called in place.
+    ++interruptCalls_;
+    held.unlock();
+    interrupt_();
+    held.lock();
+    if (--interruptCalls_ == 0) {
+        interruptReturned_.notify_all();
     }
 }
 
@@ -201,7 +207,8 @@ size_t ComPortModel::BytesWaiting() const
 
 void ComPortModel::ConnectInterrupt(std::function<void()> interrupt)
 {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> held(mutex_);
+    interruptReturned_.wait(held, [this] { return interruptCalls_ == 0; });
     interrupt_ = std::move(interrupt);
 }
 
@@ -240,13 +247,16 @@ void ComPortModel::Record(SerialRequest request)
 {
     request.time = clock_();
     std::lock_guard<std::mutex> lock(mutex_);
+    if (requests_.size() == kRequestLogLimit) {
+        requests_.pop_front();
+    }
     requests_.push_back(std::move(request));
 }
 
 std::vector<SerialRequest> ComPortModel::requests() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    return requests_;
+    return std::vector<SerialRequest>(requests_.begin(), requests_.end());
 }
 
 void ComPortModel::ClearRequests()

@@ -10,6 +10,7 @@
 #include <machine/ComPortState.h>
 #include <machine/TouchController.h>
 
+#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -44,6 +45,11 @@ public:
     void SetReceiving(bool receiving);
     size_t TakeReceived(uint8_t *buffer, size_t max);
     size_t BytesWaiting() const;
+    // The routine the interrupt calls, on the thread that raises it (the one delivering the
+    // characters), with no lock of the model held. Connecting another one, or none, first waits
+    // until no call of the previous routine is still running on another thread, as disconnecting
+    // an interrupt and flushing its deferred work does: after ConnectInterrupt(nullptr) returns,
+    // the driver's routine is not running and will not be called again.
     void ConnectInterrupt(std::function<void()> interrupt);
     // Asks for the interrupt at a time (a read time-out falling due).
     void ScheduleWakeup(Ticks at);
@@ -54,6 +60,9 @@ public:
     void SetHandflow(const SerialHandflow &handflow);
     void SetFifos(uint32_t rxFifo, uint32_t txFifo);
 
+    // The request log keeps the newest kRequestLogLimit requests, so that a long run (a replay
+    // of megabytes, one read a byte) keeps a flat memory.
+    static constexpr size_t kRequestLogLimit = size_t(1) << 17;
     void Record(SerialRequest request);
     std::vector<SerialRequest> requests() const;
     void ClearRequests();
@@ -68,6 +77,9 @@ public:
     Ticks Now() const { return clock_(); }
 
 private:
+    // Calls the interrupt routine, outside the lock, if one is connected.
+    void RaiseInterrupt(std::unique_lock<std::mutex> &held);
+
     const unsigned number_;
     Clock clock_;
     mutable std::mutex mutex_;
@@ -77,8 +89,10 @@ private:
     bool open_ = false;
     bool refuseInternalSettings_ = false;
     SerialSettings settings_;
-    std::vector<SerialRequest> requests_;
+    std::deque<SerialRequest> requests_;
     std::function<void()> interrupt_;
+    unsigned interruptCalls_ = 0;  // calls of interrupt_ running now
+    std::condition_variable interruptReturned_;
     std::vector<Ticks> wakeups_;
 };
 
