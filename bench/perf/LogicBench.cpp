@@ -64,7 +64,7 @@ public:
         extension_->AttributesQueried = TRUE;
         extension_->BeepThread = reinterpret_cast<PKTHREAD>(&beepThreadObject);
         KeInitializeEvent(&extension_->BeepEvent, NotificationEvent, FALSE);
-        TapLineInitialize(extension_);
+        TapProductInitialize(extension_);
     }
     ~LogicHarness() { std::free(extension_); }
     LogicHarness(const LogicHarness &) = delete;
@@ -87,10 +87,10 @@ extern "C" __attribute__((noinline)) void tapperf_feed(MouseDeviceExtension *ext
                                                         size_t count)
 {
     for (size_t i = 0; i < count; ++i) {
-        if (TapLineDecodeByte(extension, bytes[i])) {
+        if (TapProductDecodeByte(extension, bytes[i])) {
             ReportPacket(extension);
         }
-        TapLineAfterByte(extension);
+        TapProductAfterByte(extension);
     }
 }
 
