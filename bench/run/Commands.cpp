@@ -14,6 +14,7 @@ const CommandTable &Commands()
         AddExpectations(all);
         AddRequestTranscript(all);
         AddUsbCommands(all);
+        AddStoryCommands(all);
         return all;
     }();
     return table;
