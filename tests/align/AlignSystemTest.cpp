@@ -149,6 +149,14 @@ TEST(CalibrationProcedure, EscBeforeTheFourthReleaseLeavesDriverAndRegistryAlone
     EXPECT_NE(run.out.find("IOCTL_TOUCH_GET_RAW_SAMPLE"), std::string::npos) << run.out;
     EXPECT_EQ(run.out.find("IOCTL_TOUCH_SET_CALIBRATION"), std::string::npos) << run.out;
     EXPECT_EQ(run.out.find("registry MonoAlign set"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("process started MonoAlign C:\\WINDOWS\\MonotapDrv\\MonoAlign.exe"), std::string::npos)
+        << run.out;
+    // Enter ends it the same way.
+    Outcome enter = RunScript("install monotap\nstart MonoAlign\ntap 20 15\nkey Enter\nexpect no-window \"\"\n"
+                              "expect registry " + kMonotapParameters + " Calibration binary " + std::string(56, '0') +
+                              "\n");
+    EXPECT_EQ(enter.status, tapbench::kScenarioPassed) << enter.out;
+    EXPECT_EQ(enter.out.find("IOCTL_TOUCH_SET_CALIBRATION"), std::string::npos) << enter.out;
 }
 
 TEST(CalibrationProcedure, NoKeepsTheRecordInForceAndTheFifthReleaseIsTargetZero)
@@ -168,6 +176,10 @@ TEST(CalibrationProcedure, NoKeepsTheRecordInForceAndTheFifthReleaseIsTargetZero
                       Grid());
     EXPECT_EQ(run.status, tapbench::kScenarioPassed) << run.out;
     EXPECT_EQ(run.out.find("registry PolyAlign set"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("process started PolyAlign C:\\WINDOWS\\PolyusbDrv\\PolyAlign.exe"), std::string::npos)
+        << run.out;
+    // The question was answered No.
+    EXPECT_NE(run.out.find("messagebox closed \"Save the calibration data?\" answer No"), std::string::npos);
 }
 
 TEST(CalibrationProcedure, WithoutTheDriverNothingIsStoredAndTheUserIsTold)
