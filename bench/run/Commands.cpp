@@ -12,6 +12,8 @@ const CommandTable &Commands()
         AddProgramCommands(all);
         AddInputCommands(all);
         AddExpectations(all);
+        AddRequestTranscript(all);
+        AddUsbCommands(all);
         AddStoryCommands(all);
         return all;
     }();

@@ -29,6 +29,8 @@ std::vector<uint8_t> CalibrationBytes(const std::vector<int32_t> &fields)
     return bytes;
 }
 
+} // namespace
+
 void AttachController(ScenarioSession &session, const Touchscreen &device)
 {
     tapmachine::Machine &machine = session.machine();
@@ -46,6 +48,8 @@ void AttachController(ScenarioSession &session, const Touchscreen &device)
     options.geometry = session.panel();
     machine.comPort(device.port).AttachController(options);
 }
+
+namespace {
 
 // What the installer writes under Parameters and Control Panel\Mouse.
 void WriteInstallerDefaults(tapmachine::Machine &machine, const Touchscreen &device)
@@ -85,7 +89,9 @@ void WriteInstallerDefaults(tapmachine::Machine &machine, const Touchscreen &dev
     machine.SetValue(mouse, u"DoubleClickWidth", REG_SZ, thirty);
 }
 
-void StartDevice(ScenarioSession &session)
+} // namespace
+
+void StartTouchDevice(ScenarioSession &session)
 {
     tapmachine::Machine &machine = session.machine();
     Touchscreen &device = session.RequireDevice();
@@ -98,9 +104,30 @@ void StartDevice(ScenarioSession &session)
         session.out() << " failed to start: " << text << '\n';
         throw ScenarioError("the device did not start");
     }
-    session.out() << " started, COM" << device.port << (machine.comPort(device.port).open() ? " open" : " closed")
-                  << '\n';
+    const bool open = machine.comPort(device.port).open();
+    if (device.product->usb) {
+        session.out() << " started, the device's pipe " << (open ? "open" : "closed") << '\n';
+    } else {
+        session.out() << " started, COM" << device.port << (open ? " open" : " closed") << '\n';
+    }
 }
+
+void RequireNotInstalled(ScenarioSession &session, const ProductFacts &product)
+{
+    for (const Touchscreen &installed : session.installed()) {
+        if (installed.product == &product) {
+            throw ScenarioError(std::string("a ") + product.word + " device is installed already");
+        }
+    }
+}
+
+void AddInstalledDevice(ScenarioSession &session, const Touchscreen &device)
+{
+    session.installed().push_back(device);
+    session.device() = device;
+}
+
+namespace {
 
 unsigned PortNumber(const std::string &word)
 {
@@ -120,9 +147,9 @@ unsigned PortNumber(const std::string &word)
 void Install(ScenarioSession &session, const ScenarioLine &line)
 {
     const Words &w = line.words;
-    ExpectWords(w, 2, 3, "install monotap|polytap [COMn]");
-    if (session.device()) {
-        throw ScenarioError("a touch device is installed already");
+    ExpectWords(w, 2, 3, "install monotap|polytap [COMn] | install monousb|polyusb");
+    if (w.size() == 2 && InstallUsbDevice(session, w[1])) {
+        return;
     }
     const ProductFacts *product = nullptr;
     for (const ProductFacts &candidate : kProducts) {
@@ -131,8 +158,9 @@ void Install(ScenarioSession &session, const ScenarioLine &line)
         }
     }
     if (!product) {
-        throw ScenarioError("install monotap or polytap, not '" + w[1] + "'");
+        throw ScenarioError("install monotap, polytap, monousb or polyusb, not '" + w[1] + "'");
     }
+    RequireNotInstalled(session, *product);
     const unsigned port = w.size() == 3 ? PortNumber(w[2]) : 1;
     if (!*product->module) {
         throw ScenarioError(std::string("this build has no ") + product->word + " module");
@@ -148,8 +176,8 @@ void Install(ScenarioSession &session, const ScenarioLine &line)
     machine.RequirePoolTag(product->service, 'vdtP');
     WriteInstallerDefaults(machine, device);
     device.node = machine.CreateRootDevice(product->hardwareId, product->service);
-    session.device() = device;
-    StartDevice(session);
+    AddInstalledDevice(session, device);
+    StartTouchDevice(session);
 }
 
 // restart: removes the device and adds it again; AddDevice reads the Parameters key anew.
@@ -159,7 +187,7 @@ void Restart(ScenarioSession &session, const ScenarioLine &line)
     if (session.machine().RemoveDevice(session.RequireDevice().node) != 0) {
         throw ScenarioError("the device refused to be removed");
     }
-    StartDevice(session);
+    StartTouchDevice(session);
 }
 
 // panel [raw-range X Y] [swap-axes] [mirror-x] [mirror-y]

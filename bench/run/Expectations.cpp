@@ -1,5 +1,6 @@
 // What a script expects of the screen, the windows and the reports.
 #include <algorithm>
+#include <cstdlib>
 
 #include "Session.h"
 #include "tap/desktop/Desktop.h"
@@ -124,13 +125,21 @@ Outcome NoWindow(ScenarioSession &session, const ScenarioLine &line)
     return failure;
 }
 
-// expect cursor X Y
+// expect cursor X Y [within N]: exactly there, or at most N pixels off on each axis
 Outcome CursorAt(ScenarioSession &session, const ScenarioLine &line)
 {
-    ExpectWords(line.words, 4, 4, "expect cursor X Y");
-    tapmachine::PixelPoint want = Point(line.words[2], line.words[3]);
+    const Words &w = line.words;
+    const char *usage = "expect cursor X Y [within N]";
+    if (w.size() != 4 && !(w.size() == 6 && SameWord(w[4], "within"))) {
+        throw ScenarioError(std::string("usage: ") + usage);
+    }
+    const tapmachine::PixelPoint want = Point(w[2], w[3]);
+    const int64_t tolerance = w.size() == 6 ? Number(w[5], "tolerance") : 0;
+    if (tolerance < 0) {
+        throw ScenarioError("a tolerance is 0 or more pixels");
+    }
     tap::desktop::Point cursor = session.machine().desktop().Cursor();
-    if (cursor.x != want.x || cursor.y != want.y) {
+    if (std::abs(cursor.x - want.x) > tolerance || std::abs(cursor.y - want.y) > tolerance) {
         return "the cursor is at " + std::to_string(cursor.x) + " " + std::to_string(cursor.y);
     }
     return std::nullopt;

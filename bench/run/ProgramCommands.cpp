@@ -22,7 +22,8 @@ const char *AnswerName(int answer)
     }
 }
 
-// start PROGRAM [ARGUMENTS...]
+// start PROGRAM [ARGUMENTS...]: PROGRAM is a deliverable's name, started from the folder it is
+// installed in as built (the first of its installations), or FOLDER\NAME for another build of it.
 void Start(ScenarioSession &session, const ScenarioLine &line)
 {
     const Words &w = line.words;
@@ -32,10 +33,11 @@ void Start(ScenarioSession &session, const ScenarioLine &line)
     const ExtraProgram *found = nullptr;
     std::string known;
     for (const ExtraProgram &program : session.programs()) {
-        if (SameWord(w[1], program.name)) {
+        const std::string folderName = program.folder + "\\" + program.name;
+        if (!found && (SameWord(w[1], program.name) || SameWord(w[1], folderName))) {
             found = &program;
         }
-        known += (known.empty() ? "" : ", ") + program.name;
+        known += (known.empty() ? "" : ", ") + folderName;
     }
     if (!found) {
         throw ScenarioError("no program '" + w[1] + "' in this build (" + known + ")");

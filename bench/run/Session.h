@@ -38,6 +38,7 @@ enum TranscriptKind {
     kReport,
     kBeep,
     kMessageBoxClosed,
+    kProgramRequest,
     kWindowDestroyed,
     kProcessEnded,
 };
@@ -50,14 +51,22 @@ struct ProductFacts {
     std::u16string hardwareId;
     std::u16string controlLink;
     tapmachine::Protocol protocol;
+    bool usb = false;  // a USB device whose data pipe is the bridge port `port` (see UsbCommands.cpp)
 };
 
-// The installed touch device a finger reaches.
+// An installed touch device.
 struct Touchscreen {
     const ProductFacts *product;
     unsigned port;
     std::u16string node;
     std::u16string parameters;
+};
+
+// A control code a program sent to a touch control device, not yet passed by an `expect ioctl`.
+struct PendingIoctl {
+    std::string name;   // IOCTL_TOUCH_...
+    std::string input;  // hex, empty without input
+    std::string line;   // as the transcript shows it
 };
 
 class ScenarioSession;
@@ -93,6 +102,10 @@ void AddRegistryCommands(CommandTable &table);
 void AddProgramCommands(CommandTable &table);
 void AddInputCommands(CommandTable &table);
 void AddExpectations(CommandTable &table);
+void AddRequestTranscript(CommandTable &table);
+void AddUsbCommands(CommandTable &table);
+// `install monousb|polyusb` (UsbCommands.cpp): false when WORD names no USB device.
+bool InstallUsbDevice(ScenarioSession &session, const std::string &word);
 void AddStoryCommands(CommandTable &table);
 const CommandTable &Commands();
 
@@ -124,14 +137,17 @@ public:
     const std::vector<ExtraProgram> &programs() const { return programs_; }
     static std::u16string ProgramPath(const ExtraProgram &program);
 
-    // The touch device: installed by `install`, reached by the finger.
+    // The touch device the finger reaches: the one installed last. Every installed one, in order.
     std::optional<Touchscreen> &device() { return device_; }
+    std::vector<Touchscreen> &installed() { return installed_; }
     Touchscreen &RequireDevice();
     tapmachine::PanelGeometry &panel() { return panel_; }
     tapmachine::PixelPoint &fingerAt() { return fingerAt_; }
 
     // Reports printed and not yet passed by an `expect report`.
     std::deque<std::string> &pendingReports() { return reports_; }
+    // Control codes printed and not yet passed by an `expect ioctl`.
+    std::deque<PendingIoctl> &pendingIoctls() { return ioctls_; }
 
     // Window events and processes already printed.
     size_t &windowEventsSeen() { return windowEventsSeen_; }
@@ -153,8 +169,10 @@ private:
     std::vector<ExtraProgram> programs_;
     tapmachine::PanelGeometry panel_;
     std::optional<Touchscreen> device_;
+    std::vector<Touchscreen> installed_;
     tapmachine::PixelPoint fingerAt_;
     std::deque<std::string> reports_;
+    std::deque<PendingIoctl> ioctls_;
     size_t windowEventsSeen_ = 0;
     std::map<uint32_t, int> processesPrinted_;  // 1: its start, 2: its end too
     std::ostream *story_;
@@ -162,6 +180,14 @@ private:
     std::optional<StoryboardFile> storyboard_;
     int failures_ = 0;
 };
+
+// Shared by the device families: the touch controller on the device's port (plugged in if
+// missing), and starting the device's node with its transcript line.
+void AttachController(ScenarioSession &session, const Touchscreen &device);
+void StartTouchDevice(ScenarioSession &session);
+// A script installs one device per product; the finger goes to the one installed last.
+void RequireNotInstalled(ScenarioSession &session, const ProductFacts &product);
+void AddInstalledDevice(ScenarioSession &session, const Touchscreen &device);
 
 // Window events carry milliseconds: the transcript is ordered at that grain.
 tapmachine::Ticks Moment(tapmachine::Ticks time);

@@ -84,7 +84,10 @@ TEST(ScenarioRun, ACommandThatCannotBeCarriedOutStopsTheRun)
         EXPECT_EQ(RunScript(std::string("registry set HKLM\\X V binary ") + bytes + "\n").status, 0) << bytes;
     }
     EXPECT_TRUE(Has(RunScript("answer OK\n").err, "no message box is open"));
-    EXPECT_TRUE(Has(RunScript("start Nothing\n").err, "no program 'Nothing' in this build (SideSwitch, Ticker)"));
+    const std::string unknown = RunScript("start Nothing\n").err;
+    EXPECT_TRUE(Has(unknown, "no program 'Nothing' in this build (")) << unknown;
+    EXPECT_TRUE(Has(unknown, "MonotapDrv\\SideSwitch")) << unknown;
+    EXPECT_TRUE(Has(unknown, "Tools\\Ticker)")) << unknown;
 }
 
 TEST(ScenarioRun, ProgramsWindowsAndMessageBoxesAppearInTheTranscript)
@@ -132,7 +135,63 @@ TEST(ScenarioRun, TheInstalledDeviceHasTheInstallersParameters)
                           "expect report flags=0x0001 buttons=0x0001 x=0 y=0\n");  // 28 zero bytes
     EXPECT_EQ(outcome.status, kScenarioPassed) << outcome.out;
     EXPECT_TRUE(Has(outcome.out, "device ROOT\\MOUSE\\0000 Monotap started, COM3 open\n"));
-    EXPECT_EQ(RunScript("install monotap\ninstall polytap\n").status, kScenarioError);
+    // One device per product; the finger goes to the one installed last.
+    EXPECT_EQ(RunScript("install monotap\ninstall monotap COM2\n").status, kScenarioError);
+    Outcome two = RunScript("install monotap\ninstall polytap COM2\ncalibration panel\ntap 300 300\n"
+                            "expect cursor 300 300 within 1\n");
+    EXPECT_EQ(two.status, kScenarioPassed) << two.out;
+}
+
+} // namespace
+} // namespace tapbench
+
+namespace tapbench {
+namespace {
+
+TEST(ScenarioRun, RegistryExpectationsCompareTypeAndEveryByte)
+{
+    Outcome met = RunScript("registry set HKLM\\K D dword 5\n"
+                            "registry set HKLM\\K B binary 05000000\n"
+                            "registry set \"HKCU\\Control Panel\\Mouse\" S sz 30\n"
+                            "expect registry HKLM\\K D dword 5\n"
+                            "expect registry HKLM\\K D dword 0x5\n"
+                            "expect registry HKLM\\K B binary 05,00,00,00\n"
+                            "expect registry \"HKCU\\Control Panel\\Mouse\" S sz 30\n"
+                            "expect no-value HKLM\\K E\n"
+                            "expect no-key HKLM\\K\\Sub\n");
+    EXPECT_EQ(met.status, kScenarioPassed) << met.out;
+    Outcome failed = RunScript("registry set HKLM\\K B binary 05000000\n"
+                               "expect registry HKLM\\K B dword 5\n"
+                               "expect registry HKLM\\K B binary 0500\n"
+                               "expect registry HKLM\\K C binary 05\n"
+                               "expect registry HKLM\\L C binary 05\n"
+                               "expect no-value HKLM\\K B\n"
+                               "expect no-key HKLM\\K\n");
+    EXPECT_EQ(failed.status, kExpectationFailed);
+    EXPECT_TRUE(Has(failed.out, "6 expectation(s) failed")) << failed.out;
+    EXPECT_TRUE(Has(failed.out, "  the value is binary 05000000\n")) << failed.out;
+    EXPECT_TRUE(Has(failed.out, "  no such value\n")) << failed.out;
+    EXPECT_TRUE(Has(failed.out, "  no such key\n")) << failed.out;
+    EXPECT_TRUE(Has(failed.out, "  the key exists\n")) << failed.out;
+    EXPECT_EQ(RunScript("expect registry HKLM\\K B qword 5\n").status, kScenarioError);
+}
+
+TEST(ScenarioRun, CursorAndRequestExpectations)
+{
+    Outcome run = RunScript("mouse click 100 200\n"
+                            "expect cursor 101 199 within 1\n"
+                            "expect cursor 102 200 within 1\n"
+                            "expect cursor-shown yes\n"
+                            "expect no-ioctl\n"
+                            "expect ioctl IOCTL_TOUCH_BEEP\n");
+    EXPECT_EQ(run.status, kExpectationFailed);
+    EXPECT_TRUE(Has(run.out, "2 expectation(s) failed")) << run.out;
+    EXPECT_TRUE(Has(run.out, "  the cursor is at 100 200\n")) << run.out;
+    EXPECT_TRUE(Has(run.out, "  no request since the last one matched\n")) << run.out;
+    EXPECT_EQ(RunScript("expect cursor 1 1 within -1\n").status, kScenarioError);
+    EXPECT_EQ(RunScript("expect cursor-shown maybe\n").status, kScenarioError);
+    EXPECT_EQ(RunScript("usb plug nothing\n").status, kScenarioError);
+    EXPECT_EQ(RunScript("usb unplug monousb\n").status, kScenarioError) << "not plugged in";
 }
 
 } // namespace

@@ -433,3 +433,33 @@ TEST_F(ComPorts, PortsAboveNineAreReachedOnlyThroughTheDevicePrefix)
 }
 
 } // namespace
+
+TEST_F(Devices, EveryControlRequestIsReportedWithTheProgramTheNameAndTheOutcome)
+{
+    machine.programRequests().Take();
+    tapwin32::Process tool("C:\\WINDOWS\\MonotapDrv\\MonoAlign.exe");
+    {
+        tapwin32::ProcessScope scope(tool);
+        HANDLE device = OpenProbe();
+        ASSERT_NE(device, INVALID_HANDLE_VALUE);
+        uint8_t input[3] = {1, 2, 3};
+        DWORD returned = 0;
+        probe::SetReply({0, {}, 0});
+        EXPECT_TRUE(DeviceIoControl(device, kProbeCode, input, 3, NULL, 0, &returned, NULL));
+        probe::SetReply({static_cast<int32_t>(0xC000000D), {}, 0});
+        EXPECT_FALSE(DeviceIoControl(device, kProbeCode, NULL, 0, NULL, 0, &returned, NULL));
+        // Refused before anything is sent: not a request the device saw.
+        EXPECT_FALSE(DeviceIoControl(device, kProbeCode, NULL, 4, NULL, 0, &returned, NULL));
+        CloseHandle(device);
+    }
+    std::vector<tapmachine::ProgramRequest> requests = machine.programRequests().Take();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].kind, tapmachine::ProgramRequest::Kind::DeviceControl);
+    EXPECT_EQ(requests[0].program, "MonoAlign");
+    EXPECT_EQ(requests[0].target, probe::kPath);
+    EXPECT_EQ(requests[0].code, kProbeCode);
+    EXPECT_EQ(requests[0].input, (std::vector<uint8_t>{1, 2, 3}));
+    EXPECT_EQ(requests[0].error, 0u);
+    EXPECT_TRUE(requests[1].input.empty());
+    EXPECT_EQ(requests[1].error, static_cast<uint32_t>(ERROR_INVALID_PARAMETER));
+}

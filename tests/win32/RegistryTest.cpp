@@ -252,3 +252,61 @@ TEST_F(Registry, ThreadsWriteAndReadOneKeyAtOnce)
 }
 
 } // namespace
+
+TEST_F(Registry, DeleteValueAndDeleteKey)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kParameters, 0, KEY_QUERY_VALUE, &key), ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteValueA(key, "MouseMode"), ERROR_ACCESS_DENIED) << "the handle lacks KEY_SET_VALUE";
+    RegCloseKey(key);
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kParameters, 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteValueA(key, "MouseMode"), ERROR_SUCCESS);
+    EXPECT_FALSE(machine.Value(kParametersPath, u"MouseMode"));
+    EXPECT_EQ(RegDeleteValueA(key, "MouseMode"), ERROR_FILE_NOT_FOUND);
+    RegCloseKey(key);
+
+    ASSERT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\Monotap", &key), ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\Monotap"), ERROR_ACCESS_DENIED)
+        << "a key with subkeys stays";
+    EXPECT_EQ(RegDeleteKeyA(key, "Parameters"), ERROR_SUCCESS);
+    EXPECT_FALSE(machine.KeyExists(kParametersPath));
+    EXPECT_EQ(RegDeleteKeyA(key, "Parameters"), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegDeleteKeyA(key, ""), ERROR_BAD_PATHNAME);
+    RegCloseKey(key);
+}
+
+TEST_F(Registry, WritesAndDeletesAreReportedWithTheProgramAndTheRootedKey)
+{
+    machine.programRequests().Take();
+    tapwin32::Process tool("C:\\WINDOWS\\PolyusbDrv\\PolyAlign.exe");
+    {
+        tapwin32::ProcessScope scope(tool);
+        HKEY key = nullptr;
+        ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kParameters, 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+        const BYTE text[] = "30";
+        EXPECT_EQ(RegSetValueExA(key, "Size", 0, REG_SZ, text, 2), ERROR_SUCCESS);
+        EXPECT_EQ(RegDeleteValueA(key, "Size"), ERROR_SUCCESS);
+        RegCloseKey(key);
+        HKEY user = nullptr;
+        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Control Panel\\Mouse", 0, NULL, 0, KEY_ALL_ACCESS, NULL, &user,
+                                  NULL),
+                  ERROR_SUCCESS);
+        DWORD one = 1;
+        EXPECT_EQ(RegSetValueExA(user, "X", 0, REG_DWORD, reinterpret_cast<BYTE *>(&one), 4), ERROR_SUCCESS);
+        EXPECT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, "Control Panel\\Mouse"), ERROR_SUCCESS);
+        RegCloseKey(user);
+    }
+    std::vector<tapmachine::ProgramRequest> requests = machine.programRequests().Take();
+    ASSERT_EQ(requests.size(), 4u);
+    using Kind = tapmachine::ProgramRequest::Kind;
+    EXPECT_EQ(requests[0].kind, Kind::SetValue);
+    EXPECT_EQ(requests[0].program, "PolyAlign");
+    EXPECT_EQ(requests[0].target, "HKLM\\SYSTEM\\CurrentControlSet\\Services\\Monotap\\Parameters");
+    EXPECT_EQ(requests[0].valueName, "Size");
+    EXPECT_EQ(requests[0].type, static_cast<uint32_t>(REG_SZ));
+    EXPECT_EQ(requests[0].data, (std::vector<uint8_t>{'3', 0, '0', 0})) << "as stored, in UTF-16";
+    EXPECT_EQ(requests[1].kind, Kind::DeleteValue);
+    EXPECT_EQ(requests[2].target, "HKCU\\Control Panel\\Mouse");
+    EXPECT_EQ(requests[3].kind, Kind::DeleteKey);
+    EXPECT_EQ(requests[3].target, "HKCU\\Control Panel\\Mouse");
+}

@@ -407,6 +407,7 @@ int Machine::screenWidth() const { return state_->options().screenWidth; }
 int Machine::screenHeight() const { return state_->options().screenHeight; }
 std::vector<BeepRecord> Machine::beeps() const { return state_->Beeps(false); }
 std::vector<BeepRecord> Machine::TakeBeeps() { return state_->Beeps(true); }
+ProgramRequestLog &Machine::programRequests() { return state_->programRequests(); }
 void Machine::SetBeepDriverPresent(bool present) { state_->SetBeepDriverPresent(present); }
 void Machine::SetMouseClassQueriesAttributes(bool query) { state_->SetMouseClassQueriesAttributes(query); }
 
@@ -481,6 +482,12 @@ void Machine::InstallService(std::u16string_view service, std::u16string_view im
     SetDword(key, u"Type", 1);
     SetDword(key, u"Start", 3);
     SetDword(key, u"ErrorControl", 1);
+}
+
+void Machine::CreateDevice(std::u16string_view instanceId, std::u16string_view hardwareId,
+                           std::u16string_view service, std::u16string_view classGuid)
+{
+    state_->CreateDeviceKey(instanceId, hardwareId, service, classGuid);
 }
 
 std::u16string Machine::CreateRootDevice(std::u16string_view hardwareId, std::u16string_view service,

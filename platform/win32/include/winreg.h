@@ -29,6 +29,8 @@ WINADVAPI LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lp
                                        LPBYTE lpData, LPDWORD lpcbData);
 WINADVAPI LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
                                      CONST BYTE *lpData, DWORD cbData);
+WINADVAPI LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName);
+WINADVAPI LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey);
 WINADVAPI LONG WINAPI RegCloseKey(HKEY hKey);
 
 #ifdef __cplusplus

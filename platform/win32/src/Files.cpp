@@ -25,8 +25,10 @@ constexpr DWORD kWriteRights = GENERIC_WRITE | GENERIC_ALL | MAXIMUM_ALLOWED | 0
 // hold (its own, and its request's).
 class DeviceFile : public Object {
 public:
-    DeviceFile(link::MachineIdentity machine, link::FileObject file, DWORD access, bool overlapped)
-        : Object(Kind::DeviceFile), machine_(std::move(machine)), file_(file), access_(access), overlapped_(overlapped)
+    DeviceFile(link::MachineIdentity machine, link::FileObject file, DWORD access, bool overlapped,
+               std::string openedName, std::u16string kernelName)
+        : Object(Kind::DeviceFile), machine_(std::move(machine)), file_(file), access_(access),
+          overlapped_(overlapped), openedName_(std::move(openedName)), kernelName_(std::move(kernelName))
     {
     }
     ~DeviceFile() override { HandleClosed(); }
@@ -54,12 +56,17 @@ public:
     link::FileObject file() const { return file_; }
     DWORD access() const { return access_; }
     bool overlapped() const { return overlapped_; }
+    // The name the program opened (\\.\MonotapSymLnk1) and the kernel name it reached.
+    const std::string &openedName() const { return openedName_; }
+    const std::u16string &kernelName() const { return kernelName_; }
 
 private:
     link::MachineIdentity machine_;
     link::FileObject file_;
     DWORD access_;
     bool overlapped_;
+    std::string openedName_;
+    std::u16string kernelName_;
     std::mutex mutex_;
     bool closed_ = false;
 };
@@ -123,8 +130,8 @@ DWORD ErrorOfErrno(int error)
     }
 }
 
-HANDLE OpenDevice(const std::shared_ptr<Session> &session, const std::u16string &kernelName, DWORD access,
-                  DWORD flags)
+HANDLE OpenDevice(const std::shared_ptr<Session> &session, const std::string &openedName,
+                  const std::u16string &kernelName, DWORD access, DWORD flags)
 {
     link::FileObject file = nullptr;
     int32_t status = link::OpenFile(kernelName, access, &file);
@@ -132,7 +139,8 @@ HANDLE OpenDevice(const std::shared_ptr<Session> &session, const std::u16string 
         return Fail(NtStatusToDosError(status));
     }
     bool overlapped = (flags & FILE_FLAG_OVERLAPPED) != 0;
-    return session->Insert(std::make_shared<DeviceFile>(session->machine(), file, access, overlapped));
+    return session->Insert(
+        std::make_shared<DeviceFile>(session->machine(), file, access, overlapped, openedName, kernelName));
 }
 
 HANDLE OpenDisk(const std::shared_ptr<Session> &session, const std::string &windowsPath, DWORD access, DWORD share,
@@ -276,7 +284,7 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
     ResolvedName name = ResolveFileName(lpFileName, CurrentProcessState()->currentDirectory);
     switch (name.kind) {
     case ResolvedName::Kind::Device:
-        return OpenDevice(session, name.kernelName, dwDesiredAccess, dwFlagsAndAttributes);
+        return OpenDevice(session, lpFileName, name.kernelName, dwDesiredAccess, dwFlagsAndAttributes);
     case ResolvedName::Kind::Disk:
         return OpenDisk(session, name.path, dwDesiredAccess, dwShareMode, dwCreationDisposition, dwFlagsAndAttributes);
     case ResolvedName::Kind::Invalid:
@@ -320,13 +328,17 @@ BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBu
         // stand-in does not build; no tool uses them.
         return FailBool(ERROR_NOT_SUPPORTED);
     }
-    return SendOnHandle(
+    BOOL done = SendOnHandle(
         *device,
         [&](link::FileObject file, uint64_t *information) {
             return link::DeviceIoControl(file, dwIoControlCode, lpInBuffer, nInBufferSize, lpOutBuffer,
                                          nOutBufferSize, information);
         },
         lpBytesReturned);
+    // The request as the program made it, for the machine's log of what programs ask.
+    link::ReportDeviceControl(CurrentProgramName(), device->openedName(), device->kernelName(), dwIoControlCode,
+                              lpInBuffer, nInBufferSize, done ? 0 : GetLastError());
+    return done;
 }
 
 // Reads from a device (IRP_MJ_READ, returning when it completes) or a disk file (from the

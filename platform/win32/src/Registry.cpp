@@ -323,6 +323,53 @@ LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD 
     if (!store.SetValue(key.key, ValueName(lpValueName), dwType, data.data(), data.size())) {
         return ERROR_KEY_DELETED;
     }
+    link::ReportSetValue(CurrentProgramName(), store.FullPath(key.key), ValueName(lpValueName), dwType, data.data(),
+                         data.size());
+    return ERROR_SUCCESS;
+}
+
+// Deletes a value of a key opened with KEY_SET_VALUE; ERROR_FILE_NOT_FOUND when there is none.
+LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName)
+{
+    std::shared_ptr<Session> session = Session::Current("RegDeleteValueA");
+    RegistryStore &store = *Store("RegDeleteValueA");
+    KeyAccess key = ResolveKey(session, store, hKey);
+    if (key.error != ERROR_SUCCESS) {
+        return key.error;
+    }
+    if (!(key.rights & KEY_SET_VALUE)) {
+        return ERROR_ACCESS_DENIED;
+    }
+    if (!store.DeleteValue(key.key, ValueName(lpValueName))) {
+        return store.IsDeleted(key.key) ? ERROR_KEY_DELETED : ERROR_FILE_NOT_FOUND;
+    }
+    link::ReportDeleteValue(CurrentProgramName(), store.FullPath(key.key), ValueName(lpValueName));
+    return ERROR_SUCCESS;
+}
+
+// Deletes a subkey that has no subkeys of its own (ERROR_ACCESS_DENIED when it has some, as
+// Windows answers); the subkey must be named (an empty name is ERROR_BAD_PATHNAME here).
+LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey)
+{
+    std::shared_ptr<Session> session = Session::Current("RegDeleteKeyA");
+    RegistryStore &store = *Store("RegDeleteKeyA");
+    KeyAccess parent;
+    std::u16string path;
+    if (LONG error = ResolveSubkey(session, store, hKey, lpSubKey, &parent, &path); error != ERROR_SUCCESS) {
+        return error;
+    }
+    if (path.empty()) {
+        return ERROR_BAD_PATHNAME;
+    }
+    RegistryKeyRef key = store.Open(parent.key, path);
+    if (!key) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    const std::u16string fullPath = store.FullPath(key);
+    if (!store.DeleteKey(key)) {
+        return ERROR_ACCESS_DENIED;
+    }
+    link::ReportDeleteKey(CurrentProgramName(), fullPath);
     return ERROR_SUCCESS;
 }
 

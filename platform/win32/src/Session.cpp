@@ -50,6 +50,14 @@ std::shared_ptr<Process::State> NewProcessState(std::string imagePath, void *ima
     return state;
 }
 
+std::string ProgramNameOf(const std::string &imagePath)
+{
+    size_t separator = imagePath.find_last_of('\\');
+    std::string name = separator == std::string::npos ? imagePath : imagePath.substr(separator + 1);
+    size_t dot = name.find_last_of('.');
+    return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
 const std::shared_ptr<Process::State> &ShellProcess()
 {
     static const std::shared_ptr<Process::State> shell = NewProcessState("C:\\WINDOWS\\explorer.exe");
@@ -61,6 +69,11 @@ const std::shared_ptr<Process::State> &ShellProcess()
 std::shared_ptr<Process::State> CurrentProcessState()
 {
     return threadProcess ? threadProcess : ShellProcess();
+}
+
+std::string CurrentProgramName()
+{
+    return ProgramNameOf(CurrentProcessState()->imagePath);
 }
 
 Process::Process(std::string imagePath, void *imageModule)

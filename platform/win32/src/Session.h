@@ -52,6 +52,9 @@ struct Process::State {
 
 // The process of the calling thread: the innermost ProcessScope, or the shell process.
 std::shared_ptr<Process::State> CurrentProcessState();
+// The name of the calling thread's program: its image's file name without the extension
+// (MonoAlign for C:\WINDOWS\MonotapDrv\MonoAlign.exe).
+std::string CurrentProgramName();
 
 class Session {
 public:

@@ -4,6 +4,8 @@
 
 #include <machine/Machine.h>
 #include <tapkernel/Kernel.h>
+#include <tapkernel/Registry.h>
+#include <tapkernel/Text.h>
 
 namespace tapwin32::link {
 
@@ -14,7 +16,90 @@ tapkernel::Kernel *RunningKernel()
     return tapmachine::Machine::CurrentOrNull() ? tapkernel::Kernel::TryCurrent() : nullptr;
 }
 
+// HKLM\..., HKCU\... or HKU\... for a store path \Registry\Machine\... or \Registry\User\...
+std::string RootedKeyPath(std::u16string_view storePath)
+{
+    const std::u16string machineRoot = u"\\Registry\\Machine";
+    const std::u16string currentUser = u"\\Registry\\User\\" + tapkernel::RegistryStore::CurrentUserSid();
+    const std::u16string users = u"\\Registry\\User";
+    auto below = [&](const std::u16string &root) {
+        return storePath.size() >= root.size() &&
+               tapkernel::EqualsNoCase(storePath.substr(0, root.size()), root) &&
+               (storePath.size() == root.size() || storePath[root.size()] == u'\\');
+    };
+    auto rest = [&](const std::u16string &root) { return tapkernel::ToUtf8(storePath.substr(root.size())); };
+    if (below(machineRoot)) {
+        return "HKLM" + rest(machineRoot);
+    }
+    if (below(currentUser)) {
+        return "HKCU" + rest(currentUser);
+    }
+    if (below(users)) {
+        return "HKU" + rest(users);
+    }
+    return tapkernel::ToUtf8(storePath);
+}
+
+void Report(tapmachine::ProgramRequest request)
+{
+    tapmachine::Machine *machine = tapmachine::Machine::CurrentOrNull();
+    if (!machine) {
+        return;
+    }
+    request.time = machine->Now();
+    machine->programRequests().Record(std::move(request));
+}
+
+tapmachine::ProgramRequest RegistryRequest(tapmachine::ProgramRequest::Kind kind, std::string_view program,
+                                           std::u16string_view keyPath)
+{
+    tapmachine::ProgramRequest request;
+    request.kind = kind;
+    request.program = std::string(program);
+    request.target = RootedKeyPath(keyPath);
+    return request;
+}
+
 } // namespace
+
+void ReportDeviceControl(std::string_view program, std::string_view openedName, std::u16string_view kernelName,
+                         uint32_t code, const void *input, uint32_t inputLength, uint32_t error)
+{
+    tapmachine::ProgramRequest request;
+    request.kind = tapmachine::ProgramRequest::Kind::DeviceControl;
+    request.program = std::string(program);
+    request.target = std::string(openedName);
+    request.kernelName = std::u16string(kernelName);
+    request.code = code;
+    const auto *bytes = static_cast<const uint8_t *>(input);
+    request.input.assign(bytes, bytes + (bytes ? inputLength : 0));
+    request.error = error;
+    Report(std::move(request));
+}
+
+void ReportSetValue(std::string_view program, std::u16string_view keyPath, std::u16string_view name, uint32_t type,
+                    const void *data, size_t length)
+{
+    tapmachine::ProgramRequest request = RegistryRequest(tapmachine::ProgramRequest::Kind::SetValue, program, keyPath);
+    request.valueName = tapkernel::ToUtf8(name);
+    request.type = type;
+    const auto *bytes = static_cast<const uint8_t *>(data);
+    request.data.assign(bytes, bytes + (bytes ? length : 0));
+    Report(std::move(request));
+}
+
+void ReportDeleteValue(std::string_view program, std::u16string_view keyPath, std::u16string_view name)
+{
+    tapmachine::ProgramRequest request =
+        RegistryRequest(tapmachine::ProgramRequest::Kind::DeleteValue, program, keyPath);
+    request.valueName = tapkernel::ToUtf8(name);
+    Report(std::move(request));
+}
+
+void ReportDeleteKey(std::string_view program, std::u16string_view keyPath)
+{
+    Report(RegistryRequest(tapmachine::ProgramRequest::Kind::DeleteKey, program, keyPath));
+}
 
 MachineIdentity CurrentMachine()
 {

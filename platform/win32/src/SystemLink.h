@@ -60,6 +60,19 @@ void CloseFile(const MachineIdentity &machine, FileObject file);
 bool ReferenceFile(const MachineIdentity &machine, FileObject file);
 void DereferenceFile(const MachineIdentity &machine, FileObject file);
 
+// What a program has asked of the system, reported to the machine's log of program requests
+// (machine/ProgramRequests.h) once carried out. program: the image's name without extension.
+// A control code sent on a device handle: the name the program opened and the kernel name it
+// reached; error 0 for success, else the system error code the call failed with.
+void ReportDeviceControl(std::string_view program, std::string_view openedName, std::u16string_view kernelName,
+                         uint32_t code, const void *input, uint32_t inputLength, uint32_t error);
+// A registry value written (its stored bytes, strings in UTF-16) or deleted, or a key deleted;
+// keyPath is the key's path in the store (\Registry\Machine\...).
+void ReportSetValue(std::string_view program, std::u16string_view keyPath, std::u16string_view name, uint32_t type,
+                    const void *data, size_t length);
+void ReportDeleteValue(std::string_view program, std::u16string_view keyPath, std::u16string_view name);
+void ReportDeleteKey(std::string_view program, std::u16string_view keyPath);
+
 // The registry store of the running machine, or null.
 tapkernel::RegistryStore *Registry();
 

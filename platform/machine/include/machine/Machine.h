@@ -16,6 +16,7 @@
 #include <machine/ComPortState.h>
 #include <machine/FileSystem.h>
 #include <machine/MouseInput.h>
+#include <machine/ProgramRequests.h>
 #include <machine/RegistryText.h>
 #include <machine/TouchController.h>
 
@@ -43,6 +44,7 @@ namespace tapmachine {
 // Setup classes the machine knows.
 constexpr std::u16string_view kMouseClassGuid = u"{4D36E96F-E325-11CE-BFC1-08002BE10318}";
 constexpr std::u16string_view kPortsClassGuid = u"{4D36E978-E325-11CE-BFC1-08002BE10318}";
+constexpr std::u16string_view kHidClassGuid = u"{745A17A0-74D3-11D0-B6FE-00A0C90F57DA}";
 
 struct MachineOptions {
     std::string driveC;  // host folder standing for C:; empty: a fresh one, removed afterwards
@@ -184,6 +186,8 @@ public:
 
     std::vector<BeepRecord> beeps() const;
     std::vector<BeepRecord> TakeBeeps();
+    // The control codes programs have sent and the registry writes they have made.
+    ProgramRequestLog &programRequests();
     // Loads or unloads the beep driver: \Device\Beep appears or goes away.
     void SetBeepDriverPresent(bool present);
     void SetMouseClassQueriesAttributes(bool query);
@@ -217,6 +221,11 @@ public:
     // service; nothing is loaded yet. Returns its instance ID.
     std::u16string CreateRootDevice(std::u16string_view hardwareId, std::u16string_view service,
                                     std::u16string_view classGuid = kMouseClassGuid);
+    // Makes a device node of a bus other than the root (USB\VID_...\<serial>), as its bus driver
+    // reports a device plugged in: the Enum key with the hardware ID, the class and the service
+    // (empty: no driver installed yet). Nothing is loaded yet.
+    void CreateDevice(std::u16string_view instanceId, std::u16string_view hardwareId, std::u16string_view service,
+                      std::u16string_view classGuid);
     // Builds the node's stack (lower filters, the function driver, upper filters of the node and
     // of its class; each driver loaded on first use and DriverEntry called) and starts it.
     int32_t StartDevice(std::u16string_view instanceId);

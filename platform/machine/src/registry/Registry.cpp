@@ -89,6 +89,7 @@ std::vector<SystemValue> SystemValues()
     static const std::u16string mouclass = services + u"mouclass";
     static const std::u16string mouse = classes + std::u16string(kMouseClassGuid);
     static const std::u16string ports = classes + std::u16string(kPortsClassGuid);
+    static const std::u16string hid = classes + std::u16string(kHidClassGuid);
     return {
         {serial.c_str(), u"ImagePath", kRegExpandSz, StringData(u"System32\\DRIVERS\\serial.sys")},
         {serial.c_str(), u"Type", kRegDword, DwordData(1)},
@@ -107,6 +108,8 @@ std::vector<SystemValue> SystemValues()
         {mouse.c_str(), u"UpperFilters", kRegMultiSz, MultiStringData({u"mouclass"})},
         {ports.c_str(), u"", kRegSz, StringData(u"Ports (COM & LPT)")},
         {ports.c_str(), u"Class", kRegSz, StringData(u"Ports")},
+        {hid.c_str(), u"", kRegSz, StringData(u"Human Interface Devices")},
+        {hid.c_str(), u"Class", kRegSz, StringData(u"HIDClass")},
     };
 }
 

@@ -1,0 +1,3 @@
+/* The framework's control requests, renamed so that UsbPipe.cpp can wrap them. */
+#define DispatchControlRequest TapFrameworkControlRequest
+#include "../../sys/common/ControlDevice.cpp"

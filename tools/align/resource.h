@@ -1,0 +1,3 @@
+// Resource ids of Align.rc.
+#define IDD_CALIBRATION 102
+#define IDI_ALIGN       128
