@@ -11,6 +11,7 @@ const CommandTable &Commands()
         AddRegistryCommands(all);
         AddProgramCommands(all);
         AddInputCommands(all);
+        AddDialogCommands(all);
         AddExpectations(all);
         return all;
     }();

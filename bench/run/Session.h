@@ -87,6 +87,7 @@ void AddDeviceCommands(CommandTable &table);
 void AddRegistryCommands(CommandTable &table);
 void AddProgramCommands(CommandTable &table);
 void AddInputCommands(CommandTable &table);
+void AddDialogCommands(CommandTable &table);
 void AddExpectations(CommandTable &table);
 const CommandTable &Commands();
 
