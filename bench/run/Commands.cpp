@@ -12,6 +12,7 @@ const CommandTable &Commands()
         AddProgramCommands(all);
         AddInputCommands(all);
         AddDialogCommands(all);
+        AddControlPanelCommands(all);
         AddExpectations(all);
         return all;
     }();

@@ -88,6 +88,7 @@ void AddRegistryCommands(CommandTable &table);
 void AddProgramCommands(CommandTable &table);
 void AddInputCommands(CommandTable &table);
 void AddDialogCommands(CommandTable &table);
+void AddControlPanelCommands(CommandTable &table);
 void AddExpectations(CommandTable &table);
 const CommandTable &Commands();
 

@@ -392,6 +392,7 @@ int Machine::screenWidth() const { return state_->options().screenWidth; }
 int Machine::screenHeight() const { return state_->options().screenHeight; }
 std::vector<BeepRecord> Machine::beeps() const { return state_->Beeps(false); }
 std::vector<BeepRecord> Machine::TakeBeeps() { return state_->Beeps(true); }
+AppletLog &Machine::applets() { return state_->applets(); }
 void Machine::SetBeepDriverPresent(bool present) { state_->SetBeepDriverPresent(present); }
 void Machine::SetMouseClassQueriesAttributes(bool query) { state_->SetMouseClassQueriesAttributes(query); }
 

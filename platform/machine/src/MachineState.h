@@ -118,6 +118,7 @@ public:
     tap::desktop::Desktop &desktop() { return *desktop_; }
     tap::ui::host::Session &windowSystem() { return *windows_; }
     ProcessTable &processes() { return *processes_; }
+    AppletLog &applets() { return applets_; }
 
     // ---- Time ----
     // Kernel threads and UI threads idle at the same moment.
@@ -160,6 +161,7 @@ private:
     std::unique_ptr<tap::desktop::Desktop> desktop_;
     std::unique_ptr<tap::ui::host::Session> windows_;
     std::unique_ptr<ProcessTable> processes_;
+    AppletLog applets_;
     int pointerListener_ = 0;
 
     tapkernel::DriverModule *rootBusModule_ = nullptr;
