@@ -89,6 +89,7 @@ std::vector<SystemValue> SystemValues()
     static const std::u16string mouclass = services + u"mouclass";
     static const std::u16string mouse = classes + std::u16string(kMouseClassGuid);
     static const std::u16string ports = classes + std::u16string(kPortsClassGuid);
+    static const std::u16string userMouse = u"HKEY_CURRENT_USER\\Control Panel\\Mouse";
     return {
         {serial.c_str(), u"ImagePath", kRegExpandSz, StringData(u"System32\\DRIVERS\\serial.sys")},
         {serial.c_str(), u"Type", kRegDword, DwordData(1)},
@@ -107,6 +108,10 @@ std::vector<SystemValue> SystemValues()
         {mouse.c_str(), u"UpperFilters", kRegMultiSz, MultiStringData({u"mouclass"})},
         {ports.c_str(), u"", kRegSz, StringData(u"Ports (COM & LPT)")},
         {ports.c_str(), u"Class", kRegSz, StringData(u"Ports")},
+        // The user's mouse settings as a fresh Windows 2000/XP profile has them.
+        {userMouse.c_str(), u"DoubleClickHeight", kRegSz, StringData(u"4")},
+        {userMouse.c_str(), u"DoubleClickSpeed", kRegSz, StringData(u"500")},
+        {userMouse.c_str(), u"DoubleClickWidth", kRegSz, StringData(u"4")},
     };
 }
 
