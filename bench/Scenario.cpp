@@ -1,5 +1,7 @@
 #include "Scenario.h"
 
+#include <cctype>
+
 namespace tapbench {
 
 namespace {
@@ -34,7 +36,8 @@ std::optional<std::vector<std::string>> SplitWords(const std::string &line, std:
             ++at;
             continue;
         }
-        if (line[at] == '#') {
+        // '#' starts a comment, except as the start of a control's name: #1017.
+        if (line[at] == '#' && !(at + 1 < line.size() && std::isdigit(static_cast<unsigned char>(line[at + 1])))) {
             end = at;
             break;
         }

@@ -1,5 +1,6 @@
 // The script of `tapbench run`: one command a line, words separated by blanks, "double quotes"
-// around a word with blanks (\" and \\ inside), # starting a comment outside quotes.
+// around a word with blanks (\" and \\ inside), # starting a comment outside quotes (but not
+// #<digits>, which names a control).
 #pragma once
 
 #include <istream>

@@ -11,6 +11,8 @@ const CommandTable &Commands()
         AddRegistryCommands(all);
         AddProgramCommands(all);
         AddInputCommands(all);
+        AddDialogCommands(all);
+        AddControlPanelCommands(all);
         AddExpectations(all);
         AddRequestTranscript(all);
         AddUsbCommands(all);

@@ -101,20 +101,28 @@ void Mouse(ScenarioSession &session, const ScenarioLine &line)
     }
 }
 
-// key Esc|Enter|Tab|Space
+// key Esc|Enter|Tab|Space|Up|Down|Left|Right|PageUp|PageDown
 void Key(ScenarioSession &session, const ScenarioLine &line)
 {
+    static const struct {
+        const char *name;
+        uint32_t key;
+    } keys[] = {
+        {"esc", tap::desktop::kKeyEscape}, {"enter", tap::desktop::kKeyEnter},   {"tab", tap::desktop::kKeyTab},
+        {"space", tap::desktop::kKeySpace}, {"up", tap::desktop::kKeyUp},        {"down", tap::desktop::kKeyDown},
+        {"left", tap::desktop::kKeyLeft},  {"right", tap::desktop::kKeyRight},   {"pageup", tap::desktop::kKeyPageUp},
+        {"pagedown", tap::desktop::kKeyPageDown},
+    };
     const Words &w = line.words;
-    ExpectWords(w, 2, 2, "key Esc|Enter|Tab|Space");
+    ExpectWords(w, 2, 2, "key Esc|Enter|Tab|Space|Up|Down|Left|Right|PageUp|PageDown");
     const std::string name = Lower(w[1]);
-    uint32_t key = name == "esc" ? tap::desktop::kKeyEscape
-                 : name == "enter" ? tap::desktop::kKeyEnter
-                 : name == "tab" ? tap::desktop::kKeyTab
-                 : name == "space" ? tap::desktop::kKeySpace : 0;
-    if (!key) {
-        throw ScenarioError("no key '" + w[1] + "' (Esc, Enter, Tab, Space)");
+    for (const auto &candidate : keys) {
+        if (name == candidate.name) {
+            session.machine().KeyPress(candidate.key);
+            return;
+        }
     }
-    session.machine().KeyPress(key);
+    throw ScenarioError("no key '" + w[1] + "' (Esc, Enter, Tab, Space, Up, Down, Left, Right, PageUp, PageDown)");
 }
 
 // advance MS

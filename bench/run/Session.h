@@ -101,6 +101,8 @@ void AddDeviceCommands(CommandTable &table);
 void AddRegistryCommands(CommandTable &table);
 void AddProgramCommands(CommandTable &table);
 void AddInputCommands(CommandTable &table);
+void AddDialogCommands(CommandTable &table);
+void AddControlPanelCommands(CommandTable &table);
 void AddExpectations(CommandTable &table);
 void AddRequestTranscript(CommandTable &table);
 void AddUsbCommands(CommandTable &table);

@@ -23,7 +23,7 @@ Outcome RunScript(const std::string &script)
     auto lines = ParseScenario(in, error);
     EXPECT_TRUE(lines) << error;
     std::ostringstream out, err;
-    int status = RunScenario(*lines, out, err, {{"Ticker", "Tools", TAP_TICKER_MODULE}});
+    int status = RunScenario(*lines, out, err, {{"Ticker", "Tools", TAP_TICKER_MODULE}, {"Probe", "Tools", TAP_PROBE_MODULE}});
     return {status, out.str(), err.str()};
 }
 
@@ -48,6 +48,11 @@ TEST(ScenarioScript, WordsQuotesAndComments)
     EXPECT_EQ((*lines)[0].text, "expect window \"Two words\" topmost");
     EXPECT_EQ((*lines)[1].words[2], "say \"hi\" # not a comment");
     EXPECT_EQ((*lines)[2].words, (std::vector<std::string>{"registry", "set", "HKLM\\X", "a#b", "sz", ""}));
+
+    std::istringstream controls("click #1017 # a control, then a comment\n");
+    lines = ParseScenario(controls, error);
+    ASSERT_TRUE(lines);
+    EXPECT_EQ((*lines)[0].words, (std::vector<std::string>{"click", "#1017"}));
 
     std::istringstream broken("wait\nexpect messagebox \"open\n");
     EXPECT_FALSE(ParseScenario(broken, error));
@@ -87,7 +92,7 @@ TEST(ScenarioRun, ACommandThatCannotBeCarriedOutStopsTheRun)
     const std::string unknown = RunScript("start Nothing\n").err;
     EXPECT_TRUE(Has(unknown, "no program 'Nothing' in this build (")) << unknown;
     EXPECT_TRUE(Has(unknown, "MonotapDrv\\SideSwitch")) << unknown;
-    EXPECT_TRUE(Has(unknown, "Tools\\Ticker)")) << unknown;
+    EXPECT_TRUE(Has(unknown, "Tools\\Ticker")) << unknown;
 }
 
 TEST(ScenarioRun, ProgramsWindowsAndMessageBoxesAppearInTheTranscript)

@@ -190,6 +190,23 @@ TEST_F(DesktopWindows, KeysGoToTheFocusOrElseTheActiveWindow)
     EXPECT_EQ(desktop.Active(), kNoWindow);
 }
 
+TEST_F(DesktopWindows, AnActivatedWindowTakesTheKeyboardFromAnotherWindowsFocus)
+{
+    WindowId sheet = desktop.Create(TopLevel({0, 0, 10, 10}));
+    WindowPlace child;
+    child.parent = sheet;
+    child.visible = true;
+    WindowId control = desktop.Create(child);
+    desktop.SetActive(sheet);
+    desktop.SetFocus(control);
+    desktop.SetActive(sheet); // activated again: the focus inside it stays
+    EXPECT_EQ(desktop.Focus(), control);
+    WindowId other = desktop.Create(TopLevel({0, 0, 20, 20}));
+    desktop.SetActive(other); // e.g. a program started from the sheet shows its window
+    desktop.KeyPress(kKeyEscape);
+    EXPECT_EQ(system.keys, (std::vector<std::pair<WindowId, uint32_t>>{{other, kKeyEscape}}));
+}
+
 } // namespace
 } // namespace tap::desktop
 

@@ -250,4 +250,16 @@ TEST_F(WindresConformance, IconsAndBitmapsMatch)
     EXPECT_EQ(0, std::memcmp(theirs->data.data(), bitmap.data + kFileHeader, theirs->data.size()));
 }
 
+TEST_F(WindresConformance, DialogListEntriesMatch)
+{
+    constexpr uint16_t kDialogInit = 240; // RT_DLGINIT
+    ASSERT_EQ(ours_.dialogInitCount, 1u);
+    const tap::res::FileResource& init = ours_.dialogInits[0];
+    const ResEntry* theirs = Find(res_, kDialogInit, init.id, init.language);
+    ASSERT_NE(theirs, nullptr);
+    ASSERT_EQ(theirs->data.size(), init.size);
+    EXPECT_EQ(0, std::memcmp(theirs->data.data(), init.data, init.size));
+    EXPECT_EQ(init.size, 3u * 8 + 5 + 6 + 3 + 2);
+}
+
 } // namespace

@@ -60,7 +60,7 @@ foreach(header ${headers})
 endforeach()
 
 file(WRITE ${OUT}/HeaderConformance.cpp
-  "#include <windows.h>\n#include <winioctl.h>\n#include <type_traits>\n#include \"${PROBE}\"\n${asserts}")
+  "#include <windows.h>\n#include <winioctl.h>\n#include <cpl.h>\n#include <type_traits>\n#include \"${PROBE}\"\n${asserts}")
 execute_process(
   COMMAND ${CXX} -std=c++17 -fsyntax-only -Wall -Wextra -Werror ${OUT}/HeaderConformance.cpp
   RESULT_VARIABLE result

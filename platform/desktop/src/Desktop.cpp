@@ -446,6 +446,11 @@ void Desktop::SetActive(WindowId window)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     active_ = window;
+    // An activated window takes the keyboard: a focus left in another window (another program's
+    // included) moves to it, as the default handling of the activation does.
+    if (focus_ == kNoWindow || TopLevelOfLocked(focus_) != window) {
+        focus_ = window;
+    }
 }
 
 WindowId Desktop::Active() const
@@ -557,6 +562,17 @@ void Desktop::PointerEvent(int32_t x, int32_t y, uint32_t buttonFlags)
             SendButton(Cursor(), t.button, t.down);
         }
     }
+}
+
+WindowId Desktop::TopLevelOfLocked(WindowId window) const
+{
+    for (const Node* node = FindLocked(window); node; node = FindLocked(node->place.parent)) {
+        if (node->place.parent == kNoWindow) {
+            return window;
+        }
+        window = node->place.parent;
+    }
+    return kNoWindow;
 }
 
 void Desktop::KeyPress(uint32_t virtualKey)

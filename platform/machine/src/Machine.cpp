@@ -408,6 +408,7 @@ int Machine::screenHeight() const { return state_->options().screenHeight; }
 std::vector<BeepRecord> Machine::beeps() const { return state_->Beeps(false); }
 std::vector<BeepRecord> Machine::TakeBeeps() { return state_->Beeps(true); }
 ProgramRequestLog &Machine::programRequests() { return state_->programRequests(); }
+AppletLog &Machine::applets() { return state_->applets(); }
 void Machine::SetBeepDriverPresent(bool present) { state_->SetBeepDriverPresent(present); }
 void Machine::SetMouseClassQueriesAttributes(bool query) { state_->SetMouseClassQueriesAttributes(query); }
 

@@ -119,6 +119,7 @@ public:
     tap::ui::host::Session &windowSystem() { return *windows_; }
     ProcessTable &processes() { return *processes_; }
     ProgramRequestLog &programRequests() { return programRequests_; }
+    AppletLog &applets() { return applets_; }
 
     // ---- Time ----
     // Kernel threads and UI threads idle at the same moment.
@@ -166,6 +167,7 @@ private:
     std::unique_ptr<tap::ui::host::Session> windows_;
     std::unique_ptr<ProcessTable> processes_;
     ProgramRequestLog programRequests_;
+    AppletLog applets_;
     int pointerListener_ = 0;
 
     tapkernel::DriverModule *rootBusModule_ = nullptr;

@@ -36,4 +36,9 @@ const FileResource* ResourceModule::FindBitmap(uint16_t id) const
     return FindById(bitmaps, bitmapCount, id);
 }
 
+const FileResource* ResourceModule::FindDialogInit(uint16_t id) const
+{
+    return FindById(dialogInits, dialogInitCount, id);
+}
+
 } // namespace tap::res

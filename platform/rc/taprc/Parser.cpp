@@ -1,5 +1,5 @@
 // Statements of a resource script: LANGUAGE, DIALOG/DIALOGEX with their optional statements and
-// controls, STRINGTABLE, ICON and BITMAP; VERSIONINFO is read and left out. The defaults of each control statement are those of the
+// controls, DLGINIT, STRINGTABLE, ICON and BITMAP; VERSIONINFO is read and left out. The defaults of each control statement are those of the
 // Windows resource compiler, so that the tables describe the same windows as the .res would.
 #include <fstream>
 #include <iterator>
@@ -232,6 +232,8 @@ private:
             script.icons.push_back(ReadFileResource(id));
         } else if (type.IsKeyword("BITMAP")) {
             script.bitmaps.push_back(ReadFileResource(id));
+        } else if (type.IsKeyword("DLGINIT")) {
+            script.dialogInits.push_back({id, language_, ReadRawData(type)});
         } else if (type.IsKeyword("VERSIONINFO")) {
             SkipVersionInfo(type);
         } else {
@@ -257,6 +259,40 @@ private:
             depth += AtBegin() ? 1 : AtEnd() ? -1 : 0;
             Next();
         } while (depth > 0);
+    }
+
+    // The data block of a raw resource, as windres writes it: a number is a 16-bit word (a 32-bit
+    // one with the suffix L), a string its characters as bytes without a terminator; commas
+    // between the items are optional.
+    std::vector<uint8_t> ReadRawData(const Token& keyword)
+    {
+        SkipMemoryFlags();
+        ExpectBegin();
+        std::vector<uint8_t> bytes;
+        while (!AtEnd()) {
+            const Token& item = Peek();
+            if (item.kind == TokenKind::End) {
+                Fail(keyword, "data without END");
+            }
+            if (item.kind == TokenKind::String) {
+                for (char16_t c : Next().string) {
+                    if (c > 0x7F) {
+                        Fail(item, "only ASCII text is supported in raw data");
+                    }
+                    bytes.push_back(static_cast<uint8_t>(c));
+                }
+            } else {
+                const bool dword = item.kind == TokenKind::Number && !item.text.empty() &&
+                                   (item.text.back() == 'L' || item.text.back() == 'l');
+                uint32_t value = Number();
+                for (int i = 0; i < (dword ? 4 : 2); ++i) {
+                    bytes.push_back(static_cast<uint8_t>(value >> (8 * i)));
+                }
+            }
+            SkipComma();
+        }
+        Next();
+        return bytes;
     }
 
     FileEntry ReadFileResource(uint16_t id)

@@ -48,8 +48,16 @@ struct FileEntry {
     std::vector<uint8_t> bytes;
 };
 
+// A resource of raw bytes (DLGINIT: the list entries of a dialog template).
+struct DataEntry {
+    uint16_t id = 0;
+    uint16_t language = 0;
+    std::vector<uint8_t> bytes;
+};
+
 struct Script {
     std::vector<Dialog> dialogs;
+    std::vector<DataEntry> dialogInits;
     std::vector<StringEntry> strings;
     std::vector<FileEntry> icons;
     std::vector<FileEntry> bitmaps;

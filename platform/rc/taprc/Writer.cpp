@@ -100,6 +100,22 @@ void WriteFiles(std::ostream& out, const std::vector<FileEntry>& files, const st
     out << "};\n\n";
 }
 
+void WriteDialogInits(std::ostream& out, const std::vector<DataEntry>& entries)
+{
+    for (size_t i = 0; i < entries.size(); ++i) {
+        WriteBytes(out, "kDialogInitData" + std::to_string(i), entries[i].bytes);
+    }
+    if (entries.empty()) {
+        return;
+    }
+    out << "const tap::res::FileResource kDialogInits[] = {\n";
+    for (size_t i = 0; i < entries.size(); ++i) {
+        out << "    {" << entries[i].id << ", " << Hex(entries[i].language) << ", kDialogInitData" << i
+            << ", sizeof kDialogInitData" << i << "},\n";
+    }
+    out << "};\n\n";
+}
+
 std::string TableAndCount(bool present, const std::string& table)
 {
     return present ? table + ", sizeof " + table + " / sizeof " + table + "[0]" : "nullptr, 0";
@@ -116,6 +132,7 @@ void WriteResourceModule(std::ostream& out, const Script& script, const std::str
     WriteStrings(out, script);
     WriteFiles(out, script.icons, "Icon");
     WriteFiles(out, script.bitmaps, "Bitmap");
+    WriteDialogInits(out, script.dialogInits);
     out << "} // namespace\n\n"
         << "extern const tap::res::ResourceModule " << symbol << ";\n"
         << "const tap::res::ResourceModule " << symbol << " = {\n"
@@ -124,6 +141,7 @@ void WriteResourceModule(std::ostream& out, const Script& script, const std::str
         << "    " << TableAndCount(!script.strings.empty(), "kStrings") << ",\n"
         << "    " << TableAndCount(!script.icons.empty(), "kIcons") << ",\n"
         << "    " << TableAndCount(!script.bitmaps.empty(), "kBitmaps") << ",\n"
+        << "    " << TableAndCount(!script.dialogInits.empty(), "kDialogInits") << ",\n"
         << "};\n";
 }
 

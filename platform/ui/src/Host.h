@@ -100,6 +100,7 @@ struct HostWindow {
     int low = 0, high = 100, position = 0, step = 10;
     WindowHandle buddy = nullptr;
     bool readOnly = false;
+    bool tracking = false;           // a trackbar's thumb is being dragged
     WindowHandle dropList = nullptr; // open list of a combo box
     WindowHandle comboOwner = nullptr; // the combo box of a drop list
 };
@@ -254,6 +255,15 @@ constexpr desktop::Rgb kLightColor = desktop::MakeRgb(0xFF, 0xFF, 0xFF);   // CO
 constexpr desktop::Rgb kCaptionColor = desktop::MakeRgb(0x0A, 0x24, 0x6A); // COLOR_ACTIVECAPTION
 constexpr desktop::Rgb kGrayText = desktop::MakeRgb(0x80, 0x80, 0x80);
 constexpr desktop::Rgb kHighlight = desktop::MakeRgb(0x0A, 0x24, 0x6A);
+// The x of POSITION on a trackbar's channel, in the client coordinates of CLIENT.
+int TrackbarX(const desktop::Rect& client, int low, int high, int position);
+// Whether a control takes the arrow keys itself (DLGC_WANTARROWS): edit fields, lists, up-down
+// controls and trackbars do; for the others the dialog manager moves within the group.
+bool WantsArrowKeys(WindowHandle control);
+// The tabs of a non-wizard sheet, in the sheet's client coordinates.
+std::vector<desktop::Rect> SheetTabRects(WindowHandle sheet);
+// The page a sheet shows, or null.
+WindowHandle SheetCurrentPage(WindowHandle sheet);
 // Text without the '&' mnemonic markers ("&&" stays one '&').
 std::u16string WithoutMnemonics(const std::u16string& text);
 void Notify(WindowHandle control, int code);

@@ -17,9 +17,12 @@ constexpr uint32_t kStaticTypeMask = 0x1F, kStaticCenter = 1, kStaticRight = 2, 
 constexpr uint32_t kEditCenter = 1, kEditRight = 2;
 constexpr uint32_t kListNotify = 1, kListSort = 2;
 constexpr uint32_t kComboSort = 0x100;
-constexpr uint32_t kUpDownWrap = 1, kUpDownSetBuddyInt = 2, kUpDownHorizontal = 0x40;
+constexpr uint32_t kUpDownWrap = 1, kUpDownSetBuddyInt = 2, kUpDownArrowKeys = 0x20, kUpDownHorizontal = 0x40;
 constexpr int kUpDownPosition = 4;                 // SB_THUMBPOSITION
-constexpr int kTrackPageUp = 2, kTrackPageDown = 3, kTrackEnd = 8;
+constexpr int kUpDownEndScroll = 8;                // SB_ENDSCROLL
+constexpr int kTrackLineUp = 0, kTrackLineDown = 1, kTrackPageUp = 2, kTrackPageDown = 3;
+constexpr int kTrackThumbPosition = 4, kTrackThumbTrack = 5, kTrackTop = 6, kTrackBottom = 7, kTrackEnd = 8;
+constexpr int kTrackMargin = 8;                     // channel inset from each end, in pixels
 constexpr int kListError = -1;                      // LB_ERR, CB_ERR
 constexpr int kComboDropDown = 7;                   // CBN_DROPDOWN
 constexpr int kComboCloseUp = 8;                    // CBN_CLOSEUP
@@ -232,14 +235,12 @@ void PaintControl(WindowHandle window, DeviceContextHandle dc)
         c.FillRect(r, kFaceColor);
         int mid = r.Height() / 2;
         Sunken(c, {r.left + 8, mid - 2, r.right - 8, mid + 2}, kLightColor);
-        int span = std::max(1, s.high - s.low);
-        int usable = std::max(0, r.Width() - 16);
-        for (int tick = s.low; tick <= s.high && span <= 100; ++tick) {
-            int x = r.left + 8 + (tick - s.low) * usable / span;
+        for (int tick = s.low; tick <= s.high && s.high - s.low <= 100; ++tick) {
+            int x = TrackbarX(r, s.low, s.high, tick);
             c.FillRect({x, r.top + 2, x + 1, r.top + 5}, ink);
             c.FillRect({x, r.bottom - 5, x + 1, r.bottom - 2}, ink);
         }
-        int x = r.left + 8 + (s.position - s.low) * usable / span;
+        int x = TrackbarX(r, s.low, s.high, s.position);
         Raised(c, {x - 5, mid - 9, x + 6, mid + 10}, false);
         break;
     }
@@ -319,11 +320,21 @@ void SyncBuddy(WindowHandle upDown)
         position = w->position;
         setInt = w->style & kUpDownSetBuddyInt;
     }
-    if (buddy && setInt) {
-        std::string digits = std::to_string(position);
-        std::u16string text(digits.begin(), digits.end());
-        sys::SendTo(buddy, msg::SetText, 0, reinterpret_cast<intptr_t>(text.c_str()));
+    if (!buddy || !setInt) {
+        return;
     }
+    std::string digits = std::to_string(position);
+    std::u16string text(digits.begin(), digits.end());
+    {
+        // As the real control, it leaves a buddy alone that already shows the number: no
+        // EN_CHANGE follows then.
+        Lock lock(CurrentState().mutex);
+        HostWindow* b = FindLocked(buddy);
+        if (!b || b->text == text) {
+            return;
+        }
+    }
+    sys::SendTo(buddy, msg::SetText, 0, reinterpret_cast<intptr_t>(text.c_str()));
 }
 
 intptr_t SetUpDownPosition(WindowHandle window, int position)
@@ -471,7 +482,248 @@ void OpenDropList(WindowHandle combo)
     CurrentState().desktop.SetCapture(id);
 }
 
+// ---- Keys ------------------------------------------------------------------------------------
+
+// The trackbar's step for PageUp and PageDown: a fifth of its range, as the real control's
+// automatic page size.
+int TrackbarPage(const Snapshot& s)
+{
+    return std::max(1, (s.high - s.low) / 5);
+}
+
+void TrackbarScrolled(WindowHandle window, int code)
+{
+    sys::SendTo(sys::ParentOf(window), msg::HScroll, static_cast<uintptr_t>(code), reinterpret_cast<intptr_t>(window));
+}
+
+// Moves the thumb to POSITION (clamped) and tells the parent with CODE; nothing at all when the
+// thumb is there already.
+void MoveTrackbar(WindowHandle window, int position, int code)
+{
+    bool moved = false;
+    Modify(window, [&](HostWindow& w) {
+        int next = std::clamp(position, w.low, std::max(w.low, w.high));
+        moved = next != w.position;
+        w.position = next;
+    });
+    if (moved) {
+        Repaint(window);
+        TrackbarScrolled(window, code);
+    }
+}
+
+bool TrackbarKey(WindowHandle window, uint32_t key)
+{
+    Snapshot s = Take(window);
+    switch (key) {
+    case desktop::kKeyLeft:
+    case desktop::kKeyUp: MoveTrackbar(window, s.position - 1, kTrackLineUp); return true;
+    case desktop::kKeyRight:
+    case desktop::kKeyDown: MoveTrackbar(window, s.position + 1, kTrackLineDown); return true;
+    case desktop::kKeyPageUp: MoveTrackbar(window, s.position - TrackbarPage(s), kTrackPageUp); return true;
+    case desktop::kKeyPageDown: MoveTrackbar(window, s.position + TrackbarPage(s), kTrackPageDown); return true;
+    case desktop::kKeyHome: MoveTrackbar(window, s.low, kTrackTop); return true;
+    case desktop::kKeyEnd: MoveTrackbar(window, s.high, kTrackBottom); return true;
+    default: return false;
+    }
+}
+
+bool IsTrackbarKey(uint32_t key)
+{
+    return (key >= desktop::kKeyPageUp && key <= desktop::kKeyDown);
+}
+
+// The rows a list shows at once: what fits in its client area (a combo box: in its drop-down
+// part), at least one.
+int VisibleRows(WindowHandle window, const Snapshot& s)
+{
+    int height = ClientOf(window).Height() - 4;
+    if (s.kind == WindowKind::ComboBox) {
+        height -= s.lineHeight + 8;
+    }
+    return std::max(1, height / std::max(1, s.lineHeight));
+}
+
+// Up, Down (Left, Right) and PageUp, PageDown in a list box or a closed combo box: the selection
+// moves by one or by a page less one row and the parent hears of it; at either end nothing
+// happens.
+bool ListKey(WindowHandle window, uint32_t key)
+{
+    Snapshot s = Take(window);
+    const int count = static_cast<int>(s.items.size());
+    const int page = std::max(1, VisibleRows(window, s) - 1);
+    int next;
+    switch (key) {
+    case desktop::kKeyLeft:
+    case desktop::kKeyUp: next = s.selection - 1; break;
+    case desktop::kKeyRight:
+    case desktop::kKeyDown: next = s.selection + 1; break;
+    case desktop::kKeyPageUp: next = s.selection - page; break;
+    case desktop::kKeyPageDown: next = s.selection + page; break;
+    case desktop::kKeyHome: next = 0; break;
+    case desktop::kKeyEnd: next = count - 1; break;
+    default: return false;
+    }
+    if (count == 0) {
+        return true;
+    }
+    next = std::clamp(next, 0, count - 1);
+    if (next == s.selection) {
+        return true;
+    }
+    Modify(window, [&](HostWindow& w) { w.selection = next; });
+    Repaint(window);
+    if (s.kind == WindowKind::ComboBox) {
+        Notify(window, notify::ComboSelectionChange);
+    } else if (s.style & kListNotify) {
+        Notify(window, notify::ListSelectionChange);
+    }
+    return true;
+}
+
+// The up-down control with UDS_ARROWKEYS whose buddy is EDIT, if any.
+WindowHandle ArrowKeysUpDownOf(WindowHandle edit)
+{
+    Lock lock(CurrentState().mutex);
+    HostWindow* e = FindLocked(edit);
+    HostWindow* parent = e ? FindLocked(e->parent) : nullptr;
+    if (!parent) {
+        return nullptr;
+    }
+    for (WindowHandle c : parent->children) {
+        HostWindow* w = FindLocked(c);
+        if (w && w->kind == WindowKind::UpDown && w->buddy == edit && (w->style & kUpDownArrowKeys)) {
+            return c;
+        }
+    }
+    return nullptr;
+}
+
+// Up and Down step an up-down control (also from its buddy, with UDS_ARROWKEYS); the key's
+// release ends the scroll.
+bool UpDownKey(WindowHandle upDown, uint32_t key, bool down)
+{
+    if (key != desktop::kKeyUp && key != desktop::kKeyDown) {
+        return false;
+    }
+    if (down) {
+        StepUpDown(upDown, key == desktop::kKeyUp ? 1 : -1);
+    } else {
+        Snapshot s = Take(upDown);
+        sys::SendTo(sys::ParentOf(upDown), (s.style & kUpDownHorizontal) ? msg::HScroll : msg::VScroll,
+                    kUpDownEndScroll, reinterpret_cast<intptr_t>(upDown));
+    }
+    return true;
+}
+
+// WM_KEYDOWN and WM_KEYUP of the controls that take keys themselves; false when the key means
+// nothing to the control.
+bool ControlKey(WindowHandle window, WindowKind kind, uint32_t key, bool down)
+{
+    switch (kind) {
+    case WindowKind::Trackbar:
+        if (!down) {
+            if (IsTrackbarKey(key)) {
+                TrackbarScrolled(window, kTrackEnd);
+                return true;
+            }
+            return false;
+        }
+        return TrackbarKey(window, key);
+    case WindowKind::ComboBox:
+    case WindowKind::ListBox: return down && ListKey(window, key);
+    case WindowKind::UpDown: return UpDownKey(window, key, down);
+    case WindowKind::Edit:
+        if (WindowHandle upDown = ArrowKeysUpDownOf(window)) {
+            return UpDownKey(upDown, key, down);
+        }
+        return false;
+    default: return false;
+    }
+}
+
+// ---- Dragging a trackbar's thumb ---------------------------------------------------------------
+
+int TrackbarPositionAt(const desktop::Rect& client, int low, int high, int x)
+{
+    int usable = std::max(1, client.Width() - 2 * kTrackMargin);
+    int span = std::max(1, high - low);
+    int offset = x - client.left - kTrackMargin;
+    // The nearest position: half a step rounds up.
+    int position = low + (offset * span + usable / 2) / usable;
+    return std::clamp(position, low, std::max(low, high));
+}
+
+bool OnTrackbarThumb(WindowHandle window, const Snapshot& s, desktop::Point p)
+{
+    desktop::Rect r = ClientOf(window);
+    int x = TrackbarX(r, s.low, s.high, s.position);
+    int mid = r.Height() / 2;
+    return p.x >= x - 5 && p.x < x + 6 && p.y >= mid - 9 && p.y < mid + 10;
+}
+
+void StartThumbDrag(WindowHandle window)
+{
+    desktop::WindowId id;
+    {
+        Lock lock(CurrentState().mutex);
+        HostWindow* w = FindLocked(window);
+        w->tracking = true;
+        id = w->id;
+    }
+    CurrentState().desktop.SetCapture(id);
+}
+
+void DragThumb(WindowHandle window, desktop::Point p)
+{
+    Snapshot s = Take(window);
+    MoveTrackbar(window, TrackbarPositionAt(ClientOf(window), s.low, s.high, p.x), kTrackThumbTrack);
+}
+
+void EndThumbDrag(WindowHandle window)
+{
+    int position = 0;
+    Modify(window, [&](HostWindow& w) {
+        w.tracking = false;
+        position = w.position;
+    });
+    CurrentState().desktop.ReleaseCapture();
+    uintptr_t wParam = (static_cast<uintptr_t>(static_cast<uint16_t>(position)) << 16) | kTrackThumbPosition;
+    sys::SendTo(sys::ParentOf(window), msg::HScroll, wParam, reinterpret_cast<intptr_t>(window));
+    TrackbarScrolled(window, kTrackEnd);
+}
+
+bool IsTracking(WindowHandle window)
+{
+    Lock lock(CurrentState().mutex);
+    HostWindow* w = FindLocked(window);
+    return w && w->tracking;
+}
+
 } // namespace
+
+int TrackbarX(const desktop::Rect& client, int low, int high, int position)
+{
+    int span = std::max(1, high - low);
+    return client.left + kTrackMargin + (position - low) * std::max(0, client.Width() - 2 * kTrackMargin) / span;
+}
+
+bool WantsArrowKeys(WindowHandle control)
+{
+    Lock lock(CurrentState().mutex);
+    HostWindow* w = FindLocked(control);
+    if (!w) {
+        return false;
+    }
+    switch (w->kind) {
+    case WindowKind::Edit:
+    case WindowKind::ComboBox:
+    case WindowKind::ListBox:
+    case WindowKind::UpDown:
+    case WindowKind::Trackbar: return true;
+    default: return false;
+    }
+}
 
 intptr_t DropListProcedure(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam)
 {
@@ -547,7 +799,10 @@ intptr_t ControlProcedure(WindowHandle window, uint32_t message, uintptr_t wPara
         } else if (kind == WindowKind::ComboBox) {
             FocusControl(window);
             OpenDropList(window);
+        } else if (kind == WindowKind::Edit) {
+            FocusControl(window);
         } else if (kind == WindowKind::ListBox) {
+            FocusControl(window);
             int index = ListIndexAt(s, p.y);
             if (index >= 0 && index != s.selection) {
                 Modify(window, [&](HostWindow& w) { w.selection = index; });
@@ -560,11 +815,14 @@ intptr_t ControlProcedure(WindowHandle window, uint32_t message, uintptr_t wPara
             desktop::Rect r = ClientOf(window);
             StepUpDown(window, p.y < r.Height() / 2 ? 1 : -1);
         } else if (kind == WindowKind::Trackbar) {
+            FocusControl(window);
+            if (OnTrackbarThumb(window, s, p)) {
+                StartThumbDrag(window);
+                return 0;
+            }
             desktop::Rect r = ClientOf(window);
-            int span = std::max(1, s.high - s.low);
-            int thumb = 8 + (s.position - s.low) * std::max(0, r.Width() - 16) / span;
-            int page = std::max(1, span / 5);
-            bool up = p.x > thumb;
+            int page = TrackbarPage(s);
+            bool up = p.x > TrackbarX(r, s.low, s.high, s.position);
             Modify(window, [&](HostWindow& w) { w.position = std::clamp(w.position + (up ? page : -page), w.low, w.high); });
             Repaint(window);
             WindowHandle parent = sys::ParentOf(window);
@@ -573,8 +831,24 @@ intptr_t ControlProcedure(WindowHandle window, uint32_t message, uintptr_t wPara
         }
         return 0;
     }
+    case msg::MouseMove:
+        if (kind == WindowKind::Trackbar && IsTracking(window)) {
+            DragThumb(window, Unpack(lParam));
+        }
+        return 0;
+    case msg::KeyDown:
+    case msg::KeyUp:
+        if (ControlKey(window, kind, static_cast<uint32_t>(wParam), message == msg::KeyDown)) {
+            return 0;
+        }
+        return DefaultWindowProcedure(window, message, wParam, lParam);
     case msg::LButtonUp: {
         Snapshot s = Take(window);
+        if (kind == WindowKind::Trackbar && IsTracking(window)) {
+            DragThumb(window, Unpack(lParam));
+            EndThumbDrag(window);
+            return 0;
+        }
         if (kind == WindowKind::Button && s.pressed) {
             Modify(window, [](HostWindow& w) { w.pressed = false; });
             CurrentState().desktop.ReleaseCapture();

@@ -10,6 +10,7 @@ namespace {
 
 constexpr uint32_t kDefPushButton = 0x1;
 constexpr uint32_t kButtonTypeMask = 0xF;
+constexpr uint32_t kAutoRadioButton = 0x9;
 constexpr uint32_t kStaticIcon = 0x3;
 constexpr uint32_t kStaticTypeMask = 0x1F;
 
@@ -68,6 +69,66 @@ void TabOrderLocked(WindowHandle dialog, std::vector<WindowHandle>& out)
         } else if (CanTakeFocusLocked(*child)) {
             out.push_back(c);
         }
+    }
+}
+
+// GetNextDlgGroupItem: the next (or previous) control of CONTROL's group that is shown and
+// enabled, wrapping round within the group; a group runs from a WS_GROUP control to the next.
+WindowHandle NextInGroupLocked(WindowHandle control, bool previous)
+{
+    HostWindow* w = FindLocked(control);
+    HostWindow* parent = w ? FindLocked(w->parent) : nullptr;
+    if (!parent) {
+        return nullptr;
+    }
+    const std::vector<WindowHandle>& siblings = parent->children;
+    size_t at = std::find(siblings.begin(), siblings.end(), control) - siblings.begin();
+    if (at == siblings.size()) {
+        return nullptr;
+    }
+    size_t first = at;
+    while (first > 0 && !(FindLocked(siblings[first])->style & kGroup)) {
+        --first;
+    }
+    size_t end = first + 1;
+    while (end < siblings.size() && !(FindLocked(siblings[end])->style & kGroup)) {
+        ++end;
+    }
+    const size_t size = end - first;
+    for (size_t step = 1; step < size; ++step) {
+        size_t i = first + (previous ? (at - first + size - step) : (at - first + step)) % size;
+        HostWindow* candidate = FindLocked(siblings[i]);
+        if ((candidate->style & kVisible) && !(candidate->style & kDisabled)) {
+            return siblings[i];
+        }
+    }
+    return nullptr;
+}
+
+bool IsArrowKey(uintptr_t key)
+{
+    return key == desktop::kKeyLeft || key == desktop::kKeyUp || key == desktop::kKeyRight || key == desktop::kKeyDown;
+}
+
+// An arrow key on a control that does not take arrows: the focus moves within its group, and an
+// auto radio button reached that way is clicked, as the dialog manager does.
+void MoveInGroup(WindowHandle focus, uintptr_t key)
+{
+    const bool previous = key == desktop::kKeyLeft || key == desktop::kKeyUp;
+    WindowHandle next;
+    bool clickIt = false;
+    {
+        Lock lock(CurrentState().mutex);
+        next = NextInGroupLocked(focus, previous);
+        HostWindow* n = next ? FindLocked(next) : nullptr;
+        clickIt = n && n->kind == WindowKind::Button && (n->style & kButtonTypeMask) == kAutoRadioButton && !n->check;
+    }
+    if (!next) {
+        return;
+    }
+    FocusControl(next);
+    if (clickIt) {
+        sys::SendTo(next, msg::ButtonClick, 1, 0);
     }
 }
 
@@ -225,10 +286,25 @@ bool DialogKeyMessage(const Posted& message)
         if (!dialog) {
             return false;
         }
+        const uintptr_t key = message.wParam;
+        const bool dialogKey = key == desktop::kKeyEscape || key == desktop::kKeyEnter || key == desktop::kKeyTab ||
+                               key == desktop::kKeySpace;
         if (message.message == msg::KeyUp) {
-            return true;
+            // The release of another key goes to the control (a trackbar ends its scroll there).
+            return dialogKey;
         }
         HostWindow* f = FindLocked(focus);
+        if (!dialogKey) {
+            if (!IsArrowKey(key) || !f) {
+                return false;
+            }
+            lock.unlock();
+            if (WantsArrowKeys(focus)) {
+                return false;
+            }
+            MoveInGroup(focus, key);
+            return true;
+        }
         switch (message.wParam) {
         case desktop::kKeyEscape: command = answer::Cancel; break;
         case desktop::kKeyEnter: command = EnterCommandLocked(dialog, focus); break;

@@ -594,13 +594,18 @@ void Session::State::MouseButtonEvent(desktop::WindowId window, desktop::Point s
     }
     if (down && button != desktop::MouseButton::Middle) {
         desktop::WindowId topId;
+        bool activates;
         {
             Lock lock(mutex);
-            topId = FindLocked(topLevel)->id;
+            HostWindow* top = FindLocked(topLevel);
+            topId = top->id;
+            activates = top->kind != WindowKind::DropList; // a combo box's list never takes activation
         }
         // A click brings the window to the top of its band and activates it.
         desktop.SetZOrder(topId, desktop::ZPlace::Top);
-        desktop.SetActive(topId);
+        if (activates) {
+            desktop.SetActive(topId);
+        }
     }
     if (!inClient) {
         // The frame and caption: only the close box does something here.

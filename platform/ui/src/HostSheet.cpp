@@ -164,19 +164,17 @@ void PaintTabs(WindowHandle sheet)
         titles = s->titles;
         current = s->current;
     }
+    const std::vector<desktop::Rect> tabs = SheetTabRects(sheet);
     DeviceContextHandle dc = sys::AcquireDC(sheet);
     desktop::Canvas c = ClientCanvas(sheet, dc);
     {
         auto screenLock = CurrentState().desktop.LockScreen();
-        int x = kMargin;
-        for (size_t i = 0; i < titles.size(); ++i) {
-            std::u16string title = WithoutMnemonics(titles[i]);
-            int width = desktop::TextWidth(title) + 12;
-            desktop::Rect tab{x, kMargin + (static_cast<int>(i) == current ? 0 : 2), x + width, kMargin + kTabHeight};
+        for (size_t i = 0; i < titles.size() && i < tabs.size(); ++i) {
+            desktop::Rect tab = tabs[i];
+            tab.top += static_cast<int>(i) == current ? 0 : 2;
             c.FillRect(tab, kFaceColor);
             c.Edge(tab, kLightColor, kDarkShadowColor, kFaceColor, kShadowColor);
-            c.DrawString({tab.left + 6, tab.top + 3}, title, 0, 13);
-            x += width;
+            c.DrawString({tab.left + 6, tab.top + 3}, WithoutMnemonics(titles[i]), 0, 13);
         }
     }
     sys::ReleaseDC(sheet, dc);
@@ -203,23 +201,38 @@ std::vector<SheetButton> SheetButtons(uint32_t flags)
 
 int TabAt(WindowHandle sheet, desktop::Point p)
 {
-    Lock lock(CurrentState().mutex);
-    SheetState* s = SheetOfLocked(sheet);
-    if (!s || s->wizard || p.y < kMargin || p.y >= kMargin + kTabHeight) {
-        return -1;
-    }
-    int x = kMargin;
-    for (size_t i = 0; i < s->titles.size(); ++i) {
-        int width = desktop::TextWidth(WithoutMnemonics(s->titles[i])) + 12;
-        if (p.x >= x && p.x < x + width) {
+    const std::vector<desktop::Rect> tabs = SheetTabRects(sheet);
+    for (size_t i = 0; i < tabs.size(); ++i) {
+        if (tabs[i].Contains(p)) {
             return static_cast<int>(i);
         }
-        x += width;
     }
     return -1;
 }
 
 } // namespace
+
+std::vector<desktop::Rect> SheetTabRects(WindowHandle sheet)
+{
+    Lock lock(CurrentState().mutex);
+    SheetState* s = SheetOfLocked(sheet);
+    std::vector<desktop::Rect> tabs;
+    if (!s || s->wizard) {
+        return tabs;
+    }
+    int x = kMargin;
+    for (const std::u16string& title : s->titles) {
+        int width = desktop::TextWidth(WithoutMnemonics(title)) + 12;
+        tabs.push_back({x, kMargin, x + width, kMargin + kTabHeight});
+        x += width;
+    }
+    return tabs;
+}
+
+WindowHandle SheetCurrentPage(WindowHandle sheet)
+{
+    return CurrentPage(sheet);
+}
 
 intptr_t SheetProcedure(WindowHandle sheet, uint32_t message, uintptr_t wParam, intptr_t lParam)
 {
@@ -308,7 +321,11 @@ intptr_t RunPropertySheet(const SheetHeader& header)
     }
     const int top = state->wizard ? 0 : kMargin + kTabHeight;
     state->pageArea = {kMargin, top + kMargin, kMargin + largest.cx, top + kMargin + largest.cy};
-    desktop::Size client{largest.cx + 2 * kMargin, state->pageArea.bottom + 2 * kMargin + kButtonHeight};
+    // Wide enough for the pages and for the row of buttons along the bottom.
+    const std::vector<SheetButton> buttons = SheetButtons(header.flags);
+    const int buttonsWidth = static_cast<int>(buttons.size()) * (kButtonWidth + 6) - 6;
+    desktop::Size client{std::max(largest.cx, buttonsWidth) + 2 * kMargin,
+                         state->pageArea.bottom + 2 * kMargin + kButtonHeight};
     desktop::Size screen = CurrentState().desktop.ScreenSize();
     desktop::Rect clientRect{(screen.cx - client.cx) / 2, (screen.cy - client.cy) / 2, 0, 0};
     clientRect.right = clientRect.left + client.cx;
@@ -322,7 +339,6 @@ intptr_t RunPropertySheet(const SheetHeader& header)
         Lock lock(CurrentState().mutex);
         FindLocked(window)->sheet = std::move(state);
     }
-    const std::vector<SheetButton> buttons = SheetButtons(header.flags);
     int x = client.cx - kMargin - static_cast<int>(buttons.size()) * (kButtonWidth + 6) + 6;
     for (const SheetButton& b : buttons) {
         CreateParams button{WindowKind::Button, kChild | kVisible | kTabStop | (b.id == answer::Ok ? 1u : 0u), 0, b.text};

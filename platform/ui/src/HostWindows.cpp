@@ -883,6 +883,17 @@ bool LoadStringText(ModuleHandle module, ResourceId id, std::u16string& text)
     return true;
 }
 
+bool LoadDialogInit(ModuleHandle module, ResourceId templateId, std::vector<uint8_t>& data)
+{
+    const res::ResourceModule* resources = ResourcesOf(module);
+    const res::FileResource* found = resources ? resources->FindDialogInit(templateId) : nullptr;
+    if (!found) {
+        return false;
+    }
+    data.assign(found->data, found->data + found->size);
+    return true;
+}
+
 std::string ModuleBaseName(ModuleHandle module)
 {
     const res::ResourceModule* resources = ResourcesOf(module);

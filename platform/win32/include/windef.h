@@ -23,6 +23,11 @@
 
 #define MAX_PATH 260
 
+/* Message parameters. */
+typedef UINT_PTR WPARAM;
+typedef LONG_PTR LPARAM;
+typedef LONG_PTR LRESULT;
+
 typedef int BOOL;
 typedef BOOL *PBOOL, *LPBOOL;
 typedef unsigned char BYTE;
@@ -38,6 +43,7 @@ typedef const void *LPCVOID;
 
 DECLARE_HANDLE(HINSTANCE);
 DECLARE_HANDLE(HKEY);
+DECLARE_HANDLE(HWND);
 typedef HINSTANCE HMODULE;
 typedef HKEY *PHKEY;
 

@@ -66,6 +66,12 @@ typedef SHORT *PSHORT;
 #define DECLARE_HANDLE(name) typedef HANDLE name
 #endif
 
+/* DllMain's reasons. */
+#define DLL_PROCESS_DETACH 0
+#define DLL_PROCESS_ATTACH 1
+#define DLL_THREAD_ATTACH 2
+#define DLL_THREAD_DETACH 3
+
 typedef ULONG ACCESS_MASK;
 typedef ACCESS_MASK *PACCESS_MASK;
 

@@ -15,8 +15,8 @@ function(tap_add_resources target script)
   set(include_dirs ${script_dir} ${ARG_INCLUDE_DIRS})
 
   if(CMAKE_SYSTEM_NAME STREQUAL "Windows")
-    # windres reports no dependencies: rebuild on any change of a header or image beside the script.
-    file(GLOB script_inputs ${script_dir}/*.h ${script_dir}/*.ico ${script_dir}/*.bmp)
+    # windres reports no dependencies: rebuild on any change of a header, script or image beside it.
+    file(GLOB script_inputs ${script_dir}/*.h ${script_dir}/*.rc ${script_dir}/*.ico ${script_dir}/*.bmp)
     set(object ${CMAKE_CURRENT_BINARY_DIR}/${script_name}.rc.obj)
     set(include_flags)
     foreach(dir ${include_dirs})

@@ -13,15 +13,16 @@
 #                tapResources_<library>), and ENTRY with LIBRARY becomes the program module of the
 #                simulated PC, <name>.exe.so, installed in FOLDER (tap_add_program).
 #
-# tap_add_control_panel_applet(<name> LIBRARY <library> ENTRY <source>... RESOURCES <script.rc>
-#                              [SYMBOL <symbol>] [DEF <file.def>])
-#   A Control Panel applet (MonoPanel, PolyPanel).
-#   windows-x86  <name>.cpl: a DLL exporting CPlApplet by that plain name (ENTRY defines it as
-#                `LONG APIENTRY CPlApplet(HWND, UINT, LPARAM, LPARAM)`; the export list is DEF, or
-#                one made here), with its manifest as resource 123, the one the Control Panel
-#                activates for an applet. Static runtimes, staged into the package folder.
-#   host         the resources go into LIBRARY (tables named SYMBOL); the Control Panel of the
-#                simulated PC takes the applet from there.
+# tap_add_control_panel_applet(<target> LIBRARY <library> ENTRY <source>... RESOURCES <script.rc>
+#                              [FILE <name>] [SETTING <word>] [SYMBOL <symbol>] [DEF <file.def>])
+#   A Control Panel applet (MonoPanel, PolyPanel), whose file is FILE.cpl (default: <target>).
+#   windows-x86  FILE.cpl: a DLL exporting CPlApplet by that plain name (ENTRY defines it as
+#                `LONG APIENTRY CPlApplet(HWND, UINT, LPARAM, LPARAM)` and DllMain; the export
+#                list is DEF, or one made here), with its manifest as resource 123, the one the
+#                Control Panel activates for an applet. Static runtimes, staged into the package.
+#   host         the resources go into LIBRARY (tables named SYMBOL), and ENTRY with LIBRARY
+#                becomes the applet module of the simulated PC, FILE.cpl.so (tap_add_applet_module),
+#                listed with SETTING (which driver setting it was built with) for the bench.
 include_guard(GLOBAL)
 include(${CMAKE_CURRENT_LIST_DIR}/TapResources.cmake)
 
@@ -73,24 +74,32 @@ function(tap_add_tool_program name)
 endfunction()
 
 function(tap_add_control_panel_applet name)
-  cmake_parse_arguments(PARSE_ARGV 1 ARG "" "LIBRARY;RESOURCES;SYMBOL;DEF" "ENTRY")
+  cmake_parse_arguments(PARSE_ARGV 1 ARG "" "LIBRARY;RESOURCES;SYMBOL;DEF;FILE;SETTING" "ENTRY")
   if(NOT ARG_LIBRARY OR NOT ARG_ENTRY OR NOT ARG_RESOURCES)
     message(FATAL_ERROR "tap_add_control_panel_applet(${name}): LIBRARY, ENTRY and RESOURCES are required")
   endif()
+  if(NOT ARG_FILE)
+    set(ARG_FILE ${name})
+  endif()
   if(NOT CMAKE_SYSTEM_NAME STREQUAL "Windows")
+    if(NOT ARG_SYMBOL)
+      string(MAKE_C_IDENTIFIER "tapResources_${ARG_LIBRARY}" ARG_SYMBOL)
+    endif()
     tap_add_resources(${ARG_LIBRARY} ${ARG_RESOURCES} SYMBOL ${ARG_SYMBOL})
+    tap_add_applet_module(${name} FILE ${ARG_FILE} SETTING "${ARG_SETTING}" SOURCES ${ARG_ENTRY}
+      LIBRARIES ${ARG_LIBRARY} RESOURCES ${ARG_SYMBOL})
     return()
   endif()
   if(ARG_DEF)
     get_filename_component(def ${ARG_DEF} ABSOLUTE)
   else()
     # CPlApplet is __stdcall, _CPlApplet@16 to the linker; --kill-at exports it as CPlApplet.
-    set(def ${CMAKE_CURRENT_BINARY_DIR}/${name}.def)
-    file(CONFIGURE OUTPUT ${def} CONTENT "LIBRARY \"${name}.cpl\"\nEXPORTS\n    CPlApplet@16\n" @ONLY)
+    set(def ${CMAKE_CURRENT_BINARY_DIR}/${ARG_FILE}.def)
+    file(CONFIGURE OUTPUT ${def} CONTENT "LIBRARY \"${ARG_FILE}.cpl\"\nEXPORTS\n    CPlApplet@16\n" @ONLY)
   endif()
   add_library(${name} SHARED ${ARG_ENTRY} ${def})
-  set_target_properties(${name} PROPERTIES PREFIX "" SUFFIX ".cpl")
+  set_target_properties(${name} PROPERTIES PREFIX "" SUFFIX ".cpl" OUTPUT_NAME ${ARG_FILE})
   target_link_options(${name} PRIVATE -Wl,--kill-at)
   _tap_windows_deliverable(${name} ${ARG_LIBRARY} ${ARG_RESOURCES})
-  _tap_add_manifest(${name} ${name} 123)
+  _tap_add_manifest(${name} ${ARG_FILE} 123)
 endfunction()

@@ -4,6 +4,7 @@
 #include "tap/ui/backend/Messages.h"
 #include "tap/ui/backend/System.h"
 #include "tap/ui/Application.h"
+#include "tap/ui/Controls.h"
 
 namespace tap::ui {
 namespace {
@@ -22,6 +23,51 @@ ModuleHandle CurrentModule()
 {
     Application* application = Application::Current();
     return application ? application->Module() : nullptr;
+}
+
+// Text of a DLGINIT record: single-byte characters (Latin-1) as UTF-8.
+std::string EntryText(const uint8_t* bytes, size_t length)
+{
+    std::string text;
+    for (size_t i = 0; i < length && bytes[i]; ++i) {
+        if (bytes[i] < 0x80) {
+            text += static_cast<char>(bytes[i]);
+        } else {
+            text += static_cast<char>(0xC0 | (bytes[i] >> 6));
+            text += static_cast<char>(0x80 | (bytes[i] & 0x3F));
+        }
+    }
+    return text;
+}
+
+// The list entries the dialog template carries (its DLGINIT resource), added to its combo and
+// list boxes before OnInitDialog runs: records of control id (16 bits), message (16 bits: 0x403
+// a combo box's entry, 0x401 a list box's), length (32 bits) and text, ended by a zero id.
+void AddTemplateEntries(const WindowRef& dialog, ResourceId templateId)
+{
+    constexpr uint16_t kComboEntry = 0x403, kListEntry = 0x401;
+    std::vector<uint8_t> data;
+    if (!sys::LoadDialogInit(CurrentModule(), templateId, data)) {
+        return;
+    }
+    size_t at = 0;
+    auto word = [&data](size_t i) { return static_cast<uint16_t>(data[i] | (data[i + 1] << 8)); };
+    while (at + 8 <= data.size()) {
+        const uint16_t id = word(at);
+        const uint16_t kind = word(at + 2);
+        const uint32_t length = word(at + 4) | (static_cast<uint32_t>(word(at + 6)) << 16);
+        at += 8;
+        if (id == 0 || length > data.size() - at) {
+            return;
+        }
+        const std::string text = EntryText(&data[at], length);
+        if (kind == kComboEntry) {
+            ComboBox(dialog, id).AddString(text);
+        } else if (kind == kListEntry) {
+            ListBox(dialog, id).AddString(text);
+        }
+        at += length;
+    }
 }
 
 } // namespace
@@ -86,7 +132,10 @@ intptr_t Dialog::Dispatch(uint32_t message, uintptr_t wParam, intptr_t lParam)
     current_ = {message, wParam, lParam};
     intptr_t result = 0;
     switch (message) {
-    case msg::InitDialog: result = OnInitDialog() ? 1 : 0; break;
+    case msg::InitDialog:
+        AddTemplateEntries(*this, templateId_);
+        result = OnInitDialog() ? 1 : 0;
+        break;
     case msg::Paint: OnPaint(); break;
     case msg::LButtonDown: OnLButtonDown(static_cast<uint32_t>(wParam), MousePoint(lParam)); break;
     case msg::LButtonUp: OnLButtonUp(static_cast<uint32_t>(wParam), MousePoint(lParam)); break;

@@ -140,6 +140,19 @@ bool LoadStringText(ModuleHandle module, ResourceId id, std::u16string& text)
     return true;
 }
 
+bool LoadDialogInit(ModuleHandle module, ResourceId templateId, std::vector<uint8_t>& data)
+{
+    constexpr WORD kDialogInitType = 240; // RT_DLGINIT
+    HRSRC found = FindResourceW(Instance(module), MAKEINTRESOURCEW(templateId), MAKEINTRESOURCEW(kDialogInitType));
+    HGLOBAL loaded = found ? LoadResource(Instance(module), found) : nullptr;
+    const auto* bytes = loaded ? static_cast<const uint8_t*>(LockResource(loaded)) : nullptr;
+    if (!bytes) {
+        return false;
+    }
+    data.assign(bytes, bytes + SizeofResource(Instance(module), found));
+    return true;
+}
+
 std::string ModuleBaseName(ModuleHandle module)
 {
     char path[MAX_PATH] = {};

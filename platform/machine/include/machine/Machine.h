@@ -13,6 +13,7 @@
 // free functions.
 #pragma once
 
+#include <machine/AppletLog.h>
 #include <machine/ComPortState.h>
 #include <machine/FileSystem.h>
 #include <machine/MouseInput.h>
@@ -288,6 +289,8 @@ public:
                           int showCommand = 1);
     // Every process started, in start order.
     std::vector<ProcessInfo> processes() const;
+    // What the Control Panel (C:\WINDOWS\system32\control.exe) learned from the applets it loaded.
+    AppletLog &applets();
     std::optional<ProcessInfo> process(uint32_t id) const;
 
     // ---- Time and idle ----

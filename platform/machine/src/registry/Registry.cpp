@@ -90,6 +90,7 @@ std::vector<SystemValue> SystemValues()
     static const std::u16string mouse = classes + std::u16string(kMouseClassGuid);
     static const std::u16string ports = classes + std::u16string(kPortsClassGuid);
     static const std::u16string hid = classes + std::u16string(kHidClassGuid);
+    static const std::u16string userMouse = u"HKEY_CURRENT_USER\\Control Panel\\Mouse";
     return {
         {serial.c_str(), u"ImagePath", kRegExpandSz, StringData(u"System32\\DRIVERS\\serial.sys")},
         {serial.c_str(), u"Type", kRegDword, DwordData(1)},
@@ -110,6 +111,10 @@ std::vector<SystemValue> SystemValues()
         {ports.c_str(), u"Class", kRegSz, StringData(u"Ports")},
         {hid.c_str(), u"", kRegSz, StringData(u"Human Interface Devices")},
         {hid.c_str(), u"Class", kRegSz, StringData(u"HIDClass")},
+        // The user's mouse settings as a fresh Windows 2000/XP profile has them.
+        {userMouse.c_str(), u"DoubleClickHeight", kRegSz, StringData(u"4")},
+        {userMouse.c_str(), u"DoubleClickSpeed", kRegSz, StringData(u"500")},
+        {userMouse.c_str(), u"DoubleClickWidth", kRegSz, StringData(u"4")},
     };
 }
 

@@ -38,6 +38,14 @@ constexpr uint32_t kKeyTab = 0x09;
 constexpr uint32_t kKeyEnter = 0x0D;
 constexpr uint32_t kKeyEscape = 0x1B;
 constexpr uint32_t kKeySpace = 0x20;
+constexpr uint32_t kKeyPageUp = 0x21;   // VK_PRIOR
+constexpr uint32_t kKeyPageDown = 0x22; // VK_NEXT
+constexpr uint32_t kKeyEnd = 0x23;
+constexpr uint32_t kKeyHome = 0x24;
+constexpr uint32_t kKeyLeft = 0x25;
+constexpr uint32_t kKeyUp = 0x26;
+constexpr uint32_t kKeyRight = 0x27;
+constexpr uint32_t kKeyDown = 0x28;
 
 // Windows XP's default desktop colour.
 constexpr Rgb kDesktopColor = MakeRgb(0x3A, 0x6E, 0xA5);
@@ -152,6 +160,7 @@ private:
     bool IsShownLocked(WindowId window) const;
     Region VisibleRegionLocked(WindowId window, bool clientOnly) const;
     WindowId WindowAtLocked(WindowId parent, Point screen) const;
+    WindowId TopLevelOfLocked(WindowId window) const;
     void SortTopLevelLocked();
     void CollectLocked(WindowId window, std::vector<WindowId>& out) const;
     Snapshot VisibilityLocked() const;

@@ -65,6 +65,10 @@ struct ResourceModule {
     size_t iconCount;
     const FileResource* bitmaps;
     size_t bitmapCount;
+    // DLGINIT resources: the list entries of a dialog template, by the dialog's id (records of
+    // control id, message, length and text, ended by a zero id, as Windows stores them).
+    const FileResource* dialogInits;
+    size_t dialogInitCount;
 
     // The lookups return nullptr when the module has no resource of that id; like FindResource
     // they take the first one in script order when several languages carry the same id.
@@ -72,6 +76,7 @@ struct ResourceModule {
     const StringResource* FindString(uint16_t id) const;
     const FileResource* FindIcon(uint16_t id) const;
     const FileResource* FindBitmap(uint16_t id) const;
+    const FileResource* FindDialogInit(uint16_t id) const;
 };
 
 } // namespace tap::res

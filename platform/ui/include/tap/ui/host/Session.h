@@ -30,6 +30,26 @@ struct MessageBoxRecord {
 
 using ProgramId = uint32_t;
 
+// A window of the session as a person sees it: what it is, what it says and shows, and where it
+// is on the screen.
+struct ControlFacts {
+    WindowHandle handle = nullptr;
+    int id = 0;                       // the control id (0 for a top-level window)
+    std::string kind;                 // "button", "checkbox", "radiobutton", "groupbox", "static",
+                                      // "edit", "combobox", "listbox", "updown", "trackbar",
+                                      // "progress", "droplist", "dialog", "sheet", "messagebox"
+    std::string text;                 // UTF-8, as set (mnemonic markers included)
+    bool enabled = true;
+    bool shown = false;               // visible with all its ancestors
+    bool focused = false;
+    int check = 0;                    // buttons: BST_CHECKED is 1
+    std::vector<std::string> items;   // lists and combo boxes
+    int selection = -1;
+    int position = 0, low = 0, high = 0; // up-down, trackbar, progress bar
+    desktop::Rect screen;             // the window rectangle on the screen
+    int lineHeight = 13;              // a list's row height
+};
+
 // What happened to a top-level window (dialogs and property sheets) or a message box, as a log
 // of the session in the order it happened.
 struct WindowEvent {
@@ -93,6 +113,17 @@ public:
     uint32_t ExStyle(WindowHandle window) const;
     // The cursor's show counter (ShowCursor).
     int CursorCount() const;
+    // The child windows of WINDOW in creation (tab) order.
+    std::vector<WindowHandle> ChildWindows(WindowHandle window) const;
+    std::optional<ControlFacts> Facts(WindowHandle window) const;
+    // The page a property sheet shows (null for another window), and the screen rectangles of
+    // its tabs with their captions (none for a wizard).
+    WindowHandle CurrentSheetPage(WindowHandle sheet) const;
+    std::vector<std::pair<std::string, desktop::Rect>> SheetTabs(WindowHandle sheet) const;
+    // The screen point of POSITION on a trackbar's channel (where its thumb is at that position).
+    desktop::Point TrackbarPoint(WindowHandle trackbar, int position) const;
+    // The drop-down list a combo box has open, or null.
+    WindowHandle OpenDropList(WindowHandle combo) const;
 
     struct State;
 

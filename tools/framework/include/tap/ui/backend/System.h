@@ -96,6 +96,9 @@ int SystemMetric(int index);                                                    
 IconHandle LoadIconImage(ModuleHandle module, ResourceId id, int size);          // LoadImageW(IMAGE_ICON)
 bool LoadStringText(ModuleHandle module, ResourceId id, std::u16string& text);  // LoadStringW
 std::string ModuleBaseName(ModuleHandle module);                                // GetModuleFileNameA, less path and extension
+// The DLGINIT resource of a dialog template (FindResource(RT_DLGINIT), LoadResource): false when
+// the template has none.
+bool LoadDialogInit(ModuleHandle module, ResourceId templateId, std::vector<uint8_t>& data);
 
 // ---- Drawing ----------------------------------------------------------------------------------
 DeviceContextHandle AcquireDC(WindowHandle window);                             // GetDC

@@ -1,0 +1,35 @@
+#include "PanelLine.h"
+
+#include "resource.h"
+
+#ifndef PANEL_TARGET_DRIVER
+#error "PANEL_TARGET_DRIVER names the applet's driver (TARGET_MONOUSB, TARGET_MONOTAP, ...)"
+#endif
+
+namespace panel {
+namespace {
+
+const PanelLine kPanelLines[] = {
+    {TARGET_MONOTAP, FALSE, IDI_APPLET_MONO, IDI_CALIBRATION_MONO, IDS_APPLET_NAME_SERIAL, IDS_APPLET_INFO_SERIAL,
+     IDC_PORT_BUTTON_MONO, IDC_MARGIN_EDIT_MONO, IDC_MARGIN_SPIN_MONO, 25, 1},
+    {TARGET_MONOUSB, FALSE, IDI_APPLET_MONO, IDI_CALIBRATION_MONO, IDS_APPLET_NAME_USB, IDS_APPLET_INFO_USB,
+     IDC_PORT_BUTTON_MONO, IDC_MARGIN_EDIT_MONO, IDC_MARGIN_SPIN_MONO, 80, 1},
+    {TARGET_POLYTAP, TRUE, IDI_APPLET_POLY, IDI_APPLET_POLY, IDS_APPLET_NAME_SERIAL, IDS_APPLET_INFO_SERIAL,
+     IDC_PORT_BUTTON_POLY, IDC_MARGIN_EDIT_POLY, IDC_MARGIN_SPIN_POLY, 100, 2},
+    {TARGET_POLYUSB, TRUE, IDI_APPLET_POLY, IDI_APPLET_POLY, IDS_APPLET_NAME_USB, IDS_APPLET_INFO_USB,
+     IDC_PORT_BUTTON_POLY, IDC_MARGIN_EDIT_POLY, IDC_MARGIN_SPIN_POLY, 100, 2},
+};
+
+} // namespace
+
+const PanelLine &ThisPanel()
+{
+    for (const PanelLine &line : kPanelLines) {
+        if (line.Driver == PANEL_TARGET_DRIVER) {
+            return line;
+        }
+    }
+    return kPanelLines[0];
+}
+
+} // namespace panel
