@@ -52,6 +52,10 @@ struct Process::State {
 
 // The process of the calling thread: the innermost ProcessScope, or the shell process.
 std::shared_ptr<Process::State> CurrentProcessState();
+// A module the process has loaded (its handle, which GetModuleFileNameA resolves to PATH), and
+// its unloading.
+uintptr_t AddModuleTo(Process::State &process, const std::string &path);
+void RemoveModuleFrom(Process::State &process, uintptr_t module);
 
 class Session {
 public:
