@@ -22,12 +22,25 @@ const char *AnswerName(int answer)
     }
 }
 
-// start PROGRAM [ARGUMENTS...]
+// start PROGRAM|PATH [ARGUMENTS...]: a program of this build by its name, or any program by its
+// path on the machine's drives (D:\MonoSetup.exe).
 void Start(ScenarioSession &session, const ScenarioLine &line)
 {
     const Words &w = line.words;
     if (w.size() < 2) {
-        throw ScenarioError("usage: start PROGRAM [ARGUMENTS...]");
+        throw ScenarioError("usage: start PROGRAM|PATH [ARGUMENTS...]");
+    }
+    std::string arguments;
+    for (size_t i = 2; i < w.size(); ++i) {
+        arguments += (i > 2 ? " " : "") + w[i];
+    }
+    if (w[1].find_first_of("\\:") != std::string::npos) {
+        try {
+            session.machine().StartProcess(tapkernel::ToUtf16(w[1]), arguments);
+        } catch (const tapmachine::ProcessStartError &error) {
+            throw ScenarioError(error.what());
+        }
+        return;
     }
     const ExtraProgram *found = nullptr;
     std::string known;
@@ -39,10 +52,6 @@ void Start(ScenarioSession &session, const ScenarioLine &line)
     }
     if (!found) {
         throw ScenarioError("no program '" + w[1] + "' in this build (" + known + ")");
-    }
-    std::string arguments;
-    for (size_t i = 2; i < w.size(); ++i) {
-        arguments += (i > 2 ? " " : "") + w[i];
     }
     session.machine().StartProcess(ScenarioSession::ProgramPath(*found), arguments);
 }

@@ -33,6 +33,7 @@ struct TranscriptEvent {
 enum TranscriptKind {
     kProcessStarted,
     kWindowCreated,
+    kSystemEvent,
     kMessageBoxShown,
     kReport,
     kBeep,
@@ -61,6 +62,12 @@ struct Touchscreen {
 
 class ScenarioSession;
 
+// Shared by the device and setup families: the controller behind the device's port (the port
+// plugged in when missing), a product line's facts, a port named COMn.
+void AttachController(ScenarioSession &session, const Touchscreen &device);
+const ProductFacts &Product(bool multiTouch);
+unsigned PortNumber(const std::string &word);
+
 // A command: its first word and what it does with the line.
 struct Command {
     const char *name;
@@ -88,16 +95,23 @@ void AddRegistryCommands(CommandTable &table);
 void AddProgramCommands(CommandTable &table);
 void AddInputCommands(CommandTable &table);
 void AddExpectations(CommandTable &table);
+void AddSetupCommands(CommandTable &table);
 const CommandTable &Commands();
 
 class ScenarioSession {
 public:
     ScenarioSession(std::ostream &out, const std::vector<ExtraProgram> &extraPrograms);
+    ~ScenarioSession();
+    ScenarioSession(const ScenarioSession &) = delete;
+    ScenarioSession &operator=(const ScenarioSession &) = delete;
 
     int Run(const std::vector<ScenarioLine> &lines, std::ostream &err);
 
     tapmachine::Machine &machine() { return machine_; }
     std::ostream &out() { return out_; }
+
+    // The installation media at D:\ (a host folder of this run), laid out as the package is.
+    const std::string &mediaFolder() const { return mediaFolder_; }
 
     // The programs this run can start by name, and where each is installed.
     const std::vector<ExtraProgram> &programs() const { return programs_; }
@@ -121,8 +135,11 @@ private:
     void Check(const ScenarioLine &line);
     void PrintEvents();
 
+    void MountMedia();
+
     std::ostream &out_;
     tapmachine::Machine machine_;
+    std::string mediaFolder_;
     std::vector<ExtraProgram> programs_;
     tapmachine::PanelGeometry panel_;
     std::optional<Touchscreen> device_;

@@ -449,6 +449,18 @@ std::optional<RegistryValueRecord> Machine::Value(std::u16string_view keyPath, s
     return RegistryValueRecord{value->name, value->type, value->data};
 }
 
+bool Machine::DeleteValue(std::u16string_view keyPath, std::u16string_view name)
+{
+    tapkernel::RegistryKeyRef key = state_->OpenKey(keyPath, false);
+    return key && state_->registry().DeleteValue(key, name);
+}
+
+bool Machine::DeleteKey(std::u16string_view keyPath)
+{
+    tapkernel::RegistryKeyRef key = state_->OpenKey(keyPath, false);
+    return key && state_->registry().DeleteTree(key);
+}
+
 bool Machine::KeyExists(std::u16string_view keyPath) const { return state_->OpenKey(keyPath, false) != nullptr; }
 
 std::string Machine::RegistryText() const { return state_->RegistryText(); }

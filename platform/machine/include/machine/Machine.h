@@ -205,6 +205,9 @@ public:
     void SetString(std::u16string_view keyPath, std::u16string_view name, std::u16string_view value);
     std::optional<RegistryValueRecord> Value(std::u16string_view keyPath, std::u16string_view name) const;
     bool KeyExists(std::u16string_view keyPath) const;
+    // Deletes a value, or a key with everything below it; false when there was none.
+    bool DeleteValue(std::u16string_view keyPath, std::u16string_view name);
+    bool DeleteKey(std::u16string_view keyPath);
     // The whole registry in the text format of RegistryText.h (HKLM\HARDWARE, which the system
     // rebuilds at every boot, is left out), and back: loading replaces everything else and adds
     // the system's own entries where missing. Meant for a machine whose devices are not started

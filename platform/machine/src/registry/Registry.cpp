@@ -89,6 +89,8 @@ std::vector<SystemValue> SystemValues()
     static const std::u16string mouclass = services + u"mouclass";
     static const std::u16string mouse = classes + std::u16string(kMouseClassGuid);
     static const std::u16string ports = classes + std::u16string(kPortsClassGuid);
+    static const std::u16string hid = classes + u"{745A17A0-74D3-11D0-B6FE-00A0C90F57DA}";
+    static const std::u16string userMouse = u"HKEY_CURRENT_USER\\Control Panel\\Mouse";
     return {
         {serial.c_str(), u"ImagePath", kRegExpandSz, StringData(u"System32\\DRIVERS\\serial.sys")},
         {serial.c_str(), u"Type", kRegDword, DwordData(1)},
@@ -107,6 +109,12 @@ std::vector<SystemValue> SystemValues()
         {mouse.c_str(), u"UpperFilters", kRegMultiSz, MultiStringData({u"mouclass"})},
         {ports.c_str(), u"", kRegSz, StringData(u"Ports (COM & LPT)")},
         {ports.c_str(), u"Class", kRegSz, StringData(u"Ports")},
+        {hid.c_str(), u"", kRegSz, StringData(u"Human Interface Devices")},
+        {hid.c_str(), u"Class", kRegSz, StringData(u"HIDClass")},
+        // The user's mouse settings as a fresh system has them.
+        {userMouse.c_str(), u"DoubleClickHeight", kRegSz, StringData(u"4")},
+        {userMouse.c_str(), u"DoubleClickWidth", kRegSz, StringData(u"4")},
+        {userMouse.c_str(), u"DoubleClickSpeed", kRegSz, StringData(u"500")},
     };
 }
 
@@ -134,6 +142,8 @@ void MachineState::WriteSystemEntries()
             registry_->SetValue(key, value.name, value.type, value.data.data(), value.data.size());
         }
     }
+    // The key setup programs add their once-only commands to.
+    OpenKey(u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce", true);
     // The hardware tree is rebuilt at every boot, as the system does.
     tapkernel::RegistryKeyRef hardware = OpenKey(u"HKEY_LOCAL_MACHINE\\HARDWARE", true);
     registry_->DeleteTree(hardware);
