@@ -38,9 +38,11 @@ bool SameText(const std::string &a, const std::string &b)
     return true;
 }
 
-int Message(const std::string &text)
+// A message box with the program's name as caption, owned by the wizard (the active window), so
+// the wizard waits for it and has the focus back afterwards.
+int Message(const PropertyPage &page, const std::string &text)
 {
-    return Application::Current()->ShowMessageBox(text, box::Ok);
+    return page.Sheet().ShowMessageBox(text, Application::Current()->Name(), box::Ok);
 }
 
 HWND NativeOf(const WindowRef &window)
@@ -130,7 +132,7 @@ void CDlgStep1::OnSelectControllerType()
 void CDlgStep1::OnSelectPort()
 {
     if (ComboBox(*this, IDC_PORT).CurrentSelection() < 0) {
-        Message(Application::Current()->LoadStringResource(IDS_PORT_NOT_CORRECT));
+        Message(*this, Application::Current()->LoadStringResource(IDS_PORT_NOT_CORRECT));
     } else {
         SetWizardButtons(wizard::Back | wizard::Next);
     }
@@ -142,7 +144,7 @@ void CDlgStep1::TestPort(const std::string &name)
     HANDLE port = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                               FILE_FLAG_OVERLAPPED, nullptr);
     if (port == INVALID_HANDLE_VALUE) {
-        Message(Application::Current()->LoadStringResource(IDS_PORT_UNUSABLE));
+        Message(*this, Application::Current()->LoadStringResource(IDS_PORT_UNUSABLE));
         Installer().portUsable = 0;
     } else {
         Installer().portUsable = 1;
@@ -184,7 +186,7 @@ std::string CDlgStep2::InstallRs232(ProgressBar &progress)
     InstallerState &state = Installer();
     state.infPath = state.installerDirectory + line.rs232Inf;
     if (CountDevicesWithHardwareId(kMouseClass, line.rs232HardwareId) != 0) {
-        Message("Please first remove the exist driver, then reinstall the driver!");
+        Message(*this, "Please first remove the exist driver, then reinstall the driver!");
         return kDriverFoundText;
     }
     PageProgress steps(progress);
@@ -201,7 +203,7 @@ std::string CDlgStep2::InstallUsb(ProgressBar &progress)
     InstallerState &state = Installer();
     state.infPath = state.installerDirectory + line.usbInf;
     if (CountDevicesWithHardwareId(line.usbSearchClass, line.usbHardwareId) == 0) {
-        Message("Can't find the device!");
+        Message(*this, "Can't find the device!");
         return kNoDeviceText;
     }
     PageProgress steps(progress);
