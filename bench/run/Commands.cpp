@@ -13,6 +13,7 @@ const CommandTable &Commands()
         AddInputCommands(all);
         AddExpectations(all);
         AddSetupCommands(all);
+        AddStoryCommands(all);
         return all;
     }();
     return table;
