@@ -1,4 +1,4 @@
-# tap_add_program(<name> [TEST] SOURCES <file>... LIBRARIES <target>... RESOURCES <symbol> [FOLDER <dir>])
+# tap_add_program(<name> [TEST|SYSTEM] SOURCES <file>... LIBRARIES <target>... RESOURCES <symbol> [FOLDER <dir>])
 #
 # The host build of a tool's program (<name>.exe on Windows): a program module of the simulated
 # PC, <name>.exe.so, that the machine loads when the program is started. It holds the tool's
@@ -6,12 +6,13 @@
 # platform/machine/program, and TapProgramResources returning the resource module RESOURCES.
 # FOLDER is where the package installs the program under the Windows directory (MonotapDrv).
 #
-# Every program of the package (not those marked TEST) is listed in the global property
-# TAP_PROGRAMS as "<name>|<folder>|<module file>", for the bench that installs them on a machine.
+# Every program of the package (not those marked TEST or SYSTEM) is listed in the global property
+# TAP_PROGRAMS as "<name>|<folder>|<module file>", for the bench that installs them on a machine;
+# the simulated PC's own programs (SYSTEM: runonce) in TAP_SYSTEM_PROGRAMS the same way.
 include_guard(GLOBAL)
 
 function(tap_add_program name)
-  cmake_parse_arguments(PARSE_ARGV 1 ARG "TEST" "RESOURCES;FOLDER" "SOURCES;LIBRARIES")
+  cmake_parse_arguments(PARSE_ARGV 1 ARG "TEST;SYSTEM" "RESOURCES;FOLDER" "SOURCES;LIBRARIES")
   if(NOT TARGET tap_win32)
     message(STATUS "${name}: no program module until the user-mode stand-in builds")
     return()
@@ -33,7 +34,9 @@ extern "C" __attribute__((visibility("default"))) const void *TapProgramResource
   set_target_properties(${name} PROPERTIES PREFIX "" SUFFIX ".exe.so")
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/platform/machine/include)
   target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} tap_win32 tap_framework tap_resources)
-  if(NOT ARG_TEST)
+  if(ARG_SYSTEM)
+    set_property(GLOBAL APPEND PROPERTY TAP_SYSTEM_PROGRAMS "${name}|${ARG_FOLDER}|$<TARGET_FILE:${name}>")
+  elseif(NOT ARG_TEST)
     set_property(GLOBAL APPEND PROPERTY TAP_PROGRAMS "${name}|${ARG_FOLDER}|$<TARGET_FILE:${name}>")
   endif()
 endfunction()

@@ -16,6 +16,7 @@ const CommandTable &Commands()
         AddExpectations(all);
         AddRequestTranscript(all);
         AddUsbCommands(all);
+        AddSetupCommands(all);
         AddStoryCommands(all);
         return all;
     }();

@@ -6,6 +6,7 @@
 #include <tapkernel/Kernel.h>
 #include <tapkernel/Text.h>
 
+#include "BenchInstaller.h"
 #include "ReplayOutput.h"
 #include "Session.h"
 #include "TapShared.h"
@@ -49,47 +50,10 @@ void AttachController(ScenarioSession &session, const Touchscreen &device)
     machine.comPort(device.port).AttachController(options);
 }
 
-namespace {
-
-// What the installer writes under Parameters and Control Panel\Mouse.
-void WriteInstallerDefaults(tapmachine::Machine &machine, const Touchscreen &device)
+const ProductFacts &Product(bool multiTouch)
 {
-    const std::u16string &key = device.parameters;
-    auto dword = [&](const char16_t *name, uint32_t value) { machine.SetDword(key, name, value); };
-    auto binary = [&](const char16_t *name, std::vector<uint8_t> bytes) {
-        machine.SetValue(key, name, REG_BINARY, bytes);
-    };
-    const bool multiTouch = device.product->protocol == tapmachine::Protocol::MultiTouch;
-    dword(u"MouseMode", MODE_CLICK_AND_DRAG);
-    dword(u"InterActTime", 0);
-    dword(u"BeepMode", BEEP_OFF);
-    dword(u"BeepFreq", 0);
-    dword(u"BeepTime", 0);
-    dword(u"DblClickRegion", 30);
-    if (multiTouch) {
-        // The multi-touch installer's calibration: raw edges 195.71, 4105.28, 12.95, 3964.54.
-        binary(u"Calibration", CalibrationBytes({19571, 410528, 1295, 396454, 0, 1024, 768}));
-    } else {
-        dword(u"Port", device.port);
-        binary(u"Calibration", std::vector<uint8_t>(sizeof(CalibrationData), 0));
-        binary(u"CalibrateMargin", {2, 0, 0, 0});
-    }
-    machine.SetString(key, u"OemInfPath", u"C:\\WINDOWS\\inf\\oem0.inf");
-    dword(u"Port", device.port);
-    if (multiTouch) {
-        dword(u"BaudRate", 9600);  // what a serial controller of the line speaks
-        dword(u"Enable", 1);
-    } else {
-        binary(u"Enable", {1, 0, 0, 0});  // the port passed the installer's test
-    }
-    // "30" as two bytes without a terminating NUL, as the installer stores it.
-    const std::u16string mouse = u"HKEY_CURRENT_USER\\Control Panel\\Mouse";
-    const std::vector<uint8_t> thirty = {'3', 0, '0', 0};
-    machine.SetValue(mouse, u"DoubleClickHeight", REG_SZ, thirty);
-    machine.SetValue(mouse, u"DoubleClickWidth", REG_SZ, thirty);
+    return kProducts[multiTouch ? 1 : 0];
 }
-
-} // namespace
 
 void StartTouchDevice(ScenarioSession &session)
 {
@@ -127,8 +91,6 @@ void AddInstalledDevice(ScenarioSession &session, const Touchscreen &device)
     session.device() = device;
 }
 
-namespace {
-
 unsigned PortNumber(const std::string &word)
 {
     if (Lower(word).rfind("com", 0) != 0) {
@@ -141,9 +103,25 @@ unsigned PortNumber(const std::string &word)
     return static_cast<unsigned>(number);
 }
 
-// install monotap|polytap [COMn]: the device as the package's INF and installer leave it — the
-// driver file and service, the Parameters defaults the installer writes, the user's double-click
-// size, a root-enumerated node in the Mouse class, started; the controller on the port.
+namespace {
+
+// The node the installer made for the product: the root-enumerated one with its hardware ID.
+std::u16string InstalledNode(tapmachine::Machine &machine, const ProductFacts &product)
+{
+    for (const tapmachine::DeviceInfo &device : machine.Devices()) {
+        if (!device.hardwareIds.empty() && tapkernel::EqualsNoCase(device.hardwareIds[0], product.hardwareId)) {
+            return device.instanceId;
+        }
+    }
+    throw ScenarioError("the installer made no " + tapkernel::ToUtf8(product.hardwareId) + " device");
+}
+
+// install monotap|polytap [COMn]: the touch controller on the port, then the line's driver
+// installed as its installer installs it — from the media at D:\, through the Setup API and
+// newdev.dll, with the installer's Parameters defaults (tools/setup's table), the port chosen and
+// its test passed, and the group conversion scheduled at Finish. The serial multi-touch line has
+// no installer of its own as built (PolySetup installs the USB driver): for it the bench also
+// writes Port n and Enable 1, so that its driver reads the port.
 void Install(ScenarioSession &session, const ScenarioLine &line)
 {
     const Words &w = line.words;
@@ -165,17 +143,22 @@ void Install(ScenarioSession &session, const ScenarioLine &line)
     if (!*product->module) {
         throw ScenarioError(std::string("this build has no ") + product->word + " module");
     }
+    if (session.device() && session.device()->node.empty() && session.device()->port != port) {
+        throw ScenarioError("the touch controller is on COM" + std::to_string(session.device()->port));
+    }
     tapmachine::Machine &machine = session.machine();
     Touchscreen device{product, port, {}, kServices + product->service + u"\\Parameters"};
     AttachController(session, device);
-    // The INF as the installer copies it into the system's store, and the driver file.
-    const std::string service = tapkernel::ToUtf8(product->service);
-    const std::string inf = std::string(TAPBENCH_SOURCE_DIR) + "/sys/" + service + "/" + service + ".inf";
-    machine.files().CopyIn(inf, u"C:\\WINDOWS\\inf\\oem0.inf");
-    machine.InstallDriverModule(product->module, product->service, true);
+    const bool multiTouch = product->protocol == tapmachine::Protocol::MultiTouch;
+    if (multiTouch) {
+        machine.SetDword(device.parameters, u"Port", port);
+        machine.SetDword(device.parameters, u"Enable", 1);
+    }
     machine.RequirePoolTag(product->service, 'vdtP');
-    WriteInstallerDefaults(machine, device);
-    device.node = machine.CreateRootDevice(product->hardwareId, product->service);
+    if (uint32_t error = InstallSerialLine(multiTouch, port)) {
+        throw ScenarioError("the installation failed with error " + std::to_string(error));
+    }
+    device.node = InstalledNode(machine, *product);
     AddInstalledDevice(session, device);
     StartTouchDevice(session);
 }

@@ -22,13 +22,26 @@ const char *AnswerName(int answer)
     }
 }
 
-// start PROGRAM [ARGUMENTS...]: PROGRAM is a deliverable's name, started from the folder it is
-// installed in as built (the first of its installations), or FOLDER\NAME for another build of it.
+// start PROGRAM|PATH [ARGUMENTS...]: PROGRAM is a deliverable's name, started from the folder it
+// is installed in as built (the first of its installations), or FOLDER\NAME for another build of
+// it; a PATH with a drive (D:\MonoSetup.exe) starts any program on the machine's drives.
 void Start(ScenarioSession &session, const ScenarioLine &line)
 {
     const Words &w = line.words;
     if (w.size() < 2) {
-        throw ScenarioError("usage: start PROGRAM [ARGUMENTS...]");
+        throw ScenarioError("usage: start PROGRAM|PATH [ARGUMENTS...]");
+    }
+    std::string arguments;
+    for (size_t i = 2; i < w.size(); ++i) {
+        arguments += (i > 2 ? " " : "") + w[i];
+    }
+    if (w[1].find(':') != std::string::npos) {
+        try {
+            session.machine().StartProcess(tapkernel::ToUtf16(w[1]), arguments);
+        } catch (const tapmachine::ProcessStartError &error) {
+            throw ScenarioError(error.what());
+        }
+        return;
     }
     const ExtraProgram *found = nullptr;
     std::string known;
@@ -41,10 +54,6 @@ void Start(ScenarioSession &session, const ScenarioLine &line)
     }
     if (!found) {
         throw ScenarioError("no program '" + w[1] + "' in this build (" + known + ")");
-    }
-    std::string arguments;
-    for (size_t i = 2; i < w.size(); ++i) {
-        arguments += (i > 2 ? " " : "") + w[i];
     }
     session.machine().StartProcess(ScenarioSession::ProgramPath(*found), arguments);
 }

@@ -1,4 +1,5 @@
-// The registry as a script sets it: registry set ROOT\KEY NAME dword|binary|sz VALUE.
+// The registry as a script sets it: registry set ROOT\KEY NAME dword|binary|sz VALUE, and
+// registry delete ROOT\KEY [NAME] (a value, or the key with everything below it).
 #include <tapkernel/Kernel.h>
 #include <tapkernel/Text.h>
 
@@ -10,8 +11,17 @@ namespace {
 void Registry(ScenarioSession &session, const ScenarioLine &line)
 {
     const Words &w = line.words;
+    if ((w.size() == 3 || w.size() == 4) && SameWord(w[1], "delete")) {
+        const std::u16string key = tapkernel::ToUtf16(w[2]);
+        bool deleted = w.size() == 4 ? session.machine().DeleteValue(key, tapkernel::ToUtf16(w[3]))
+                                     : session.machine().DeleteKey(key);
+        if (!deleted) {
+            throw ScenarioError("nothing to delete at " + w[2] + (w.size() == 4 ? " " + w[3] : ""));
+        }
+        return;
+    }
     if (w.size() != 6 || !SameWord(w[1], "set")) {
-        throw ScenarioError("usage: registry set ROOT\\KEY NAME dword|binary|sz VALUE");
+        throw ScenarioError("usage: registry set ROOT\\KEY NAME dword|binary|sz VALUE | registry delete ROOT\\KEY [NAME]");
     }
     tapmachine::Machine &machine = session.machine();
     const std::u16string key = tapkernel::ToUtf16(w[2]);

@@ -1,6 +1,8 @@
 #include "Session.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 
 #include <tapkernel/Text.h>
 
@@ -10,6 +12,22 @@ namespace {
 // The programs of this build: name, folder under the Windows directory, host module.
 const std::vector<ExtraProgram> kPrograms = {
 #include "BenchPrograms.inc"
+};
+
+// The simulated PC's own programs (runonce), in their folder under the Windows directory.
+const std::vector<ExtraProgram> kSystemPrograms = {
+#include "BenchSystemPrograms.inc"
+};
+
+// The drivers of the package, by the file names the package gives them.
+struct MediaDriver {
+    const char *file;
+    const char *module;
+    const char *inf; // below the source tree
+};
+const MediaDriver kMediaDrivers[] = {
+    {"Monotap.sys", TAPBENCH_MONOTAP_MODULE, "sys/Monotap/Monotap.inf"},
+    {"Polytap.sys", TAPBENCH_POLYTAP_MODULE, "sys/Polytap/Polytap.inf"},
 };
 
 tapmachine::MachineOptions BootOptions()
@@ -34,9 +52,46 @@ ScenarioSession::ScenarioSession(std::ostream &out, const std::vector<ExtraProgr
     panel_.screenWidth = machine_.screenWidth();
     panel_.screenHeight = machine_.screenHeight();
     for (const ExtraProgram &program : programs_) {
+        if (!program.folder.empty()) {  // the installers stay on the media
+            machine_.InstallProgram(program.module, ProgramPath(program), true);
+        }
+    }
+    for (const ExtraProgram &program : kSystemPrograms) {
         machine_.InstallProgram(program.module, ProgramPath(program), true);
     }
+    MountMedia();
     machine_.WaitIdle();
+    machine_.TakeSystemEvents();  // the boot's own: the transcript starts with the script
+}
+
+ScenarioSession::~ScenarioSession()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(mediaFolder_, ignored);
+}
+
+// D:\ holds what the windows-x86 build stages in its package folder, side by side: the drivers
+// with their INF files and every program (the host builds of each, linked).
+void ScenarioSession::MountMedia()
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "tapbench-d-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) {
+        throw std::runtime_error("cannot make a folder for the installation media");
+    }
+    mediaFolder_ = pattern;
+    tapmachine::FileSystem &files = machine_.files();
+    files.MountDrive(u'D', mediaFolder_);
+    for (const MediaDriver &driver : kMediaDrivers) {
+        if (*driver.module) {
+            files.LinkIn(driver.module, u"D:\\" + tapkernel::ToUtf16(driver.file));
+            std::string inf = driver.inf;
+            files.LinkIn(std::string(TAPBENCH_SOURCE_DIR) + "/" + inf,
+                         u"D:\\" + tapkernel::ToUtf16(inf.substr(inf.find_last_of('/') + 1)));
+        }
+    }
+    for (const ExtraProgram &program : programs_) {
+        files.LinkIn(program.module, u"D:\\" + tapkernel::ToUtf16(program.name) + u".exe");
+    }
 }
 
 std::u16string ScenarioSession::ProgramPath(const ExtraProgram &program)

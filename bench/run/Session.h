@@ -34,6 +34,7 @@ struct TranscriptEvent {
 enum TranscriptKind {
     kProcessStarted,
     kWindowCreated,
+    kSystemEvent,
     kMessageBoxShown,
     kReport,
     kBeep,
@@ -70,6 +71,12 @@ struct PendingIoctl {
 };
 
 class ScenarioSession;
+
+// Shared by the device and setup families: the controller behind the device's port (the port
+// plugged in when missing), a product line's facts, a port named COMn.
+void AttachController(ScenarioSession &session, const Touchscreen &device);
+const ProductFacts &Product(bool multiTouch);
+unsigned PortNumber(const std::string &word);
 
 // A command: its first word and what it does with the line.
 struct Command {
@@ -108,6 +115,7 @@ void AddRequestTranscript(CommandTable &table);
 void AddUsbCommands(CommandTable &table);
 // `install monousb|polyusb` (UsbCommands.cpp): false when WORD names no USB device.
 bool InstallUsbDevice(ScenarioSession &session, const std::string &word);
+void AddSetupCommands(CommandTable &table);
 void AddStoryCommands(CommandTable &table);
 const CommandTable &Commands();
 
@@ -129,11 +137,17 @@ public:
     // The transcript goes to OUT; STORY, when given, gets the story alone: the steps, the failed
     // expectations and the summary.
     ScenarioSession(std::ostream &out, const std::vector<ExtraProgram> &extraPrograms, std::ostream *story = nullptr);
+    ~ScenarioSession();
+    ScenarioSession(const ScenarioSession &) = delete;
+    ScenarioSession &operator=(const ScenarioSession &) = delete;
 
     int Run(const std::vector<ScenarioLine> &lines, std::ostream &err);
 
     tapmachine::Machine &machine() { return machine_; }
     std::ostream &out() { return out_; }
+
+    // The installation media at D:\ (a host folder of this run), laid out as the package is.
+    const std::string &mediaFolder() const { return mediaFolder_; }
 
     // The programs this run can start by name, and where each is installed.
     const std::vector<ExtraProgram> &programs() const { return programs_; }
@@ -166,8 +180,11 @@ private:
     void Check(const ScenarioLine &line);
     void PrintEvents();
 
+    void MountMedia();
+
     std::ostream &out_;
     tapmachine::Machine machine_;
+    std::string mediaFolder_;
     std::vector<ExtraProgram> programs_;
     tapmachine::PanelGeometry panel_;
     std::optional<Touchscreen> device_;

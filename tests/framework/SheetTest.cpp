@@ -81,7 +81,7 @@ protected:
 TEST_F(Sheets, WizardWalksItsPagesWithTheButtonsThePagesAskFor)
 {
     Start(true);
-    EXPECT_EQ(WindowRef(handle).Text(), "Hello");
+    EXPECT_EQ(WindowRef(handle).Text(), "One") << "a wizard shows its current page's caption";
     EXPECT_EQ(one.inits, 1);
     EXPECT_EQ(two.inits, 0);
     EXPECT_FALSE(Enabled(kBackButton));

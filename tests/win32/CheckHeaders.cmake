@@ -9,7 +9,7 @@
 # Function declarations become decltype checks; HeaderProbe.h adds types and record layouts.
 cmake_minimum_required(VERSION 3.20)
 
-set(skip WINAPI APIENTRY CALLBACK WINBASEAPI WINADVAPI CONST VOID STRICT NULL DEVICE_TYPE)
+set(skip WINAPI APIENTRY CALLBACK WINBASEAPI WINADVAPI WINSETUPAPI CONST VOID STRICT NULL DEVICE_TYPE)
 file(GLOB headers ${OURS}/*.h)
 set(asserts "")
 set(failures "")
@@ -46,10 +46,10 @@ foreach(header ${headers})
     endif()
     math(EXPR macro_count "${macro_count} + 1")
   endforeach()
-  string(REGEX MATCHALL "WIN(BASE|ADV)API[ \t]+[^;]+\\)" functions "${text}")
+  string(REGEX MATCHALL "WIN(BASE|ADV|SETUP)API[ \t]+[^;]+\\)" functions "${text}")
   foreach(function ${functions})
     string(REGEX REPLACE "[ \t\n]+" " " function "${function}")
-    string(REGEX REPLACE "WIN(BASE|ADV)API (.+) WINAPI ([A-Za-z0-9_]+) ?\\((.*)\\)" "\\2;\\3;\\4" parts "${function}")
+    string(REGEX REPLACE "WIN(BASE|ADV|SETUP)API (.+) WINAPI ([A-Za-z0-9_]+) ?\\((.*)\\)" "\\2;\\3;\\4" parts "${function}")
     list(GET parts 0 result)
     list(GET parts 1 name)
     list(GET parts 2 parameters)
@@ -60,7 +60,7 @@ foreach(header ${headers})
 endforeach()
 
 file(WRITE ${OUT}/HeaderConformance.cpp
-  "#include <windows.h>\n#include <winioctl.h>\n#include <cpl.h>\n#include <type_traits>\n#include \"${PROBE}\"\n${asserts}")
+  "#include <windows.h>\n#include <winioctl.h>\n#include <cpl.h>\n#include <setupapi.h>\n#include <newdev.h>\n#include <type_traits>\n#include \"${PROBE}\"\n${asserts}")
 execute_process(
   COMMAND ${CXX} -std=c++17 -fsyntax-only -Wall -Wextra -Werror ${OUT}/HeaderConformance.cpp
   RESULT_VARIABLE result

@@ -83,6 +83,13 @@ void MachineState::Boot()
             files_->WriteText(driver.file, ModuleLoader::BuiltInMarker(driver.module));
         }
     }
+    // The system libraries programs load at run time; the user-mode stand-in provides them.
+    for (const char *library : {"newdev.dll"}) {
+        std::u16string file = u"C:\\WINDOWS\\system32\\" + tapkernel::ToUtf16(library);
+        if (!files_->Exists(file)) {
+            files_->WriteText(file, ModuleLoader::BuiltInMarker(library));
+        }
+    }
     rootBusModule_ = kernel_->CreateModule("PnpManager");
     NTSTATUS status = kernel_->LoadDriver(rootBusModule_, u"\\Driver\\PnpManager", RootBusDriverEntry, u"", &rootBus_);
     if (!NT_SUCCESS(status)) {
@@ -177,6 +184,21 @@ std::vector<BeepRecord> MachineState::Beeps(bool take)
         beeps_.clear();
     }
     return beeps;
+}
+
+void MachineState::RecordEvent(std::string text)
+{
+    Ticks now = Now();
+    std::lock_guard<std::mutex> lock(mutex_);
+    events_.push_back({now, std::move(text)});
+}
+
+std::vector<SystemEvent> MachineState::TakeEvents()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<SystemEvent> events;
+    events.swap(events_);
+    return events;
 }
 
 // ---- Desktop -----------------------------------------------------------------------------------
@@ -409,6 +431,8 @@ std::vector<BeepRecord> Machine::beeps() const { return state_->Beeps(false); }
 std::vector<BeepRecord> Machine::TakeBeeps() { return state_->Beeps(true); }
 ProgramRequestLog &Machine::programRequests() { return state_->programRequests(); }
 AppletLog &Machine::applets() { return state_->applets(); }
+std::vector<SystemEvent> Machine::TakeSystemEvents() { return state_->TakeEvents(); }
+void Machine::RecordSystemEvent(std::string text) { state_->RecordEvent(std::move(text)); }
 void Machine::SetBeepDriverPresent(bool present) { state_->SetBeepDriverPresent(present); }
 void Machine::SetMouseClassQueriesAttributes(bool query) { state_->SetMouseClassQueriesAttributes(query); }
 
@@ -440,6 +464,18 @@ std::optional<RegistryValueRecord> Machine::Value(std::u16string_view keyPath, s
         return std::nullopt;
     }
     return RegistryValueRecord{value->name, value->type, value->data};
+}
+
+bool Machine::DeleteValue(std::u16string_view keyPath, std::u16string_view name)
+{
+    tapkernel::RegistryKeyRef key = state_->OpenKey(keyPath, false);
+    return key && state_->registry().DeleteValue(key, name);
+}
+
+bool Machine::DeleteKey(std::u16string_view keyPath)
+{
+    tapkernel::RegistryKeyRef key = state_->OpenKey(keyPath, false);
+    return key && state_->registry().DeleteTree(key);
 }
 
 bool Machine::KeyExists(std::u16string_view keyPath) const { return state_->OpenKey(keyPath, false) != nullptr; }
@@ -495,6 +531,24 @@ std::u16string Machine::CreateRootDevice(std::u16string_view hardwareId, std::u1
                                          std::u16string_view classGuid)
 {
     return state_->CreateRootDevice(hardwareId, service, classGuid);
+}
+
+int32_t Machine::RestartDevice(std::u16string_view instanceId, bool *removalRefused)
+{
+    if (removalRefused) {
+        *removalRefused = false;
+    }
+    if (auto device = state_->Device(instanceId); device && device->physicalDevice != nullptr) {
+        NTSTATUS status = state_->RemoveDevice(instanceId);
+        if (!NT_SUCCESS(status)) {
+            if (removalRefused) {
+                *removalRefused = true;
+            }
+            state_->WaitIdle();
+            return status;
+        }
+    }
+    return StartDevice(instanceId);
 }
 
 int32_t Machine::StartDevice(std::u16string_view instanceId)

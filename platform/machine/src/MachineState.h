@@ -41,6 +41,7 @@ struct DeviceNode {
     PDEVICE_OBJECT pdo = nullptr;
     std::vector<LoadedDriver *> stack;  // drivers whose AddDevice succeeded, bottom up
     ComPortModel *port = nullptr;       // the UART of a COM port node
+    bool hardwarePresent = false;       // a bus reports it (a port, a USB device plugged in)
 };
 
 struct ComPortSlot {
@@ -76,6 +77,8 @@ public:
     const MachineOptions &options() const { return options_; }
     std::vector<MouseClassDeviceInfo> MouseClassDevices() const;
     std::vector<BeepRecord> Beeps(bool take);
+    void RecordEvent(std::string text);
+    std::vector<SystemEvent> TakeEvents();
     void SetMouseClassQueriesAttributes(bool query);
     void SetBeepDriverPresent(bool present);
     void RequirePoolTag(std::u16string_view service, ULONG tag);
@@ -180,6 +183,7 @@ private:
 
     mutable std::mutex mutex_;  // guards what the system drivers report below
     std::vector<BeepRecord> beeps_;
+    std::vector<SystemEvent> events_;
     std::map<unsigned, MouseClassDeviceInfo> mouseClassDevices_;
     bool queryAttributes_ = true;
 };

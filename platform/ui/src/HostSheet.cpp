@@ -19,6 +19,13 @@ SheetState* SheetOfLocked(WindowHandle sheet)
     return w ? w->sheet.get() : nullptr;
 }
 
+bool IsWizard(WindowHandle sheet)
+{
+    Lock lock(CurrentState().mutex);
+    SheetState* s = SheetOfLocked(sheet);
+    return s && s->wizard;
+}
+
 intptr_t NotifyPage(WindowHandle sheet, WindowHandle page, int code)
 {
     msg::NotifyHeader header{sheet, 0, code};
@@ -90,12 +97,33 @@ bool Activate(WindowHandle sheet, int index)
         sys::ShowWindowCommand(old, show::Hide);
     }
     sys::ShowWindowCommand(page, show::Show);
+    std::u16string wizardTitle;
     {
         Lock lock(CurrentState().mutex);
-        SheetOfLocked(sheet)->current = index;
+        SheetState* s = SheetOfLocked(sheet);
+        s->current = index;
+        if (s->wizard) {
+            wizardTitle = s->titles[index];
+        }
+    }
+    // A wizard's title bar shows the current page's caption, as comctl32's does.
+    if (!wizardTitle.empty()) {
+        sys::SendTo(sheet, msg::SetText, 0, reinterpret_cast<intptr_t>(wizardTitle.c_str()));
     }
     sys::InvalidateArea(sheet, nullptr, true);
     return true;
+}
+
+// Enter in a wizard presses its default button: Finish when it is offered, else Next.
+void PressWizardDefault(WindowHandle sheet)
+{
+    WindowHandle finish = sys::DialogItem(sheet, kFinishId);
+    WindowHandle next = sys::DialogItem(sheet, kNextId);
+    if (sys::IsWindowShown(finish) && sys::IsWindowEnabledForInput(finish)) {
+        sys::PostTo(sheet, msg::Command, kFinishId, 0);
+    } else if (sys::IsWindowShown(next) && sys::IsWindowEnabledForInput(next)) {
+        sys::PostTo(sheet, msg::Command, kNextId, 0);
+    }
 }
 
 int IndexOfTemplate(WindowHandle sheet, intptr_t templateId)
@@ -240,7 +268,9 @@ intptr_t SheetProcedure(WindowHandle sheet, uint32_t message, uintptr_t wParam, 
     case msg::Command:
         switch (static_cast<int>(wParam & 0xFFFF)) {
         case answer::Ok:
-            if (ApplyAll(sheet)) {
+            if (IsWizard(sheet)) {
+                PressWizardDefault(sheet);
+            } else if (ApplyAll(sheet)) {
                 EndSheet(sheet, 1);
             }
             return 0;

@@ -72,6 +72,11 @@ WINBASEAPI VOID WINAPI SetLastError(DWORD dwErrCode);
 /* Processes. */
 WINBASEAPI UINT WINAPI WinExec(LPCSTR lpCmdLine, UINT uCmdShow);
 
+/* Libraries loaded at run time. */
+WINBASEAPI HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName);
+WINBASEAPI FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
+WINBASEAPI BOOL WINAPI FreeLibrary(HMODULE hLibModule);
+
 /* System directories and module paths. */
 WINBASEAPI UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize);
 WINBASEAPI DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);

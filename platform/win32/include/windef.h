@@ -1,6 +1,6 @@
 /*
  * windef.h (host stand-in) - the basic Windows types of user mode: BOOL, BYTE, WORD, DWORD, the
- * module and key handle types and MAX_PATH.
+ * module, key and window handle types, FARPROC, FILETIME and MAX_PATH.
  */
 #ifndef _WINDEF_
 #define _WINDEF_
@@ -46,6 +46,13 @@ DECLARE_HANDLE(HKEY);
 DECLARE_HANDLE(HWND);
 typedef HINSTANCE HMODULE;
 typedef HKEY *PHKEY;
+
+typedef INT_PTR(WINAPI *FARPROC)();
+
+typedef struct _FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+} FILETIME, *PFILETIME, *LPFILETIME;
 
 
 #ifdef __cplusplus

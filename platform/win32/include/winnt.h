@@ -37,6 +37,7 @@ typedef int32_t LONG;
 typedef uint32_t ULONG;
 typedef int64_t LONGLONG;
 typedef uint64_t ULONGLONG;
+typedef ULONGLONG DWORDLONG;
 typedef wchar_t WCHAR;
 typedef UCHAR BOOLEAN;
 

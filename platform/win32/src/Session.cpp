@@ -103,10 +103,21 @@ void *Process::ImageModule() const
 
 void *Process::AddModule(const std::string &path)
 {
+    return reinterpret_cast<void *>(AddModuleTo(*state_, path));
+}
+
+uintptr_t AddModuleTo(Process::State &process, const std::string &path)
+{
     uintptr_t module = nextModule.fetch_add(0x10000);
-    std::lock_guard<std::mutex> lock(state_->mutex);
-    state_->modules[module] = path;
-    return reinterpret_cast<void *>(module);
+    std::lock_guard<std::mutex> lock(process.mutex);
+    process.modules[module] = path;
+    return module;
+}
+
+void RemoveModuleFrom(Process::State &process, uintptr_t module)
+{
+    std::lock_guard<std::mutex> lock(process.mutex);
+    process.modules.erase(module);
 }
 
 void Process::Exit()

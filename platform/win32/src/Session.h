@@ -55,6 +55,10 @@ std::shared_ptr<Process::State> CurrentProcessState();
 // The name of the calling thread's program: its image's file name without the extension
 // (MonoAlign for C:\WINDOWS\MonotapDrv\MonoAlign.exe).
 std::string CurrentProgramName();
+// A module the process has loaded (its handle, which GetModuleFileNameA resolves to PATH), and
+// its unloading.
+uintptr_t AddModuleTo(Process::State &process, const std::string &path);
+void RemoveModuleFrom(Process::State &process, uintptr_t module);
 
 class Session {
 public:

@@ -3,9 +3,12 @@
 #include "SystemLink.h"
 
 #include <machine/Machine.h>
+#include <machine/ModuleLoader.h>
 #include <tapkernel/Kernel.h>
 #include <tapkernel/Registry.h>
 #include <tapkernel/Text.h>
+
+#include "tap/ui/backend/System.h"
 
 namespace tapwin32::link {
 
@@ -223,6 +226,66 @@ std::optional<std::string> HostPath(std::u16string_view windowsPath)
         return std::nullopt;
     }
     return machine->files().HostPath(windowsPath);
+}
+
+std::vector<std::string> DeviceInstances()
+{
+    std::vector<std::string> instances;
+    if (tapmachine::Machine *machine = tapmachine::Machine::CurrentOrNull()) {
+        for (const tapmachine::DeviceInfo &device : machine->Devices()) {
+            instances.push_back(tapkernel::ToUtf8(device.instanceId));
+        }
+    }
+    return instances;
+}
+
+bool DevicePresent(std::string_view instanceId)
+{
+    tapmachine::Machine *machine = tapmachine::Machine::CurrentOrNull();
+    if (!machine) {
+        return false;
+    }
+    std::optional<tapmachine::DeviceInfo> device = machine->Device(tapkernel::ToUtf16(std::string(instanceId)));
+    return device && device->present;
+}
+
+int32_t RestartDevice(std::string_view instanceId, bool *removalRefused)
+{
+    *removalRefused = false;
+    tapmachine::Machine *machine = tapmachine::Machine::CurrentOrNull();
+    if (!machine) {
+        return STATUS_NO_SUCH_DEVICE;
+    }
+    return machine->RestartDevice(tapkernel::ToUtf16(std::string(instanceId)), removalRefused);
+}
+
+std::optional<std::string> BuiltInLibraryName(std::string_view windowsPath)
+{
+    tapmachine::Machine *machine = tapmachine::Machine::CurrentOrNull();
+    if (!machine) {
+        return std::nullopt;
+    }
+    std::u16string path = tapkernel::ToUtf16(std::string(windowsPath));
+    if (!machine->files().Exists(path)) {
+        return std::nullopt;
+    }
+    return tapmachine::ModuleLoader::BuiltInName(machine->files().ReadText(path));
+}
+
+void RecordEvent(std::string text)
+{
+    if (tapmachine::Machine *machine = tapmachine::Machine::CurrentOrNull()) {
+        machine->RecordSystemEvent(std::move(text));
+    }
+}
+
+int ShowMessageBox(void *owner, const std::string &text, const std::string &caption, uint32_t style)
+{
+    if (!tapmachine::Machine::CurrentOrNull()) {
+        return 0;
+    }
+    return tap::ui::sys::ShowBox(static_cast<tap::ui::WindowHandle>(owner), tapkernel::ToUtf16(text),
+                                 tapkernel::ToUtf16(caption), style);
 }
 
 } // namespace tapwin32::link

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tapkernel {
 class RegistryStore;
@@ -83,5 +84,26 @@ std::optional<std::string> HostPath(std::u16string_view windowsPath);
 // StartProcess). ERROR_SUCCESS, ERROR_FILE_NOT_FOUND (no such file, or no machine) or
 // ERROR_BAD_FORMAT (not a program module), as the values of winerror.h.
 uint32_t StartProcess(std::string_view imagePath, std::string_view commandLine, int showCommand);
+
+// ---- The PnP manager, for the Setup API ----
+// The instance IDs of every device node in the registry (Enum\<enumerator>\<device>\<instance>).
+std::vector<std::string> DeviceInstances();
+// Whether the node is present: root-enumerated, or its hardware is plugged in.
+bool DevicePresent(std::string_view instanceId);
+// Removes the node's stack, if it has one, and starts it with what the registry now says (its
+// new driver): the driver is loaded from its service's ImagePath. The NTSTATUS of the start, or
+// of the removal when the stack refused to go (*removalRefused then set).
+int32_t RestartDevice(std::string_view instanceId, bool *removalRefused);
+
+// The built-in library a file of the machine's drives stands for (system32\newdev.dll holds a
+// marker naming "newdev.dll"), or nothing.
+std::optional<std::string> BuiltInLibraryName(std::string_view windowsPath);
+
+// A line for the system's log (SystemEvent of the machine); nothing when no machine runs.
+void RecordEvent(std::string text);
+
+// A message box of the window system (MessageBoxW), for the Setup API's own prompts; returns
+// the answer (IDYES ...), or 0 when no window system runs.
+int ShowMessageBox(void *owner, const std::string &text, const std::string &caption, uint32_t style);
 
 }  // namespace tapwin32::link

@@ -1,4 +1,5 @@
-// The simulated PC's drive C:, kept in a host folder.
+// The simulated PC's drive C:, kept in a host folder, and further drives (the installation media
+// at D:) mounted from host folders.
 //
 // The Windows directory is C:\WINDOWS with system32, system32\drivers and inf below it. Windows
 // paths name files on it in the forms the system uses: C:\..., \??\C:\..., \DosDevices\C:\...,
@@ -7,6 +8,7 @@
 // case against what exists, as on Windows; new components keep the case they are given in.
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -23,7 +25,12 @@ public:
 
     const std::string &root() const { return root_; }
 
-    // The host path of a Windows path on drive C:, or nothing for any other drive or form.
+    // Makes drive LETTER (not C) the host folder given (made if missing); a drive mounted again
+    // moves to the new folder.
+    void MountDrive(char16_t letter, std::string hostFolder);
+
+    // The host path of a Windows path on drive C: or a mounted drive, or nothing for any other
+    // drive or form.
     std::optional<std::string> HostPath(std::u16string_view windowsPath) const;
     // Same, throwing std::invalid_argument when the path is not on C:.
     std::string RequireHostPath(std::u16string_view windowsPath) const;
@@ -40,6 +47,7 @@ public:
 private:
     std::string root_;
     bool ownsRoot_ = false;
+    std::map<char16_t, std::string> drives_;  // mounted drives other than C:
 };
 
 }  // namespace tapmachine

@@ -75,6 +75,7 @@ enum class DeviceState {
 
 struct DeviceInfo {
     std::u16string instanceId;  // ROOT\MOUSE\0000, ACPI\PNP0501\1, ...
+    bool present = false;       // root-enumerated, or its hardware is plugged in
     std::vector<std::u16string> hardwareIds;
     std::u16string service;
     std::u16string classGuid;
@@ -94,6 +95,14 @@ struct MouseClassDeviceInfo {
     uint16_t numberOfButtons = 0;
     uint16_t sampleRate = 0;
     uint32_t inputDataQueueLength = 0;
+};
+
+// Something the system did that its log shows: a device node made or started, a driver loaded, a
+// file copied by a setup queue, a reboot prompt. TEXT is one line, such as
+// "driver loaded Monotap system32\DRIVERS\Monotap.sys".
+struct SystemEvent {
+    Ticks time = 0;
+    std::string text;
 };
 
 // A program started on the machine (a process). Processes are numbered from 1 in start order.
@@ -201,6 +210,9 @@ public:
     void SetString(std::u16string_view keyPath, std::u16string_view name, std::u16string_view value);
     std::optional<RegistryValueRecord> Value(std::u16string_view keyPath, std::u16string_view name) const;
     bool KeyExists(std::u16string_view keyPath) const;
+    // Deletes a value, or a key with everything below it; false when there was none.
+    bool DeleteValue(std::u16string_view keyPath, std::u16string_view name);
+    bool DeleteKey(std::u16string_view keyPath);
     // The whole registry in the text format of RegistryText.h (HKLM\HARDWARE, which the system
     // rebuilds at every boot, is left out), and back: loading replaces everything else and adds
     // the system's own entries where missing. Meant for a machine whose devices are not started
@@ -244,6 +256,10 @@ public:
     void StartRootDevices();
 
     std::optional<DeviceInfo> Device(std::u16string_view instanceId) const;
+    // Removes the node's stack if it has one, then starts it anew (after its driver changed).
+    // When the stack refuses to go, returns that status with *removalRefused set, and the node
+    // stays as it was (the change waits for a restart of the machine).
+    int32_t RestartDevice(std::u16string_view instanceId, bool *removalRefused = nullptr);
     std::vector<DeviceInfo> Devices() const;
     bool DriverLoaded(std::u16string_view service) const;
     // An exported symbol of a loaded driver's image (for tests that look inside a driver), or
@@ -292,6 +308,12 @@ public:
     // What the Control Panel (C:\WINDOWS\system32\control.exe) learned from the applets it loaded.
     AppletLog &applets();
     std::optional<ProcessInfo> process(uint32_t id) const;
+
+    // ---- The system's log ----
+    // Every event since the last call (the PnP manager's, and what the user-mode stand-in
+    // records: files copied, reboot prompts); RecordSystemEvent adds one, from any thread.
+    std::vector<SystemEvent> TakeSystemEvents();
+    void RecordSystemEvent(std::string text);
 
     // ---- Time and idle ----
     Ticks Now() const;

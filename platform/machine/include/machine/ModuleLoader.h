@@ -10,6 +10,7 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -38,6 +39,9 @@ public:
     // Makes a module part of the machine: a file whose contents are BuiltInMarker(name) loads it.
     void RegisterBuiltIn(const std::string &name, std::map<std::string, void *> symbols);
     static std::string BuiltInMarker(const std::string &name);
+    // The name a marker file's contents give, or nothing for any other file. The user-mode
+    // stand-in's system libraries (system32\newdev.dll) are such markers too.
+    static std::optional<std::string> BuiltInName(const std::string &contents);
 
     // Throws ModuleLoadError when the file is missing or is not a loadable module.
     std::unique_ptr<LoadedModule> Load(const std::string &hostPath);

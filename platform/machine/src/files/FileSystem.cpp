@@ -39,8 +39,14 @@ std::vector<std::u16string> Components(std::u16string_view path)
     return parts;
 }
 
-// The path below C:\ that a Windows path names, or nothing when it is not on C:.
-std::optional<std::u16string> PathOnDriveC(std::u16string_view path)
+struct DrivePath {
+    char16_t drive;
+    std::u16string below;  // the path below the drive's root
+};
+
+// The drive and the path below its root that a Windows path names, or nothing when it names no
+// file on a drive.
+std::optional<DrivePath> PathOnDrive(std::u16string_view path)
 {
     for (std::u16string_view prefix : {u"\\??\\", u"\\DosDevices\\", u"\\\\?\\"}) {
         if (StartsWithNoCase(path, prefix)) {
@@ -49,19 +55,16 @@ std::optional<std::u16string> PathOnDriveC(std::u16string_view path)
         }
     }
     if (StartsWithNoCase(path, u"\\SystemRoot\\") || tapkernel::EqualsNoCase(path, u"\\SystemRoot")) {
-        return u"WINDOWS" + std::u16string(path.substr(11));
+        return DrivePath{u'C', u"WINDOWS" + std::u16string(path.substr(11))};
     }
     if (path.size() >= 2 && path[1] == u':') {
-        if (tapkernel::UpcaseChar(path[0]) != u'C') {
-            return std::nullopt;
-        }
-        return std::u16string(path.substr(2));
+        return DrivePath{tapkernel::UpcaseChar(path[0]), std::u16string(path.substr(2))};
     }
     if (!path.empty() && (path[0] == u'\\' || path[0] == u'/')) {
         return std::nullopt;  // another object-manager path, not a file
     }
     // Relative: below the Windows directory, as ImagePath values are.
-    return u"WINDOWS\\" + std::u16string(path);
+    return DrivePath{u'C', u"WINDOWS\\" + std::u16string(path)};
 }
 
 }  // namespace
@@ -90,17 +93,25 @@ FileSystem::~FileSystem()
 
 std::optional<std::string> FileSystem::HostPath(std::u16string_view windowsPath) const
 {
-    auto below = PathOnDriveC(windowsPath);
-    if (!below) {
+    auto onDrive = PathOnDrive(windowsPath);
+    if (!onDrive) {
         return std::nullopt;
     }
-    fs::path host(root_);
-    for (const std::u16string &part : Components(*below)) {
+    std::string root = root_;
+    if (onDrive->drive != u'C') {
+        auto mounted = drives_.find(onDrive->drive);
+        if (mounted == drives_.end()) {
+            return std::nullopt;
+        }
+        root = mounted->second;
+    }
+    fs::path host(root);
+    for (const std::u16string &part : Components(onDrive->below)) {
         if (part == u".") {
             continue;
         }
         if (part == u"..") {
-            if (host != fs::path(root_)) {
+            if (host != fs::path(root)) {
                 host = host.parent_path();
             }
             continue;
@@ -121,11 +132,21 @@ std::optional<std::string> FileSystem::HostPath(std::u16string_view windowsPath)
     return host.string();
 }
 
+void FileSystem::MountDrive(char16_t letter, std::string hostFolder)
+{
+    letter = tapkernel::UpcaseChar(letter);
+    if (letter == u'C' || letter < u'A' || letter > u'Z') {
+        throw std::invalid_argument("drive C: is the machine's own; another drive is a letter A..Z");
+    }
+    fs::create_directories(hostFolder);
+    drives_[letter] = std::move(hostFolder);
+}
+
 std::string FileSystem::RequireHostPath(std::u16string_view windowsPath) const
 {
     auto host = HostPath(windowsPath);
     if (!host) {
-        throw std::invalid_argument("not a path on drive C: " + tapkernel::ToUtf8(windowsPath));
+        throw std::invalid_argument("not a path on a drive of the machine: " + tapkernel::ToUtf8(windowsPath));
     }
     return *host;
 }

@@ -82,6 +82,16 @@ std::string ModuleLoader::BuiltInMarker(const std::string &name)
     return kMarkerPrefix + name + "\n";
 }
 
+std::optional<std::string> ModuleLoader::BuiltInName(const std::string &contents)
+{
+    const std::string prefix = kMarkerPrefix;
+    if (contents.size() <= prefix.size() + 1 || contents.compare(0, prefix.size(), prefix) != 0 ||
+        contents.back() != '\n') {
+        return std::nullopt;
+    }
+    return contents.substr(prefix.size(), contents.size() - prefix.size() - 1);
+}
+
 std::unique_ptr<LoadedModule> ModuleLoader::Load(const std::string &hostPath)
 {
     std::error_code error;

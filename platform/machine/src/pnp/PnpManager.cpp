@@ -122,6 +122,7 @@ std::u16string MachineState::CreateRootDevice(std::u16string_view hardwareId, st
         std::u16string id = u"ROOT\\" + className + u"\\" + tapkernel::ToUtf16(digits);
         if (!OpenKey(kEnumKey + id, false)) {
             CreateDeviceKey(id, hardwareId, service, classGuid);
+            RecordEvent("device created " + Narrow(id) + " " + Narrow(hardwareId));
             return id;
         }
     }
@@ -263,6 +264,7 @@ LoadedDriver *MachineState::LoadDriver(std::u16string_view service, NTSTATUS *st
     }
     LoadedDriver *result = driver.get();
     drivers_[tapkernel::UpperCase(service)] = std::move(driver);
+    RecordEvent("driver loaded " + Narrow(serviceName) + " " + Narrow(imagePath));
     return result;
 }
 
@@ -433,6 +435,13 @@ NTSTATUS MachineState::StartDevice(std::u16string_view instanceId)
     }
     node.status = status;
     node.state = NT_SUCCESS(status) ? DeviceState::Started : DeviceState::Failed;
+    if (NT_SUCCESS(status)) {
+        RecordEvent("device started " + Narrow(node.instanceId) + " " + Narrow(node.stack.empty() ? u"" : node.stack.front()->service));
+    } else {
+        char text[16];
+        std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(status));
+        RecordEvent("device failed to start " + Narrow(node.instanceId) + " " + text);
+    }
     return status;
 }
 
@@ -562,6 +571,7 @@ std::optional<DeviceInfo> MachineState::Device(std::u16string_view instanceId)
     }
     DeviceInfo info;
     info.instanceId = std::u16string(instanceId);
+    info.present = instanceId.size() > 5 && tapkernel::EqualsNoCase(instanceId.substr(0, 5), u"ROOT\\");
     if (auto value = registry_->QueryValue(key, u"HardwareID")) {
         info.hardwareIds = StringsOf(value->data);
     }
@@ -576,6 +586,7 @@ std::optional<DeviceInfo> MachineState::Device(std::u16string_view instanceId)
         info.state = node->state;
         info.status = node->status;
         info.physicalDevice = node->pdo;
+        info.present = info.present || node->pdo != nullptr || node->hardwarePresent;
     }
     return info;
 }

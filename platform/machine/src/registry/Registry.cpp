@@ -142,6 +142,8 @@ void MachineState::WriteSystemEntries()
             registry_->SetValue(key, value.name, value.type, value.data.data(), value.data.size());
         }
     }
+    // The key setup programs add their once-only commands to.
+    OpenKey(u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce", true);
     // The hardware tree is rebuilt at every boot, as the system does.
     tapkernel::RegistryKeyRef hardware = OpenKey(u"HKEY_LOCAL_MACHINE\\HARDWARE", true);
     registry_->DeleteTree(hardware);

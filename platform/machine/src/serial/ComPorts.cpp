@@ -55,6 +55,7 @@ ComPort &MachineState::AddComPort(unsigned number)
     }
     DeviceNode &node = Node(slot.instanceId);
     node.port = slot.model.get();
+    node.hardwarePresent = true;
     slot.present = true;
     NTSTATUS status = StartDevice(slot.instanceId);
     if (!NT_SUCCESS(status)) {
@@ -72,6 +73,7 @@ void MachineState::UnplugComPort(unsigned number)
         return;
     }
     slot.present = false;
+    Node(slot.instanceId).hardwarePresent = false;
     slot.model->CutLine();
     SurpriseRemoveDevice(slot.instanceId);
     WaitIdle();
