@@ -90,6 +90,11 @@ void AddInputCommands(CommandTable &table);
 void AddExpectations(CommandTable &table);
 const CommandTable &Commands();
 
+// The two-finger forms of touch, move and lift, which InputCommands hands over
+// (MultiTouchCommands.cpp).
+void PlaceTwoFingers(ScenarioSession &session, const ScenarioLine &line);
+void LiftOneFinger(ScenarioSession &session, const ScenarioLine &line);
+
 class ScenarioSession {
 public:
     ScenarioSession(std::ostream &out, const std::vector<ExtraProgram> &extraPrograms);

@@ -118,6 +118,7 @@ public:
     tap::desktop::Desktop &desktop() { return *desktop_; }
     tap::ui::host::Session &windowSystem() { return *windows_; }
     ProcessTable &processes() { return *processes_; }
+    MachineScheduler &scheduler() { return *scheduler_; }
 
     // ---- Time ----
     // Kernel threads and UI threads idle at the same moment.

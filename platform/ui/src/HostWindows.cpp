@@ -708,6 +708,23 @@ bool CheckRadioButtons(WindowHandle dialog, int first, int last, int id)
     return true;
 }
 
+bool AppendSystemMenuSeparator(WindowHandle window)
+{
+    return AppendSystemMenuItem(window, 0, {});
+}
+
+// Every top-level window has a system menu to append to, whether or not its frame shows one.
+bool AppendSystemMenuItem(WindowHandle window, uint32_t command, const std::u16string& text)
+{
+    Lock lock(CurrentState().mutex);
+    HostWindow* w = FindLocked(window);
+    if (!w || w->kind == WindowKind::Desktop || w->parent) {
+        return false;
+    }
+    w->systemMenu.emplace_back(command, text);
+    return true;
+}
+
 bool InvalidateArea(WindowHandle window, const Rect* area, bool erase)
 {
     Session::State& state = CurrentState();

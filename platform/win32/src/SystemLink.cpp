@@ -5,6 +5,9 @@
 #include <machine/Machine.h>
 #include <tapkernel/Kernel.h>
 
+#include "tap/desktop/Desktop.h"
+#include "tap/ui/host/Session.h"
+
 namespace tapwin32::link {
 
 namespace {
@@ -138,6 +141,66 @@ std::optional<std::string> HostPath(std::u16string_view windowsPath)
         return std::nullopt;
     }
     return machine->files().HostPath(windowsPath);
+}
+
+namespace {
+
+tap::desktop::Scheduler *Clock()
+{
+    tapmachine::Machine *machine = tapmachine::Machine::CurrentOrNull();
+    return machine ? &machine->desktop().Clock() : nullptr;
+}
+
+} // namespace
+
+void ThreadRunnable()
+{
+    if (tap::desktop::Scheduler *clock = Clock()) {
+        clock->Runnable();
+    }
+}
+
+void ThreadBlocked()
+{
+    if (tap::desktop::Scheduler *clock = Clock()) {
+        clock->Blocked();
+    }
+}
+
+void EnterThread()
+{
+    tap::ui::host::Session::EnterSimulatedThread();
+}
+
+void LeaveThread()
+{
+    tap::ui::host::Session::LeaveSimulatedThread();
+    ThreadBlocked();
+}
+
+bool IsProgramThread()
+{
+    return tap::ui::host::Session::IsSimulatedThread();
+}
+
+uint64_t PollActivity()
+{
+    tapmachine::Machine *machine = tapmachine::Machine::CurrentOrNull();
+    return machine ? machine->PollActivity() : 0;
+}
+
+void AwaitPollActivity(uint64_t seen)
+{
+    if (tapmachine::Machine *machine = tapmachine::Machine::CurrentOrNull()) {
+        machine->AwaitPollActivity(seen);
+    }
+}
+
+void NotePollActivity()
+{
+    if (tapmachine::Machine *machine = tapmachine::Machine::CurrentOrNull()) {
+        machine->NotePollActivity();
+    }
 }
 
 } // namespace tapwin32::link
