@@ -25,6 +25,8 @@ struct ThreadSlot {
         }
     }
 };
+// Set field by field, never from a temporary slot: the temporary's destructor would take the
+// kernel's lock, which the callers hold.
 thread_local ThreadSlot tlsThread;
 
 void SetWaiting(KernelState &state, ThreadRecord *thread, bool waiting)
@@ -270,13 +272,15 @@ ThreadRecord *CurrentThread(KernelState &state, std::unique_lock<std::mutex> &)
     thread->body = &thread->object;
     state.threads.push_back(thread);
     state.objects.emplace(&thread->object, std::move(record));
-    tlsThread = {state.generation, thread};
+    tlsThread.generation = state.generation;
+    tlsThread.record = thread;
     return thread;
 }
 
 void BindCurrentThread(KernelState &state, ThreadRecord *thread)
 {
-    tlsThread = {state.generation, thread};
+    tlsThread.generation = state.generation;
+    tlsThread.record = thread;
 }
 
 void SignalObject(KernelState &state, void *object)
