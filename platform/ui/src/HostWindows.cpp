@@ -666,6 +666,7 @@ bool EnableWindowInput(WindowHandle window, bool enable)
     desktop::WindowId id;
     desktop::WindowPlace place;
     bool wasDisabled;
+    bool child = false;
     {
         Lock lock(state.mutex);
         HostWindow* w = FindLocked(window);
@@ -675,13 +676,18 @@ bool EnableWindowInput(WindowHandle window, bool enable)
         wasDisabled = (w->style & kDisabled) != 0;
         w->style = enable ? (w->style & ~kDisabled) : (w->style | kDisabled);
         id = w->id;
+        child = w->parent != nullptr;
         place = state.desktop.Place(id);
         place.enabled = enable;
     }
     state.desktop.Move(id, place);
     if (wasDisabled == enable) {
         CallProcedure(window, msg::Enable, enable ? 1 : 0, 0);
-        InvalidateArea(window, nullptr, true);
+        // A control shows its state and is drawn again; a top-level window looks the same
+        // (what a program drew on it stays, as on Windows).
+        if (child) {
+            InvalidateArea(window, nullptr, true);
+        }
     }
     return wasDisabled;
 }

@@ -58,6 +58,17 @@ const std::shared_ptr<Process::State> &ShellProcess()
 
 } // namespace
 
+Process::State::~State()
+{
+    for (std::thread &thread : threads) {
+        if (thread.get_id() == std::this_thread::get_id()) {
+            thread.detach();
+        } else if (thread.joinable()) {
+            thread.join();
+        }
+    }
+}
+
 std::shared_ptr<Process::State> CurrentProcessState()
 {
     return threadProcess ? threadProcess : ShellProcess();

@@ -49,8 +49,10 @@ struct Process::State {
     std::mutex mutex;
     std::map<uintptr_t, std::string> modules; // module handle -> path, the image included
     bool exited = false;
-    // Host threads of the threads the process started (CreateThread), joined at its exit.
+    // Host threads of the threads the process started (CreateThread), joined at its exit (the
+    // shell process, which never exits, joins them when it goes at the end of the host program).
     std::vector<std::thread> threads;
+    ~State();
 };
 
 // The process of the calling thread: the innermost ProcessScope, or the shell process.
