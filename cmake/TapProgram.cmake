@@ -1,18 +1,25 @@
-# tap_add_program(<name> [TEST|SYSTEM] SOURCES <file>... LIBRARIES <target>... RESOURCES <symbol> [FOLDER <dir>])
+# tap_add_program(<name> [TEST|SYSTEM] SOURCES <file>... LIBRARIES <target>... RESOURCES <symbol> [FOLDER <dir>]
+#                 [IMAGE <image>])
 #
 # The host build of a tool's program (<name>.exe on Windows): a program module of the simulated
 # PC, <name>.exe.so, that the machine loads when the program is started. It holds the tool's
 # WinMain (SOURCES), the libraries with its code and resources, the start-up code of
 # platform/machine/program, and TapProgramResources returning the resource module RESOURCES.
-# FOLDER is where the package installs the program under the Windows directory (MonotapDrv).
+# FOLDER is where the package installs the program under the Windows directory (MonotapDrv);
+# IMAGE the program's file name there without ".exe" (default: <name>), for a second build of one
+# program that is installed in another folder under the same name.
 #
 # Every program of the package (not those marked TEST or SYSTEM) is listed in the global property
-# TAP_PROGRAMS as "<name>|<folder>|<module file>", for the bench that installs them on a machine;
-# the simulated PC's own programs (SYSTEM: runonce) in TAP_SYSTEM_PROGRAMS the same way.
+# TAP_PROGRAMS as "<image>|<folder>|<module file>|<name>", for the bench that installs them on a
+# machine; the simulated PC's own programs (SYSTEM: runonce) in TAP_SYSTEM_PROGRAMS as
+# "<name>|<folder>|<module file>".
 include_guard(GLOBAL)
 
 function(tap_add_program name)
-  cmake_parse_arguments(PARSE_ARGV 1 ARG "TEST;SYSTEM" "RESOURCES;FOLDER" "SOURCES;LIBRARIES")
+  cmake_parse_arguments(PARSE_ARGV 1 ARG "TEST;SYSTEM" "RESOURCES;FOLDER;IMAGE" "SOURCES;LIBRARIES")
+  if(NOT ARG_IMAGE)
+    set(ARG_IMAGE ${name})
+  endif()
   if(NOT TARGET tap_win32)
     message(STATUS "${name}: no program module until the user-mode stand-in builds")
     return()
@@ -37,7 +44,7 @@ extern "C" __attribute__((visibility("default"))) const void *TapProgramResource
   if(ARG_SYSTEM)
     set_property(GLOBAL APPEND PROPERTY TAP_SYSTEM_PROGRAMS "${name}|${ARG_FOLDER}|$<TARGET_FILE:${name}>")
   elseif(NOT ARG_TEST)
-    set_property(GLOBAL APPEND PROPERTY TAP_PROGRAMS "${name}|${ARG_FOLDER}|$<TARGET_FILE:${name}>")
+    set_property(GLOBAL APPEND PROPERTY TAP_PROGRAMS "${ARG_IMAGE}|${ARG_FOLDER}|$<TARGET_FILE:${name}>|${name}")
   endif()
 endfunction()
 

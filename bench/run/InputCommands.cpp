@@ -40,6 +40,10 @@ void Hold(ScenarioSession &session, const ScenarioLine &line)
 
 void Lift(ScenarioSession &session, const ScenarioLine &line)
 {
+    if (line.words.size() == 2) {
+        LiftOneFinger(session, line);
+        return;
+    }
     tapmachine::TouchController &finger = Finger(session);
     ExpectWords(line.words, 1, 1, "lift");
     if (!finger.touching()) {
@@ -53,6 +57,10 @@ void Lift(ScenarioSession &session, const ScenarioLine &line)
 void Place(ScenarioSession &session, const ScenarioLine &line)
 {
     const Words &w = line.words;
+    if (w.size() == 5 && Lower(w[0]) != "tap") {
+        PlaceTwoFingers(session, line);
+        return;
+    }
     tapmachine::TouchController &finger = Finger(session);
     ExpectWords(w, 3, 3, "touch|move|tap X Y");
     const std::string command = Lower(w[0]);

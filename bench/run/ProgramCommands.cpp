@@ -46,7 +46,7 @@ void Start(ScenarioSession &session, const ScenarioLine &line)
     const ExtraProgram *found = nullptr;
     std::string known;
     for (const ExtraProgram &program : session.programs()) {
-        const std::string folderName = program.folder + "\\" + program.name;
+        const std::string folderName = program.folder.empty() ? program.name : program.folder + "\\" + program.name;
         if (!found && (SameWord(w[1], program.name) || SameWord(w[1], folderName))) {
             found = &program;
         }
@@ -56,6 +56,19 @@ void Start(ScenarioSession &session, const ScenarioLine &line)
         throw ScenarioError("no program '" + w[1] + "' in this build (" + known + ")");
     }
     session.machine().StartProcess(ScenarioSession::ProgramPath(*found), arguments);
+}
+
+// system-menu "ITEM": chooses ITEM of the system menu of the topmost window that has it.
+void SystemMenu(ScenarioSession &session, const ScenarioLine &line)
+{
+    ExpectWords(line.words, 2, 2, "system-menu \"ITEM\"");
+    tap::ui::host::Session &windows = session.machine().windowSystem();
+    for (tap::ui::WindowHandle window : windows.TopLevelWindows()) {
+        if (windows.ChooseSystemMenuItem(window, line.words[1])) {
+            return;
+        }
+    }
+    throw ScenarioError("no window has the system-menu item " + Quoted(line.words[1]));
 }
 
 // answer Yes|No|OK|Cancel
@@ -131,6 +144,7 @@ void AddProgramCommands(CommandTable &table)
 {
     table.commands.push_back({"start", Start});
     table.commands.push_back({"answer", Answer});
+    table.commands.push_back({"system-menu", SystemMenu});
     table.transcript.push_back(WindowLines);
     table.transcript.push_back(ProcessLines);
 }

@@ -119,6 +119,11 @@ void AddSetupCommands(CommandTable &table);
 void AddStoryCommands(CommandTable &table);
 const CommandTable &Commands();
 
+// The two-finger forms of touch, move and lift, which InputCommands hands over
+// (MultiTouchCommands.cpp).
+void PlaceTwoFingers(ScenarioSession &session, const ScenarioLine &line);
+void LiftOneFinger(ScenarioSession &session, const ScenarioLine &line);
+
 // The storyboard a script asked for, and where it goes when the run ends.
 struct StoryboardFile {
     std::string path;

@@ -69,3 +69,14 @@ static_assert(CTL_CODE(FILE_DEVICE_UNKNOWN, 0x8FF, METHOD_NEITHER, FILE_READ_ACC
               "CTL_CODE");
 static_assert(DEVICE_TYPE_FROM_CTL_CODE(0x222010) == FILE_DEVICE_UNKNOWN && METHOD_FROM_CTL_CODE(0x22E3FF) == 3,
               "control-code fields");
+
+static_assert(INFINITE == 0xFFFFFFFF && STILL_ACTIVE == 259 && WAIT_OBJECT_0 == 0 && WAIT_TIMEOUT == 258 &&
+                  WAIT_FAILED == 0xFFFFFFFF && CREATE_SUSPENDED == 4,
+              "thread and wait constants");
+static_assert(std::is_same<decltype(&CreateThread), HANDLE(WINAPI *)(LPSECURITY_ATTRIBUTES, SIZE_T,
+                                                                     LPTHREAD_START_ROUTINE, LPVOID, DWORD,
+                                                                     LPDWORD)>::value &&
+                  std::is_same<LPTHREAD_START_ROUTINE, DWORD(WINAPI *)(LPVOID)>::value &&
+                  std::is_same<decltype(&WaitForSingleObject), DWORD(WINAPI *)(HANDLE, DWORD)>::value &&
+                  std::is_same<decltype(&GetExitCodeThread), BOOL(WINAPI *)(HANDLE, LPDWORD)>::value,
+              "thread routines");

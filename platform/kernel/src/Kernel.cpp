@@ -16,6 +16,21 @@ std::atomic<KernelState *> current{nullptr};
 std::atomic<uint64_t> generations{0};
 thread_local DriverModule *currentModule = nullptr;
 
+// Driver activity (Kernel::ForeignDriverCalls): every call into driver code, and this thread's.
+std::atomic<uint64_t> driverCalls{0};
+thread_local uint64_t ownDriverCalls = 0;
+std::atomic<Kernel::DriverActivityHook> activityHook{nullptr};
+std::atomic<void *> activityContext{nullptr};
+
+void CountDriverCall()
+{
+    driverCalls.fetch_add(1);
+    ++ownDriverCalls;
+    if (Kernel::DriverActivityHook hook = activityHook.load()) {
+        hook(activityContext.load());
+    }
+}
+
 } // namespace
 
 // ---- Current module -----------------------------------------------------------------------------
@@ -49,7 +64,20 @@ ModuleScope::~ModuleScope()
 DriverCall::DriverCall(const char *routine, DriverModule *module)
     : routine_(routine), previous_(currentModule), irql_(CurrentIrql())
 {
+    CountDriverCall();
     currentModule = module;
+}
+
+uint64_t Kernel::ForeignDriverCalls() const
+{
+    return driverCalls.load() - ownDriverCalls;
+}
+
+void Kernel::SetDriverActivityHook(DriverActivityHook hook, void *context)
+{
+    activityHook.store(nullptr);
+    activityContext.store(context);
+    activityHook.store(hook);
 }
 
 DriverCall::~DriverCall()

@@ -232,6 +232,7 @@ void MachineState::StartDesktop()
         *scheduler_, tap::desktop::Size{options_.screenWidth, options_.screenHeight});
     windows_ = std::make_unique<tap::ui::host::Session>(*desktop_);
     processes_ = std::make_unique<ProcessTable>(*files_, [this] { return Now(); });
+    kernel_->SetDriverActivityHook(&MachineScheduler::DriverActivity, scheduler_.get());
     PixelPoint cursor = mouse_.cursor();
     desktop_->MouseMoveTo({cursor.x, cursor.y});
     // The mouse class's cursor is the desktop's pointer. Called on the reporting thread at
@@ -249,11 +250,14 @@ void MachineState::StopDesktop()
         return;
     }
     mouse_.RemoveListener(pointerListener_);
+    // No poller waits any more: a program's thread that polls sees its program end.
+    scheduler_->StopAwaiting();
     // Every program leaves its message loop and its process exits.
     windows_.reset();
     processes_->UnloadImages();
     processes_.reset();
     desktop_.reset();
+    kernel_->SetDriverActivityHook(nullptr, nullptr);
     scheduler_.reset();
 }
 
@@ -272,14 +276,18 @@ void MachineState::WaitIdle()
         WaitKernelIdle();
         return;
     }
+    // The machine's user has acted: a thread that polls looks again.
+    if (!tap::ui::host::Session::IsSimulatedThread()) {
+        scheduler_->Poke();
+    }
     // Kernel threads wake UI threads (input, a completed request) and UI threads wake kernel
     // threads (a request): idle is when both are, with no UI thread woken in between.
     for (;;) {
-        const MachineScheduler::Activity before = scheduler_->activity();
+        const MachineScheduler::UiActivity before = scheduler_->uiActivity();
         WaitKernelIdle();
         // The UI threads were idle before and none has been woken since: none ran, so nothing
         // woke a kernel thread after the kernel became idle.
-        if (before.idle && scheduler_->activity() == before) {
+        if (before.idle && scheduler_->uiActivity() == before) {
             return;
         }
         scheduler_->WaitForUiThreads();
@@ -338,6 +346,7 @@ void MachineState::MoveClockTo(Ticks time)
     DeliverLineEvents(now);
     if (scheduler_) {
         scheduler_->ClockMoved(now);
+        scheduler_->Poke();
     }
 }
 
@@ -665,6 +674,10 @@ std::optional<ProcessInfo> Machine::process(uint32_t id) const { return state_->
 
 Ticks Machine::Now() const { return state_->Now(); }
 void Machine::WaitIdle() { state_->WaitIdle(); }
+
+uint64_t Machine::PollActivity() const { return state_->scheduler().Activity(); }
+void Machine::AwaitPollActivity(uint64_t seen) { state_->scheduler().AwaitActivity(seen); }
+void Machine::NotePollActivity() { state_->scheduler().Poke(); }
 void Machine::Advance(std::chrono::milliseconds duration) { AdvanceTicks(duration.count() * kTicksPerMillisecond); }
 void Machine::AdvanceTicks(Ticks duration) { state_->AdvanceTo(state_->Now() + duration); }
 void Machine::AdvanceTo(Ticks time) { state_->AdvanceTo(time); }

@@ -123,6 +123,7 @@ public:
     ProcessTable &processes() { return *processes_; }
     ProgramRequestLog &programRequests() { return programRequests_; }
     AppletLog &applets() { return applets_; }
+    MachineScheduler &scheduler() { return *scheduler_; }
 
     // ---- Time ----
     // Kernel threads and UI threads idle at the same moment.

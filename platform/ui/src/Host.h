@@ -83,6 +83,8 @@ struct HostWindow {
     desktop::Rect restoreRect;       // window rectangle before minimising
     IconHandle bigIcon = nullptr;
     IconHandle smallIcon = nullptr;
+    // What the program appended to the window's system menu: separators have command 0.
+    std::vector<std::pair<uint32_t, std::u16string>> systemMenu;
 
     // Dialogs and the sheet.
     bool dialogEnded = false;
@@ -140,6 +142,10 @@ struct HostDC {
     WindowHandle window;
     desktop::Point origin;           // screen position of the client's (0, 0)
     desktop::Region clip;            // screen coordinates
+    // A window's DC from GetDC follows the window: origin and clip are taken again for every
+    // figure, so a DC kept by another thread never draws over a window that has since moved
+    // above (a paint DC keeps the update region it began with).
+    bool follows = false;
     GdiObjectHandle pen;
     GdiObjectHandle brush;
     desktop::Point current;

@@ -44,26 +44,33 @@ GdiObjectHandle HandleOf(HostGdiObject* object)
     return reinterpret_cast<GdiObjectHandle>(object);
 }
 
+// The DC's origin and clip from where its window is now (the screen for the root window).
+void PlaceDC(HostDC& dc, const desktop::Region* updateInClient)
+{
+    Session::State& state = CurrentState();
+    if (dc.window == state.root || !dc.window) {
+        dc.clip = desktop::Region(state.desktop.ScreenRect());
+        return;
+    }
+    desktop::WindowId id;
+    {
+        Lock lock(state.mutex);
+        HostWindow* w = FindLocked(dc.window);
+        id = w ? w->id : desktop::kNoWindow;
+    }
+    desktop::Rect client = state.desktop.ScreenClientRect(id);
+    dc.origin = {client.left, client.top};
+    dc.clip = state.desktop.VisibleRegion(id, true);
+    if (updateInClient) {
+        dc.clip.Intersect(updateInClient->Offset(client.left, client.top));
+    }
+}
+
 DeviceContextHandle NewDC(WindowHandle window, const desktop::Region* updateInClient)
 {
     Session::State& state = CurrentState();
-    auto* dc = new HostDC{window, {}, {}, HandleOf(Stock(7)), HandleOf(Stock(0)), {}};
-    if (window == state.root || !window) {
-        dc->clip = desktop::Region(state.desktop.ScreenRect());
-    } else {
-        desktop::WindowId id;
-        {
-            Lock lock(state.mutex);
-            HostWindow* w = FindLocked(window);
-            id = w ? w->id : desktop::kNoWindow;
-        }
-        desktop::Rect client = state.desktop.ScreenClientRect(id);
-        dc->origin = {client.left, client.top};
-        dc->clip = state.desktop.VisibleRegion(id, true);
-        if (updateInClient) {
-            dc->clip.Intersect(updateInClient->Offset(client.left, client.top));
-        }
-    }
+    auto* dc = new HostDC{window, {}, {}, !updateInClient, HandleOf(Stock(7)), HandleOf(Stock(0)), {}};
+    PlaceDC(*dc, updateInClient);
     Lock lock(state.mutex);
     state.dcs.insert(dc);
     return reinterpret_cast<DeviceContextHandle>(dc);
@@ -87,7 +94,12 @@ bool WithCanvas(DeviceContextHandle handle, Draw draw)
         return false;
     }
     Session::State& state = CurrentState();
+    // The screen is locked before the place is taken: a window that moves meanwhile paints
+    // after this figure, over it.
     auto screenLock = state.desktop.LockScreen();
+    if (dc->follows) {
+        PlaceDC(*dc, nullptr);
+    }
     desktop::Canvas canvas(state.desktop.Screen(), dc->origin, dc->clip);
     draw(*dc, canvas);
     return true;

@@ -381,6 +381,14 @@ void Session::EnterSimulatedThread()
     t_simulated = true;
 }
 
+void Session::LeaveSimulatedThread()
+{
+    if (g_session) {
+        ForgetThisThread();
+    }
+    t_simulated = false;
+}
+
 bool Session::IsSimulatedThread()
 {
     return t_simulated;
@@ -479,6 +487,38 @@ bool Session::AnswerMessageBox(int answer)
         }
     }
     return box && sys::PostTo(box, msg::Command, static_cast<uintptr_t>(answer), 0);
+}
+
+std::vector<std::string> Session::SystemMenuItems(WindowHandle window) const
+{
+    Lock lock(state_->mutex);
+    std::vector<std::string> items;
+    if (HostWindow* w = FindLocked(window)) {
+        for (const auto& [command, text] : w->systemMenu) {
+            items.push_back(ToUtf8(text));
+        }
+    }
+    return items;
+}
+
+bool Session::ChooseSystemMenuItem(WindowHandle window, const std::string& text)
+{
+    const std::u16string wanted = WithoutMnemonics(ToUtf16(text));
+    uint32_t chosen = 0;
+    {
+        Lock lock(state_->mutex);
+        HostWindow* w = FindLocked(window);
+        if (!w) {
+            return false;
+        }
+        for (const auto& [command, item] : w->systemMenu) {
+            if (command != 0 && WithoutMnemonics(item) == wanted) {
+                chosen = command;
+                break;
+            }
+        }
+    }
+    return chosen != 0 && sys::PostTo(window, msg::SysCommand, chosen, 0);
 }
 
 void Session::SetMessageBoxPolicy(std::function<std::optional<int>(const MessageBoxRecord&)> policy)

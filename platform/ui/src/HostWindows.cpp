@@ -666,6 +666,7 @@ bool EnableWindowInput(WindowHandle window, bool enable)
     desktop::WindowId id;
     desktop::WindowPlace place;
     bool wasDisabled;
+    bool child = false;
     {
         Lock lock(state.mutex);
         HostWindow* w = FindLocked(window);
@@ -675,13 +676,18 @@ bool EnableWindowInput(WindowHandle window, bool enable)
         wasDisabled = (w->style & kDisabled) != 0;
         w->style = enable ? (w->style & ~kDisabled) : (w->style | kDisabled);
         id = w->id;
+        child = w->parent != nullptr;
         place = state.desktop.Place(id);
         place.enabled = enable;
     }
     state.desktop.Move(id, place);
     if (wasDisabled == enable) {
         CallProcedure(window, msg::Enable, enable ? 1 : 0, 0);
-        InvalidateArea(window, nullptr, true);
+        // A control shows its state and is drawn again; a top-level window looks the same
+        // (what a program drew on it stays, as on Windows).
+        if (child) {
+            InvalidateArea(window, nullptr, true);
+        }
     }
     return wasDisabled;
 }
@@ -705,6 +711,23 @@ bool CheckRadioButtons(WindowHandle dialog, int first, int last, int id)
             SendTo(child, msg::ButtonSetCheck, childId == id ? 1 : 0, 0);
         }
     }
+    return true;
+}
+
+bool AppendSystemMenuSeparator(WindowHandle window)
+{
+    return AppendSystemMenuItem(window, 0, {});
+}
+
+// Every top-level window has a system menu to append to, whether or not its frame shows one.
+bool AppendSystemMenuItem(WindowHandle window, uint32_t command, const std::u16string& text)
+{
+    Lock lock(CurrentState().mutex);
+    HostWindow* w = FindLocked(window);
+    if (!w || w->kind == WindowKind::Desktop || w->parent) {
+        return false;
+    }
+    w->systemMenu.emplace_back(command, text);
     return true;
 }
 

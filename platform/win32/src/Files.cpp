@@ -11,7 +11,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <vector>
 
 namespace tapwin32 {
 
@@ -254,6 +256,85 @@ BOOL SendOnHandle(DeviceFile &device, Send send, LPDWORD count)
     return Complete(status, information, count);
 }
 
+// DeviceIoControl itself.
+BOOL SendDeviceControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, DWORD nInBufferSize,
+                       LPVOID lpOutBuffer, DWORD nOutBufferSize, LPDWORD lpBytesReturned, LPOVERLAPPED lpOverlapped,
+                       bool *sent)
+{
+    *sent = false;
+    std::shared_ptr<Session> session = Session::Current("DeviceIoControl");
+    if (lpOverlapped) {
+        return FailBool(ERROR_NOT_SUPPORTED); // no tool issues overlapped requests
+    }
+    if (!lpBytesReturned) {
+        UserModeFault("DeviceIoControl", "lpBytesReturned is NULL and lpOverlapped is NULL (the system "
+                                         "writes the byte count through it)");
+    }
+    std::shared_ptr<Object> object = session->Lookup(hDevice);
+    if (!object || object->kind() == Object::Kind::RegistryKey) {
+        return FailBool(ERROR_INVALID_HANDLE);
+    }
+    if (object->kind() == Object::Kind::DiskFile) {
+        return FailBool(ERROR_INVALID_FUNCTION);
+    }
+    auto *device = static_cast<DeviceFile *>(object.get());
+    if (device->overlapped()) {
+        return FailBool(ERROR_INVALID_PARAMETER); // an overlapped handle needs an OVERLAPPED
+    }
+    if (!BuffersReadable(lpInBuffer, nInBufferSize, lpOutBuffer, nOutBufferSize)) {
+        return FailBool(ERROR_NOACCESS);
+    }
+    DWORD method = dwIoControlCode & 3;
+    if (method == 1 || method == 2) {
+        // METHOD_IN_DIRECT and METHOD_OUT_DIRECT need memory descriptor lists, which the kernel
+        // stand-in does not build; no tool uses them.
+        return FailBool(ERROR_NOT_SUPPORTED);
+    }
+    *sent = true;
+    return SendOnHandle(
+        *device,
+        [&](link::FileObject file, uint64_t *information) {
+            return link::DeviceIoControl(file, dwIoControlCode, lpInBuffer, nInBufferSize, lpOutBuffer,
+                                         nOutBufferSize, information);
+        },
+        lpBytesReturned);
+}
+
+// The request as the program made it, for the machine's log of what programs ask: a control code
+// that reached a device's driver, with its outcome.
+void ReportRequest(HANDLE hDevice, DWORD code, LPCVOID input, DWORD inputSize, DWORD error)
+{
+    std::shared_ptr<Object> object = Session::Current("DeviceIoControl")->Lookup(hDevice);
+    if (!object || object->kind() != Object::Kind::DeviceFile) {
+        return;
+    }
+    auto *device = static_cast<DeviceFile *>(object.get());
+    link::ReportDeviceControl(CurrentProgramName(), device->openedName(), device->kernelName(), code, input,
+                              inputSize, error);
+}
+
+// A question a program's thread asks a device: a request with an output and no input. The same
+// question asked again, with the same answer and nothing in the machine having moved since before
+// the first asking (Machine::PollActivity), is a poll that finds nothing new: the thread then
+// waits, counted as idle, until something moves, instead of spinning a host processor. Two
+// threads that poll at once wake each other (each one's request is driver activity for the other).
+struct Question {
+    bool asked = false;
+    HANDLE device = NULL;
+    DWORD code = 0;
+    DWORD outputSize = 0;
+    uint64_t activity = 0; // before it was asked
+    BOOL result = FALSE;
+    DWORD error = 0;
+    std::vector<uint8_t> answer;
+};
+thread_local Question lastQuestion;
+
+bool SameQuestion(const Question &q, HANDLE device, DWORD code, DWORD outputSize)
+{
+    return q.asked && q.device == device && q.code == code && q.outputSize == outputSize;
+}
+
 } // namespace
 
 } // namespace tapwin32
@@ -293,6 +374,7 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
     return Fail(name.error);
 }
 
+
 // Sends a control code to the device of a handle, synchronously. The I/O manager gives the
 // driver one system buffer of max(input, output) bytes holding the input (METHOD_BUFFERED) and
 // copies IoStatus.Information bytes back into the output buffer.
@@ -300,45 +382,45 @@ BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBu
                             LPVOID lpOutBuffer, DWORD nOutBufferSize, LPDWORD lpBytesReturned,
                             LPOVERLAPPED lpOverlapped)
 {
-    std::shared_ptr<Session> session = Session::Current("DeviceIoControl");
-    if (lpOverlapped) {
-        return FailBool(ERROR_NOT_SUPPORTED); // no tool issues overlapped requests
+    const bool question = nInBufferSize == 0 && nOutBufferSize > 0 && lpOutBuffer && lpBytesReturned &&
+                          !lpOverlapped && link::IsProgramThread();
+    bool sent = false;
+    if (!question) {
+        lastQuestion.asked = false;
+        const BOOL result = SendDeviceControl(hDevice, dwIoControlCode, lpInBuffer, nInBufferSize, lpOutBuffer,
+                                              nOutBufferSize, lpBytesReturned, lpOverlapped, &sent);
+        const DWORD error = GetLastError();
+        if (sent) {
+            ReportRequest(hDevice, dwIoControlCode, lpInBuffer, nInBufferSize, result ? 0 : error);
+        }
+        SetLastError(error);
+        return result;
     }
-    if (!lpBytesReturned) {
-        UserModeFault("DeviceIoControl", "lpBytesReturned is NULL and lpOverlapped is NULL (the system "
-                                         "writes the byte count through it)");
+    const uint64_t activity = link::PollActivity();
+    const BOOL result = SendDeviceControl(hDevice, dwIoControlCode, lpInBuffer, nInBufferSize, lpOutBuffer,
+                                          nOutBufferSize, lpBytesReturned, lpOverlapped, &sent);
+    const DWORD error = GetLastError();
+    const auto *bytes = static_cast<const uint8_t *>(lpOutBuffer);
+    std::vector<uint8_t> answer(bytes, bytes + std::min<DWORD>(*lpBytesReturned, nOutBufferSize));
+    Question &last = lastQuestion;
+    const bool nothingNew = SameQuestion(last, hDevice, dwIoControlCode, nOutBufferSize) &&
+                            last.activity == activity && last.result == result &&
+                            (result || last.error == error) && last.answer == answer;
+    last.asked = true;
+    last.device = hDevice;
+    last.code = dwIoControlCode;
+    last.outputSize = nOutBufferSize;
+    last.activity = activity;
+    last.result = result;
+    last.error = error;
+    last.answer = std::move(answer);
+    if (nothingNew) {
+        link::AwaitPollActivity(activity); // a poll finding nothing new is not logged again
+    } else if (sent) {
+        ReportRequest(hDevice, dwIoControlCode, lpInBuffer, nInBufferSize, result ? 0 : error);
     }
-    std::shared_ptr<Object> object = session->Lookup(hDevice);
-    if (!object || object->kind() == Object::Kind::RegistryKey) {
-        return FailBool(ERROR_INVALID_HANDLE);
-    }
-    if (object->kind() == Object::Kind::DiskFile) {
-        return FailBool(ERROR_INVALID_FUNCTION);
-    }
-    auto *device = static_cast<DeviceFile *>(object.get());
-    if (device->overlapped()) {
-        return FailBool(ERROR_INVALID_PARAMETER); // an overlapped handle needs an OVERLAPPED
-    }
-    if (!BuffersReadable(lpInBuffer, nInBufferSize, lpOutBuffer, nOutBufferSize)) {
-        return FailBool(ERROR_NOACCESS);
-    }
-    DWORD method = dwIoControlCode & 3;
-    if (method == 1 || method == 2) {
-        // METHOD_IN_DIRECT and METHOD_OUT_DIRECT need memory descriptor lists, which the kernel
-        // stand-in does not build; no tool uses them.
-        return FailBool(ERROR_NOT_SUPPORTED);
-    }
-    BOOL done = SendOnHandle(
-        *device,
-        [&](link::FileObject file, uint64_t *information) {
-            return link::DeviceIoControl(file, dwIoControlCode, lpInBuffer, nInBufferSize, lpOutBuffer,
-                                         nOutBufferSize, information);
-        },
-        lpBytesReturned);
-    // The request as the program made it, for the machine's log of what programs ask.
-    link::ReportDeviceControl(CurrentProgramName(), device->openedName(), device->kernelName(), dwIoControlCode,
-                              lpInBuffer, nInBufferSize, done ? 0 : GetLastError());
-    return done;
+    SetLastError(error);
+    return result;
 }
 
 // Reads from a device (IRP_MJ_READ, returning when it completes) or a disk file (from the

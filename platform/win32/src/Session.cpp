@@ -66,6 +66,17 @@ const std::shared_ptr<Process::State> &ShellProcess()
 
 } // namespace
 
+Process::State::~State()
+{
+    for (std::thread &thread : threads) {
+        if (thread.get_id() == std::this_thread::get_id()) {
+            thread.detach();
+        } else if (thread.joinable()) {
+            thread.join();
+        }
+    }
+}
+
 std::shared_ptr<Process::State> CurrentProcessState()
 {
     return threadProcess ? threadProcess : ShellProcess();
@@ -129,6 +140,20 @@ void Process::Exit()
         }
         state_->exited = true;
     }
+    // The threads the program started end before its handles close; the host cannot end a
+    // thread from outside, as ExitProcess does.
+    std::vector<std::thread> threads;
+    {
+        std::lock_guard<std::mutex> lock(state_->mutex);
+        threads.swap(state_->threads);
+    }
+    for (std::thread &thread : threads) {
+        if (thread.get_id() == std::this_thread::get_id()) {
+            thread.detach();
+        } else {
+            thread.join();
+        }
+    }
     if (std::shared_ptr<Session> session = Session::TryCurrent()) {
         // Dropped outside the table's lock: each release may send IRPs.
         std::vector<std::shared_ptr<Object>> owned = session->RemoveOwnedBy(state_->id);
@@ -151,6 +176,16 @@ ProcessScope::ProcessScope(Process &process) : previous_(threadProcess)
 }
 
 ProcessScope::~ProcessScope()
+{
+    threadProcess = previous_;
+}
+
+ProcessStateScope::ProcessStateScope(std::shared_ptr<Process::State> process) : previous_(threadProcess)
+{
+    threadProcess = std::move(process);
+}
+
+ProcessStateScope::~ProcessStateScope()
 {
     threadProcess = previous_;
 }

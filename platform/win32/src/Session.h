@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace tapwin32 {
@@ -27,7 +28,7 @@ namespace tapwin32 {
 // sends IRP_MJ_CLOSE when their requests are done.
 class Object {
 public:
-    enum class Kind { DeviceFile, DiskFile, RegistryKey };
+    enum class Kind { DeviceFile, DiskFile, RegistryKey, Thread };
     explicit Object(Kind kind) : kind_(kind) {}
     virtual ~Object() = default;
     // The handle has been taken out of the table (CloseHandle, the end of its process).
@@ -48,6 +49,10 @@ struct Process::State {
     std::mutex mutex;
     std::map<uintptr_t, std::string> modules; // module handle -> path, the image included
     bool exited = false;
+    // Host threads of the threads the process started (CreateThread), joined at its exit (the
+    // shell process, which never exits, joins them when it goes at the end of the host program).
+    std::vector<std::thread> threads;
+    ~State();
 };
 
 // The process of the calling thread: the innermost ProcessScope, or the shell process.
@@ -59,6 +64,18 @@ std::string CurrentProgramName();
 // its unloading.
 uintptr_t AddModuleTo(Process::State &process, const std::string &path);
 void RemoveModuleFrom(Process::State &process, uintptr_t module);
+
+// ProcessScope for a thread the stand-in starts in a process (CreateThread).
+class ProcessStateScope {
+public:
+    explicit ProcessStateScope(std::shared_ptr<Process::State> process);
+    ~ProcessStateScope();
+    ProcessStateScope(const ProcessStateScope &) = delete;
+    ProcessStateScope &operator=(const ProcessStateScope &) = delete;
+
+private:
+    std::shared_ptr<Process::State> previous_;
+};
 
 class Session {
 public:

@@ -10,6 +10,9 @@
 
 #include "tap/ui/backend/System.h"
 
+#include "tap/desktop/Desktop.h"
+#include "tap/ui/host/Session.h"
+
 namespace tapwin32::link {
 
 namespace {
@@ -286,6 +289,66 @@ int ShowMessageBox(void *owner, const std::string &text, const std::string &capt
     }
     return tap::ui::sys::ShowBox(static_cast<tap::ui::WindowHandle>(owner), tapkernel::ToUtf16(text),
                                  tapkernel::ToUtf16(caption), style);
+}
+
+namespace {
+
+tap::desktop::Scheduler *Clock()
+{
+    tapmachine::Machine *machine = tapmachine::Machine::CurrentOrNull();
+    return machine ? &machine->desktop().Clock() : nullptr;
+}
+
+} // namespace
+
+void ThreadRunnable()
+{
+    if (tap::desktop::Scheduler *clock = Clock()) {
+        clock->Runnable();
+    }
+}
+
+void ThreadBlocked()
+{
+    if (tap::desktop::Scheduler *clock = Clock()) {
+        clock->Blocked();
+    }
+}
+
+void EnterThread()
+{
+    tap::ui::host::Session::EnterSimulatedThread();
+}
+
+void LeaveThread()
+{
+    tap::ui::host::Session::LeaveSimulatedThread();
+    ThreadBlocked();
+}
+
+bool IsProgramThread()
+{
+    return tap::ui::host::Session::IsSimulatedThread();
+}
+
+uint64_t PollActivity()
+{
+    tapmachine::Machine *machine = tapmachine::Machine::CurrentOrNull();
+    return machine ? machine->PollActivity() : 0;
+}
+
+void AwaitPollActivity(uint64_t seen)
+{
+    if (tapmachine::Machine *machine = tapmachine::Machine::CurrentOrNull()) {
+        machine->AwaitPollActivity(seen);
+    }
+}
+
+void NotePollActivity()
+{
+    if (tapmachine::Machine *machine = tapmachine::Machine::CurrentOrNull()) {
+        machine->NotePollActivity();
+    }
 }
 
 } // namespace tapwin32::link

@@ -106,4 +106,22 @@ void RecordEvent(std::string text);
 // the answer (IDYES ...), or 0 when no window system runs.
 int ShowMessageBox(void *owner, const std::string &text, const std::string &caption, uint32_t style);
 
+// Threads of programs (CreateThread) as the simulated PC counts them for its idle test: a new
+// thread is runnable from before it starts (ThreadRunnable, called by its creator) and enters the
+// simulated system on its own host thread (EnterThread) until it ends (LeaveThread, which also
+// counts it as no longer busy). A thread that blocks outside the window system says so
+// (ThreadBlocked), and whoever wakes it calls ThreadRunnable for it first.
+void ThreadRunnable();
+void ThreadBlocked();
+void EnterThread();
+void LeaveThread();
+// Whether the calling thread is one of the simulated system's (a program's), which may block as
+// idle in AwaitPollActivity.
+bool IsProgramThread();
+
+// Polling without a pause (Machine::PollActivity): 0 without a machine.
+uint64_t PollActivity();
+void AwaitPollActivity(uint64_t seen);
+void NotePollActivity();
+
 }  // namespace tapwin32::link

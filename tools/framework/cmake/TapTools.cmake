@@ -1,7 +1,7 @@
 # The deliverables a tool folder builds, one call each:
 #
 # tap_add_tool_program(<name> LIBRARY <library> ENTRY <source>... RESOURCES <script.rc> [SYMBOL <symbol>]
-#                      [FOLDER <dir>])
+#                      [FOLDER <dir>] [IMAGE <image>])
 #   A program (SideSwitch, MonoAlign, MonoSetup ...).
 #   windows-x86  <name>.exe: a GUI-subsystem PE32 program made of ENTRY (WinMain), LIBRARY (the
 #                tool's classes on the framework) and the script's resources, with a manifest as
@@ -11,7 +11,7 @@
 #                (where the program is installed under the Windows directory) is the installer's.
 #   host         the script's resources are compiled into LIBRARY (tables named SYMBOL, by default
 #                tapResources_<library>), and ENTRY with LIBRARY becomes the program module of the
-#                simulated PC, <name>.exe.so, installed in FOLDER (tap_add_program).
+#                simulated PC, <name>.exe.so, installed in FOLDER as IMAGE.exe (tap_add_program).
 #
 # tap_add_control_panel_applet(<target> LIBRARY <library> ENTRY <source>... RESOURCES <script.rc>
 #                              [FILE <name>] [SETTING <word>] [SYMBOL <symbol>] [DEF <file.def>])
@@ -55,9 +55,12 @@ function(_tap_windows_deliverable target library script)
 endfunction()
 
 function(tap_add_tool_program name)
-  cmake_parse_arguments(PARSE_ARGV 1 ARG "" "LIBRARY;RESOURCES;SYMBOL;FOLDER" "ENTRY")
+  cmake_parse_arguments(PARSE_ARGV 1 ARG "" "LIBRARY;RESOURCES;SYMBOL;FOLDER;IMAGE" "ENTRY")
   if(NOT ARG_LIBRARY OR NOT ARG_ENTRY OR NOT ARG_RESOURCES)
     message(FATAL_ERROR "tap_add_tool_program(${name}): LIBRARY, ENTRY and RESOURCES are required")
+  endif()
+  if(NOT ARG_IMAGE)
+    set(ARG_IMAGE ${name})
   endif()
   if(NOT CMAKE_SYSTEM_NAME STREQUAL "Windows")
     if(NOT ARG_SYMBOL)
@@ -65,7 +68,7 @@ function(tap_add_tool_program name)
     endif()
     tap_add_resources(${ARG_LIBRARY} ${ARG_RESOURCES} SYMBOL ${ARG_SYMBOL})
     tap_add_program(${name} SOURCES ${ARG_ENTRY} LIBRARIES ${ARG_LIBRARY} RESOURCES ${ARG_SYMBOL}
-      FOLDER "${ARG_FOLDER}")
+      FOLDER "${ARG_FOLDER}" IMAGE ${ARG_IMAGE})
     return()
   endif()
   add_executable(${name} WIN32 ${ARG_ENTRY})

@@ -112,6 +112,16 @@ void WindowRef::UpdateWindow()
     sys::UpdateWindowNow(handle_);
 }
 
+bool WindowRef::AppendSystemMenuSeparator()
+{
+    return sys::AppendSystemMenuSeparator(handle_);
+}
+
+bool WindowRef::AppendSystemMenuItem(uint32_t command, std::string_view text)
+{
+    return sys::AppendSystemMenuItem(handle_, command, ToUtf16(text));
+}
+
 bool WindowRef::RedrawWindow(uint32_t redrawFlags, const Rect* area)
 {
     return sys::RedrawArea(handle_, area, redrawFlags);

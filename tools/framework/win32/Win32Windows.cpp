@@ -111,6 +111,18 @@ TimerId StartTimer(WindowHandle window, TimerId id, uint32_t elapse)
 
 bool StopTimer(WindowHandle window, TimerId id) { return KillTimer(Hwnd(window), id) != FALSE; }
 
+bool AppendSystemMenuSeparator(WindowHandle window)
+{
+    HMENU menu = GetSystemMenu(Hwnd(window), FALSE);
+    return menu && AppendMenuW(menu, MF_SEPARATOR, 0, nullptr) != FALSE;
+}
+
+bool AppendSystemMenuItem(WindowHandle window, uint32_t command, const std::u16string& text)
+{
+    HMENU menu = GetSystemMenu(Hwnd(window), FALSE);
+    return menu && AppendMenuW(menu, MF_STRING, command, Wide(text)) != FALSE;
+}
+
 int ShowBox(WindowHandle owner, const std::u16string& text, const std::u16string& caption, uint32_t style)
 {
     return MessageBoxW(Hwnd(owner), Wide(text), Wide(caption), style);

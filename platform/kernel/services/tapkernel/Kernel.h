@@ -284,6 +284,17 @@ public:
     IdleProbeId AddIdleProbe(std::function<bool()> isBusy);
     void RemoveIdleProbe(IdleProbeId id);
 
+    // Driver activity: every call into driver code (a dispatch or completion routine, a PnP
+    // callback, DriverEntry, AddDevice, unload) counts. ForeignDriverCalls() is the count of the
+    // calls that other threads made, as the calling thread sees it: unchanged between two looks
+    // when no driver code has run meanwhile except on the caller's own behalf. The hook runs on
+    // the calling thread at every such call of another thread, before the driver code, at any
+    // IRQL and without kernel locks: it must be quick and must not call the kernel.
+    // One hook at a time; null removes it.
+    uint64_t ForeignDriverCalls() const;
+    using DriverActivityHook = void (*)(void *context);
+    void SetDriverActivityHook(DriverActivityHook hook, void *context);
+
     // ---- Counters for tests ---------------------------------------------------------------------
     uint64_t PowerIrpsStarted(); // PoStartNextPowerIrp calls
 

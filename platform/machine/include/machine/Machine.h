@@ -330,6 +330,18 @@ public:
     // then waits for idle.
     void Settle();
 
+    // ---- Programs that poll without a pause ----
+    // A program's thread that asks a driver the same question again and again counts as idle
+    // while the answer cannot change, and uses no host processor meanwhile. PollActivity is what
+    // the answer may depend on, as the calling thread sees it: driver code that other threads
+    // ran, the clock, the machine's user (every WaitIdle from outside the programs), and what
+    // NotePollActivity reports. AwaitPollActivity blocks a program's thread until it differs
+    // from SEEN (at once when it already does, or when the machine is shutting down).
+    uint64_t PollActivity() const;
+    void AwaitPollActivity(uint64_t seen);
+    // A program did something a poller may be waiting for: a request, a close, a wait for a thread.
+    void NotePollActivity();
+
     MachineState &state();
 
 private:

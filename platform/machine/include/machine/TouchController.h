@@ -76,6 +76,11 @@ public:
     void MoveContacts(const std::vector<Contact> &contacts);
     void TouchContactsRaw(const std::vector<RawContactPoint> &contacts);
     void MoveContactsRaw(const std::vector<RawContactPoint> &contacts);
+    // One of two contacts leaves (INDEX 0 or 1, in packet order): the controller reports the
+    // other one alone, touching, with its identifier.
+    void LiftContact(size_t index);
+    // The contacts on the panel now, in packet order, in raw units.
+    const std::vector<RawContactPoint> &contacts() const { return contacts_; }
 
     // Exact packets and bytes, sent as given.
     void Send(const SingleTouchPacket &packet);

@@ -144,6 +144,16 @@ void TouchController::MoveContactsRaw(const std::vector<RawContactPoint> &contac
     SendContacts(kMultiTouchTouching, contacts_);
 }
 
+void TouchController::LiftContact(size_t index)
+{
+    RequireMultiTouch("LiftContact");
+    if (contacts_.size() != 2 || index > 1) {
+        throw std::logic_error("LiftContact takes one of two contacts on the panel");
+    }
+    contacts_.erase(contacts_.begin() + static_cast<std::ptrdiff_t>(index));
+    SendContacts(kMultiTouchTouching, contacts_);
+}
+
 void TouchController::SendTouching(uint8_t multiStatus)
 {
     if (options_.protocol == Protocol::SingleTouch) {

@@ -69,7 +69,7 @@ uint64_t MachineScheduler::Wakeups() const
     return wakeups_;
 }
 
-MachineScheduler::Activity MachineScheduler::activity() const
+MachineScheduler::UiActivity MachineScheduler::uiActivity() const
 {
     const int allowance = Allowance();
     std::lock_guard<std::mutex> lock(mutex_);
@@ -126,6 +126,67 @@ void MachineScheduler::ClockMoved(Ticks now)
     std::lock_guard<std::mutex> lock(waitersMutex_);
     for (tap::desktop::TimedWaiter *waiter : waiters_) {
         waiter->ClockAdvanced(milliseconds);
+    }
+}
+
+uint64_t MachineScheduler::Activity() const
+{
+    return machine_.kernel().ForeignDriverCalls() + pokes_.load();
+}
+
+void MachineScheduler::AwaitActivity(uint64_t seen)
+{
+    Poller self;
+    std::unique_lock<std::mutex> lock(pollMutex_);
+    if (stopAwaiting_) {
+        return;
+    }
+    // Announced before the count is looked at again: a driver call that comes after the look
+    // sees the poller and wakes it (both sides use sequentially consistent operations).
+    pollers_.fetch_add(1);
+    if (Activity() != seen) {
+        pollers_.fetch_sub(1);
+        return;
+    }
+    waitingPollers_.push_back(&self);
+    Blocked();
+    pollWake_.wait(lock, [&self] { return self.woken; });
+    pollers_.fetch_sub(1);
+}
+
+void MachineScheduler::WakePollers()
+{
+    std::lock_guard<std::mutex> lock(pollMutex_);
+    for (Poller *poller : waitingPollers_) {
+        Runnable();
+        poller->woken = true;
+    }
+    waitingPollers_.clear();
+    pollWake_.notify_all();
+}
+
+void MachineScheduler::Poke()
+{
+    pokes_.fetch_add(1);
+    if (pollers_.load() > 0) {
+        WakePollers();
+    }
+}
+
+void MachineScheduler::StopAwaiting()
+{
+    {
+        std::lock_guard<std::mutex> lock(pollMutex_);
+        stopAwaiting_ = true;
+    }
+    WakePollers();
+}
+
+void MachineScheduler::DriverActivity(void *context)
+{
+    auto *scheduler = static_cast<MachineScheduler *>(context);
+    if (scheduler->pollers_.load() > 0) {
+        scheduler->WakePollers();
     }
 }
 

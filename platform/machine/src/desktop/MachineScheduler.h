@@ -11,6 +11,7 @@
 
 #include "tap/desktop/Scheduler.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -38,12 +39,12 @@ public:
     // Counts every Runnable(): a change means some UI thread has been woken since.
     uint64_t Wakeups() const;
     // The wake-up count and whether the UI threads are idle, read together.
-    struct Activity {
+    struct UiActivity {
         uint64_t wakeups = 0;
         bool idle = false;
-        bool operator==(const Activity &other) const { return wakeups == other.wakeups && idle == other.idle; }
+        bool operator==(const UiActivity &other) const { return wakeups == other.wakeups && idle == other.idle; }
     };
-    Activity activity() const;
+    UiActivity uiActivity() const;
     // Returns when no UI thread is busy (besides the caller, when the caller is one of them).
     // Aborts naming the count when they stay busy for longer than a hang limit.
     void WaitForUiThreads();
@@ -53,7 +54,25 @@ public:
     // The clock reads NOW: wakes the queues whose timers have come due.
     void ClockMoved(Ticks now);
 
+    // ---- Threads that poll without a pause ----
+    // What a poller's answer may depend on: driver code run by other threads (the kernel's
+    // ForeignDriverCalls) and every Poke. A program's thread that got the same answer twice with
+    // no activity in between waits in AwaitActivity, blocked for the idle test, until the count
+    // moves; whoever moves it marks the poller runnable first, so the machine is never seen idle
+    // between the wake-up and the poller's next question.
+    uint64_t Activity() const;
+    void AwaitActivity(uint64_t seen);
+    // The clock moved, the machine's user acted, or a program did something a poller may wait
+    // for (a request, a wait, a close).
+    void Poke();
+    // From now on AwaitActivity returns at once (the machine is shutting down).
+    void StopAwaiting();
+    // The kernel's driver-activity hook; CONTEXT is the scheduler.
+    static void DriverActivity(void *context);
+
 private:
+    void WakePollers();
+
     int Allowance() const;  // busy threads the caller itself accounts for
 
     MachineState &machine_;
@@ -64,6 +83,17 @@ private:
 
     std::mutex waitersMutex_;  // taken before any waiter's own lock
     std::vector<tap::desktop::TimedWaiter *> waiters_;
+
+    // Pollers waiting in AwaitActivity; `pollers_` is read without the lock by DriverActivity.
+    struct Poller {
+        bool woken = false;
+    };
+    std::atomic<int> pollers_{0};
+    std::atomic<uint64_t> pokes_{0};
+    std::mutex pollMutex_;
+    std::condition_variable pollWake_;
+    std::vector<Poller *> waitingPollers_;
+    bool stopAwaiting_ = false;
 };
 
 }  // namespace tapmachine

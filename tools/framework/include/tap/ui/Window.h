@@ -50,6 +50,12 @@ public:
     // Sends WM_ICONERASEBKGND with DC, as a minimised window's painting does before its icon.
     void EraseIconBackground(DeviceContext& dc);
 
+    // ---- System menu --------------------------------------------------------------------------
+    // Appends to the window's system menu (GetSystemMenu, AppendMenu): a separator, or an item
+    // whose choice arrives as WM_SYSCOMMAND with COMMAND.
+    bool AppendSystemMenuSeparator();
+    bool AppendSystemMenuItem(uint32_t command, std::string_view text);
+
     // ---- Timers, icons, messages ---------------------------------------------------------------
     // SetTimer with no timer procedure: WM_TIMER arrives after every ELAPSE ms; 0 on failure.
     TimerId SetTimer(TimerId id, uint32_t elapse);

@@ -84,6 +84,8 @@ public:
     // Marks the calling thread as a thread of the simulated system, for threads that programs
     // start themselves (the creator has already called Scheduler::Runnable for it).
     static void EnterSimulatedThread();
+    // The calling thread, entered so, ends: the window system forgets its queue.
+    static void LeaveSimulatedThread();
     // Whether the calling thread is one of the simulated system's (a program's UI thread or a
     // thread it started): such a thread counts as busy while it runs.
     static bool IsSimulatedThread();
@@ -99,6 +101,13 @@ public:
     bool AnswerMessageBox(int answer);
     // Answers every later box at once with what POLICY returns (nullopt: leave it open).
     void SetMessageBoxPolicy(std::function<std::optional<int>(const MessageBoxRecord&)> policy);
+
+    // ---- System menus -------------------------------------------------------------------------
+    // The items a program appended to WINDOW's system menu (UTF-8; a separator is empty).
+    std::vector<std::string> SystemMenuItems(WindowHandle window) const;
+    // Chooses the appended item with TEXT (compared without '&' markers) as the user does: the
+    // window gets WM_SYSCOMMAND with the item's command. False when it has no such item.
+    bool ChooseSystemMenuItem(WindowHandle window, const std::string& text);
 
     // Every window and message box event since the session began.
     std::vector<WindowEvent> WindowEvents() const;

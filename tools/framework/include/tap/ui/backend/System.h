@@ -88,6 +88,11 @@ bool RedrawArea(WindowHandle window, const Rect* area, uint32_t flags);         
 TimerId StartTimer(WindowHandle window, TimerId id, uint32_t elapse);           // SetTimer
 bool StopTimer(WindowHandle window, TimerId id);                                // KillTimer
 
+// GetSystemMenu(FALSE), then AppendMenuW: a separator (MF_SEPARATOR), or an item (MF_STRING) whose
+// choice sends WM_SYSCOMMAND with COMMAND.
+bool AppendSystemMenuSeparator(WindowHandle window);
+bool AppendSystemMenuItem(WindowHandle window, uint32_t command, const std::u16string& text);
+
 int ShowBox(WindowHandle owner, const std::u16string& text, const std::u16string& caption, uint32_t style); // MessageBoxW
 int CursorShowCounter(bool show);                                               // ShowCursor
 int SystemMetric(int index);                                                    // GetSystemMetrics
