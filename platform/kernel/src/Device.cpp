@@ -202,6 +202,9 @@ extern "C" NTSTATUS NTAPI IoCreateDevice(PDRIVER_OBJECT driverObject, ULONG exte
                                          PDEVICE_OBJECT *deviceObject)
 {
     RequireIrql("IoCreateDevice", PASSIVE_LEVEL, PASSIVE_LEVEL);
+    if (NTSTATUS injected; ConsumeRoutineFailure(KernelRoutine::IoCreateDevice, &injected)) {
+        return injected;
+    }
     KernelState &state = State();
     std::lock_guard<std::mutex> held(state.lock);
     DriverRecord *driver = LiveDriver(state, "IoCreateDevice", driverObject);
@@ -301,6 +304,9 @@ extern "C" VOID NTAPI IoDeleteDevice(PDEVICE_OBJECT device)
 extern "C" NTSTATUS NTAPI IoCreateSymbolicLink(PUNICODE_STRING linkName, PUNICODE_STRING deviceName)
 {
     RequireIrql("IoCreateSymbolicLink", PASSIVE_LEVEL, PASSIVE_LEVEL);
+    if (NTSTATUS injected; ConsumeRoutineFailure(KernelRoutine::IoCreateSymbolicLink, &injected)) {
+        return injected;
+    }
     std::u16string link = FromUnicodeString(linkName);
     std::u16string target = FromUnicodeString(deviceName);
     if (link.empty() || link[0] != u'\\' || target.empty()) {
@@ -342,6 +348,9 @@ extern "C" NTSTATUS NTAPI IoDeleteSymbolicLink(PUNICODE_STRING linkName)
 extern "C" PDEVICE_OBJECT NTAPI IoAttachDeviceToDeviceStack(PDEVICE_OBJECT source, PDEVICE_OBJECT target)
 {
     RequireIrql("IoAttachDeviceToDeviceStack", PASSIVE_LEVEL, PASSIVE_LEVEL);
+    if (NTSTATUS injected; ConsumeRoutineFailure(KernelRoutine::IoAttachDeviceToDeviceStack, &injected)) {
+        return nullptr;
+    }
     KernelState &state = State();
     std::lock_guard<std::mutex> held(state.lock);
     DeviceRecord *sourceRecord = state.LiveDevice("IoAttachDeviceToDeviceStack", source);
@@ -399,6 +408,9 @@ extern "C" PDEVICE_OBJECT NTAPI IoGetAttachedDeviceReference(PDEVICE_OBJECT devi
 extern "C" NTSTATUS NTAPI IoGetDeviceObjectPointer(PUNICODE_STRING objectName, ACCESS_MASK access,
                                                    PFILE_OBJECT *fileObject, PDEVICE_OBJECT *deviceObject)
 {
+    if (NTSTATUS injected; ConsumeRoutineFailure(KernelRoutine::IoGetDeviceObjectPointer, &injected)) {
+        return injected;
+    }
     PFILE_OBJECT file = nullptr;
     NTSTATUS status = OpenDeviceFile("IoGetDeviceObjectPointer", FromUnicodeString(objectName), access, &file);
     if (!NT_SUCCESS(status)) {

@@ -270,13 +270,16 @@ ThreadRecord *CurrentThread(KernelState &state, std::unique_lock<std::mutex> &)
     thread->body = &thread->object;
     state.threads.push_back(thread);
     state.objects.emplace(&thread->object, std::move(record));
-    tlsThread = {state.generation, thread};
+    BindCurrentThread(state, thread);
     return thread;
 }
 
 void BindCurrentThread(KernelState &state, ThreadRecord *thread)
 {
-    tlsThread = {state.generation, thread};
+    // Field by field: a temporary slot would run its destructor here, which takes the kernel's
+    // lock (held by CurrentThread's caller) and would mark this very thread as exited.
+    tlsThread.generation = state.generation;
+    tlsThread.record = thread;
 }
 
 void SignalObject(KernelState &state, void *object)

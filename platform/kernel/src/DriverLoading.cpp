@@ -51,6 +51,7 @@ DriverModule *Kernel::CreateModule(const std::string &name, ModuleOptions option
     auto module = std::make_unique<DriverModule>();
     module->name = name;
     module->options = options;
+    ArmNewModule(module.get());
     state_->modules.push_back(std::move(module));
     return state_->modules.back().get();
 }

@@ -405,6 +405,10 @@ struct RequestParameters {
 PIRP BuildRequest(const char *routine, PDEVICE_OBJECT device, const RequestParameters &request, PKEVENT event,
                   PIO_STATUS_BLOCK ioStatus, Owner owner);
 bool ConsumePoolFailure(DriverModule *module); // lock held: fault injection
+// Fault injection of Kernel::FailRoutine for the current module; no kernel lock held.
+bool ConsumeRoutineFailure(KernelRoutine routine, NTSTATUS *status);
+// Gives a module just created the allocation switches armed for its name (FailAllocationsAtLoad).
+void ArmNewModule(DriverModule *module);
 bool ConsumeIrpFailure(DriverModule *module);  // lock held
 NTSTATUS SendFileRequest(PFILE_OBJECT file, UCHAR major, ULONG code, const void *input, ULONG inputLength,
                          void *output, ULONG outputLength, ULONG_PTR *information);

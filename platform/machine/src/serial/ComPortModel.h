@@ -61,6 +61,10 @@ public:
     // ---- Switches ----
     bool refusesInternalSettings() const;
     void SetRefuseInternalSettings(bool refuse);
+    // Injected failures of control requests (ComPort::FailRequest): the status to answer the
+    // request with code instead of carrying it out, if one is due.
+    void FailRequest(uint32_t code, int32_t status, unsigned skip, unsigned count);
+    std::optional<int32_t> TakeRequestFailure(uint32_t code);
 
     bool open() const;
     void SetOpen(bool open);
@@ -76,6 +80,13 @@ private:
     bool receiving_ = false;
     bool open_ = false;
     bool refuseInternalSettings_ = false;
+    struct RequestFailure {
+        uint32_t code;
+        int32_t status;
+        unsigned skip;
+        unsigned count;
+    };
+    std::vector<RequestFailure> requestFailures_;
     SerialSettings settings_;
     std::vector<SerialRequest> requests_;
     std::function<void()> interrupt_;
