@@ -539,7 +539,7 @@ NTSTATUS NTAPI DispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp)
     }
     ComPortModel &port = *extension->Port;
     ULONG code = IoGetCurrentIrpStackLocation(irp)->Parameters.DeviceIoControl.IoControlCode;
-    if (std::optional<int32_t> injected = port.TakeRequestFailure(code)) {
+    if (std::optional<int32_t> injected = port.TakeRequestFailure(tapmachine::SerialRequest::Kind::DeviceControl, code)) {
         return CompleteRequest(irp, note.Answer(*injected));
     }
     tapmachine::SerialSettings settings = port.settings();
@@ -624,7 +624,7 @@ NTSTATUS NTAPI DispatchInternalDeviceControl(PDEVICE_OBJECT device, PIRP irp)
     }
     ComPortModel &port = *extension->Port;
     ULONG code = IoGetCurrentIrpStackLocation(irp)->Parameters.DeviceIoControl.IoControlCode;
-    if (std::optional<int32_t> injected = port.TakeRequestFailure(code)) {
+    if (std::optional<int32_t> injected = port.TakeRequestFailure(tapmachine::SerialRequest::Kind::InternalDeviceControl, code)) {
         return CompleteRequest(irp, note.Answer(*injected));
     }
     bool known = code == IOCTL_SERIAL_INTERNAL_BASIC_SETTINGS || code == IOCTL_SERIAL_INTERNAL_RESTORE_SETTINGS;

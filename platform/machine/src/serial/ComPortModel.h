@@ -63,8 +63,8 @@ public:
     void SetRefuseInternalSettings(bool refuse);
     // Injected failures of control requests (ComPort::FailRequest): the status to answer the
     // request with code instead of carrying it out, if one is due.
-    void FailRequest(uint32_t code, int32_t status, unsigned skip, unsigned count);
-    std::optional<int32_t> TakeRequestFailure(uint32_t code);
+    void FailRequest(SerialRequest::Kind kind, uint32_t code, int32_t status, unsigned skip, unsigned count);
+    std::optional<int32_t> TakeRequestFailure(SerialRequest::Kind kind, uint32_t code);
 
     bool open() const;
     void SetOpen(bool open);
@@ -81,6 +81,7 @@ private:
     bool open_ = false;
     bool refuseInternalSettings_ = false;
     struct RequestFailure {
+        SerialRequest::Kind kind;
         uint32_t code;
         int32_t status;
         unsigned skip;
