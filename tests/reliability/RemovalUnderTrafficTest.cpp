@@ -11,7 +11,7 @@ using namespace reliability;
 
 namespace {
 
-constexpr int kRemovals = 25;
+constexpr int kRemovals = 50;
 
 class RemovalUnderTraffic : public testing::TestWithParam<const Line *> {
 protected:
