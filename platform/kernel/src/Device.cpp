@@ -91,8 +91,10 @@ NTSTATUS OpenDeviceFile(const char *routine, std::u16string_view name, ACCESS_MA
     }
     DeviceRecord *deviceRecord = state.LiveDevice(routine, device);
     auto *driver = static_cast<DriverRecord *>(state.FindObject(device->DriverObject));
-    if (deviceRecord->deleted || (device->Flags & DO_DEVICE_INITIALIZING) != 0 || driver == nullptr ||
-        driver->unloaded) {
+    // Flags is read only once the record says the device is past its AddDevice (or for devices
+    // made elsewhere), when the driver's stores to it are behind the kernel's lock.
+    bool initializing = deviceRecord->initializing || (device->Flags & DO_DEVICE_INITIALIZING) != 0;
+    if (deviceRecord->deleted || initializing || driver == nullptr || driver->unloaded) {
         return STATUS_NO_SUCH_DEVICE;
     }
     if ((device->Flags & DO_EXCLUSIVE) != 0 && __atomic_load_n(&device->ReferenceCount, __ATOMIC_SEQ_CST) != 0) {
@@ -258,6 +260,7 @@ extern "C" NTSTATUS NTAPI IoCreateDevice(PDRIVER_OBJECT driverObject, ULONG exte
     record->extensionSize = extensionSize;
     record->module = driver->module;
     record->driverWide = driver->module != nullptr && driver->module->inDriverEntry;
+    record->initializing = driver->module != nullptr && (driver->module->inDriverEntry || driver->module->inAddDevice);
     record->name = name;
     state.objects.emplace(device, std::move(record));
     if (!key.empty()) {

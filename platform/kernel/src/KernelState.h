@@ -52,6 +52,7 @@ public:
     std::string name;
     ModuleOptions options;
     std::atomic<bool> inDriverEntry{false}; // what is acquired meanwhile is driver-wide
+    std::atomic<bool> inAddDevice{false};
     unsigned poolFailSkip = 0;
     unsigned poolFailCount = 0;
     unsigned irpFailSkip = 0;
@@ -92,6 +93,11 @@ struct DeviceRecord : ObjectRecord {
     std::u16string name; // empty: unnamed
     bool deleted = false;
     bool deletedUnderUpper = false;      // deleted while a device was attached on top of it
+    // Created by DriverEntry or AddDevice, which is still running: not to be opened. The I/O
+    // manager learns from this record, not from the driver's own stores into Flags, when the
+    // device is ready, so that an open on another thread does not read Flags while AddDevice
+    // writes them.
+    bool initializing = false;
     PDEVICE_OBJECT attachedTo = nullptr; // the device it is attached on top of
 };
 
