@@ -25,11 +25,13 @@ struct ExtraProgram {
     std::string module;
 };
 
-// Runs the script's lines on a fresh machine; the transcript goes to OUT, errors to ERR.
+// Runs the script's lines on a fresh machine; the transcript goes to OUT, errors to ERR, and the
+// story alone (steps, failed expectations, summary) to STORY when given.
 int RunScenario(const std::vector<ScenarioLine> &lines, std::ostream &out, std::ostream &err,
-                const std::vector<ExtraProgram> &extraPrograms = {});
+                const std::vector<ExtraProgram> &extraPrograms = {}, std::ostream *story = nullptr);
 
-// The `run` command: its arguments after "run".
+// The `run` command: its arguments after "run" ([--transcript FILE] SCENARIO|-). With
+// --transcript the whole transcript goes to FILE and OUT gets the story alone.
 int RunScenarioCommand(const std::vector<std::string> &args, std::ostream &out, std::ostream &err);
 
 // The usage text of the run command.

@@ -12,6 +12,7 @@ const CommandTable &Commands()
         AddProgramCommands(all);
         AddInputCommands(all);
         AddExpectations(all);
+        AddStoryCommands(all);
         return all;
     }();
     return table;

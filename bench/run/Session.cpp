@@ -26,8 +26,9 @@ tapmachine::Ticks Moment(tapmachine::Ticks time)
     return time / tapmachine::kTicksPerMillisecond * tapmachine::kTicksPerMillisecond;
 }
 
-ScenarioSession::ScenarioSession(std::ostream &out, const std::vector<ExtraProgram> &extraPrograms)
-    : out_(out), machine_(BootOptions()), programs_(kPrograms)
+ScenarioSession::ScenarioSession(std::ostream &out, const std::vector<ExtraProgram> &extraPrograms,
+                                 std::ostream *story)
+    : out_(out), machine_(BootOptions()), programs_(kPrograms), story_(story)
 {
     programs_.insert(programs_.end(), extraPrograms.begin(), extraPrograms.end());
     panel_.screenWidth = machine_.screenWidth();
@@ -60,10 +61,27 @@ int ScenarioSession::Run(const std::vector<ScenarioLine> &lines, std::ostream &e
             return kScenarioError;
         }
     }
-    out_ << (failures_ ? std::to_string(failures_) + " expectation(s) failed" : std::string("all expectations met"))
-         << '\n';
+    try {
+        for (const Finisher &finish : Commands().finish) {
+            finish(*this);
+        }
+    } catch (const std::exception &error) {
+        out_.flush();
+        err << "tapbench run: at the end: " << error.what() << '\n';
+        return kScenarioError;
+    }
+    Tell(failures_ ? std::to_string(failures_) + " expectation(s) failed" : std::string("all expectations met"));
     out_.flush();
     return failures_ ? kExpectationFailed : kScenarioPassed;
+}
+
+void ScenarioSession::Tell(const std::string &line)
+{
+    out_ << line << '\n';
+    if (story_) {
+        *story_ << line << '\n';
+        story_->flush();
+    }
 }
 
 Touchscreen &ScenarioSession::RequireDevice()
@@ -106,7 +124,10 @@ void ScenarioSession::Check(const ScenarioLine &line)
         if (what == expectation.name) {
             if (std::optional<std::string> failure = expectation.check(*this, line)) {
                 ++failures_;
-                out_ << "FAILED line " << line.number << ": " << line.text << "\n  " << *failure << '\n';
+                ++steps_.back().failed;
+                Tell("FAILED line " + std::to_string(line.number) + ": " + line.text + "\n  " + *failure);
+            } else {
+                ++steps_.back().met;
             }
             return;
         }

@@ -17,6 +17,7 @@
 
 #include "Scenario.h"
 #include "ScenarioRun.h"
+#include "Storyboard.h"
 #include "Words.h"
 
 namespace tapbench {
@@ -76,10 +77,14 @@ struct Expectation {
 // A source of transcript lines, asked after each command for what happened since the last time.
 using TranscriptSource = std::function<void(ScenarioSession &, std::vector<TranscriptEvent> &)>;
 
+// Something a family does once the last line has run (before the run's last line is printed).
+using Finisher = std::function<void(ScenarioSession &)>;
+
 struct CommandTable {
     std::vector<Command> commands;
     std::vector<Expectation> expectations;
     std::vector<TranscriptSource> transcript;
+    std::vector<Finisher> finish;
 };
 
 // Each family adds its part (Commands.cpp lists them).
@@ -88,11 +93,27 @@ void AddRegistryCommands(CommandTable &table);
 void AddProgramCommands(CommandTable &table);
 void AddInputCommands(CommandTable &table);
 void AddExpectations(CommandTable &table);
+void AddStoryCommands(CommandTable &table);
 const CommandTable &Commands();
+
+// The storyboard a script asked for, and where it goes when the run ends.
+struct StoryboardFile {
+    std::string path;
+    Storyboard board;
+};
+
+// A step of the story a script tells (`step "TEXT"`), with the expectations checked during it.
+struct StoryStep {
+    std::string label;
+    int met = 0;
+    int failed = 0;
+};
 
 class ScenarioSession {
 public:
-    ScenarioSession(std::ostream &out, const std::vector<ExtraProgram> &extraPrograms);
+    // The transcript goes to OUT; STORY, when given, gets the story alone: the steps, the failed
+    // expectations and the summary.
+    ScenarioSession(std::ostream &out, const std::vector<ExtraProgram> &extraPrograms, std::ostream *story = nullptr);
 
     int Run(const std::vector<ScenarioLine> &lines, std::ostream &err);
 
@@ -116,6 +137,12 @@ public:
     size_t &windowEventsSeen() { return windowEventsSeen_; }
     std::map<uint32_t, int> &processesPrinted() { return processesPrinted_; }
 
+    // The story: steps[0] gathers what comes before the first step.
+    std::vector<StoryStep> &steps() { return steps_; }
+    std::optional<StoryboardFile> &storyboard() { return storyboard_; }
+    // A line of the story: to the transcript, and to the story stream when there is one.
+    void Tell(const std::string &line);
+
 private:
     void Execute(const ScenarioLine &line);
     void Check(const ScenarioLine &line);
@@ -130,6 +157,9 @@ private:
     std::deque<std::string> reports_;
     size_t windowEventsSeen_ = 0;
     std::map<uint32_t, int> processesPrinted_;  // 1: its start, 2: its end too
+    std::ostream *story_;
+    std::vector<StoryStep> steps_{StoryStep{}};
+    std::optional<StoryboardFile> storyboard_;
     int failures_ = 0;
 };
 

@@ -25,6 +25,8 @@ struct ThreadSlot {
         }
     }
 };
+// Set field by field, never from a temporary slot: the temporary's destructor would take the
+// kernel's lock, which the callers hold.
 thread_local ThreadSlot tlsThread;
 
 void SetWaiting(KernelState &state, ThreadRecord *thread, bool waiting)
@@ -270,14 +272,13 @@ ThreadRecord *CurrentThread(KernelState &state, std::unique_lock<std::mutex> &)
     thread->body = &thread->object;
     state.threads.push_back(thread);
     state.objects.emplace(&thread->object, std::move(record));
-    BindCurrentThread(state, thread);
+    tlsThread.generation = state.generation;
+    tlsThread.record = thread;
     return thread;
 }
 
 void BindCurrentThread(KernelState &state, ThreadRecord *thread)
 {
-    // Field by field: a temporary slot would run its destructor here, which takes the kernel's
-    // lock (held by CurrentThread's caller) and would mark this very thread as exited.
     tlsThread.generation = state.generation;
     tlsThread.record = thread;
 }
