@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <limits>
 #include <optional>
 #include <sstream>
 
@@ -71,9 +72,23 @@ std::vector<uint8_t> HexBytes(std::string text)
     return *bytes;
 }
 
+namespace {
+
+// A coordinate is an int; a number beyond that range is refused, not cut down to some other one.
+int Coordinate(const std::string &word, const char *what)
+{
+    int64_t value = Number(word, what);
+    if (value < std::numeric_limits<int>::min() || value > std::numeric_limits<int>::max()) {
+        throw ScenarioError(std::string("'") + word + "' is out of range (" + what + ")");
+    }
+    return static_cast<int>(value);
+}
+
+} // namespace
+
 tapmachine::PixelPoint Point(const std::string &x, const std::string &y)
 {
-    return {static_cast<int>(Number(x, "x")), static_cast<int>(Number(y, "y"))};
+    return {Coordinate(x, "x"), Coordinate(y, "y")};
 }
 
 void ExpectWords(const Words &w, size_t least, size_t most, const char *usage)

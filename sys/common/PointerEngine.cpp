@@ -55,30 +55,37 @@ VOID SetDefaultParameters(VOID)
     StoreCalibration(&calibration);
 }
 
-/* Lower and upper bound of one calibrated raw axis; the bounds are ordered as unsigned numbers,
- * as the controller's raw values are. */
-static VOID AxisBounds(LONG Start, LONG End, PULONG Low, PULONG High)
+/* Lower and upper bound of one calibrated raw axis, ordered as signed numbers: a calibration whose
+ * edge lies beyond raw 0 (a negative value, as extrapolating from targets inside the screen can
+ * give) still bounds the axis on that side. Ordered as unsigned numbers, such an edge would be a
+ * huge bound, the raw value would not be clamped, and the mapping would leave 0..65535. */
+static VOID AxisBounds(LONG Start, LONG End, PLONG Low, PLONG High)
 {
-    ULONG first = (ULONG)(Start / TAP_CALIBRATION_DIVISOR);
-    ULONG second = (ULONG)(End / TAP_CALIBRATION_DIVISOR);
+    LONG first = Start / TAP_CALIBRATION_DIVISOR;
+    LONG second = End / TAP_CALIBRATION_DIVISOR;
     *Low = first < second ? first : second;
     *High = first < second ? second : first;
 }
 
-static VOID ClampAxis(PULONG Raw, ULONG Low, ULONG High)
+/* Raw values are 0..65535, so they compare as signed numbers; a bound below 0 is kept as its
+ * two's complement, which MapToAbsolute and the pixel mapping read back as signed. */
+static VOID ClampAxis(PULONG Raw, LONG Low, LONG High)
 {
-    if (*Raw > High) {
-        *Raw = High;
+    LONG value = (LONG)*Raw;
+
+    if (value > High) {
+        value = High;
     }
-    if (*Raw < Low) {
-        *Raw = Low;
+    if (value < Low) {
+        value = Low;
     }
+    *Raw = (ULONG)value;
 }
 
 VOID ClampToCalibration(const CalibrationData *Calibration, PULONG RawX, PULONG RawY)
 {
-    ULONG low;
-    ULONG high;
+    LONG low;
+    LONG high;
 
     AxisBounds(Calibration->RawXStart, Calibration->RawXEnd, &low, &high);
     ClampAxis(RawX, low, high);

@@ -79,7 +79,9 @@ TEST(ScenarioRun, ACommandThatCannotBeCarriedOutStopsTheRun)
     for (const char *script : {"answer OK\nwait\n", "tap 1 1\n", "start Nothing\n", "install monotap COMX\n",
                                "frobnicate\n", "advance -5\n", "registry set HKLM\\X V binary 0g\n",
                                "registry set HKLM\\X V binary 010\n", "registry set HKLM\\X V binary 01#02\n",
-                               "expect pixel 5000 0 000000\n"}) {
+                               "expect pixel 5000 0 000000\n",
+                               // beyond an int: refused, not wrapped to another pixel (fuzzing)
+                               "expect cursor 4294967296 0\n"}) {
         Outcome outcome = RunScript(script);
         EXPECT_EQ(outcome.status, kScenarioError) << script;
         EXPECT_TRUE(Has(outcome.err, "tapbench run: line 1: ")) << outcome.err;

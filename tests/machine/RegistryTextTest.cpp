@@ -95,6 +95,8 @@ TEST(RegistryText, MistakesNameTheirLine)
     EXPECT_EQ(lineOf("[HKLM\\A]\n\"A\"=dword:1 extra\n"), 2u);          // trailing text
     EXPECT_EQ(lineOf("[HKLM\\A\\\\B]\n"), 1u);                          // empty key name
     EXPECT_EQ(lineOf("[HKLM\\A]\n\"A\"=sz:\"bad \\q escape\"\n"), 2u);  // unknown escape
+    // A carriage return inside a key path: no text could write such a key back (fuzzing).
+    EXPECT_EQ(lineOf("[HKLM\\A]\n[HKLM\\B\rC]\r\n"), 2u);
 }
 
 }  // namespace

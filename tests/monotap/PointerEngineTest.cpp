@@ -80,12 +80,17 @@ TEST(CalibrationMapping, WideSpanMapsExactly)
     EXPECT_EQ(Map(swapped, 40000, 50000), std::make_pair(50000, 40000));
 }
 
-TEST(CalibrationMapping, BoundsAreOrderedAsUnsignedNumbers)
+TEST(CalibrationMapping, AnEdgeBeyondRawZeroStillBoundsTheAxis)
 {
-    // A negative start is a huge unsigned bound: the range becomes 1000..0xFFFFFFFF, so a raw
-    // value below 1000 is raised to 1000, the far end of the signed span.
+    // RawXStart -100 is raw -1: raw 500 lies half way to raw 1000, and raw values beyond 1000 stop
+    // at the screen edge instead of mapping past 65535 (found by the decoder fuzz target).
     CalibrationData calibration = {-100, 100000, 75000, 325000, 0, 1024, 768};
-    EXPECT_EQ(Map(calibration, 500, 750).first, 65535);
+    EXPECT_EQ(Map(calibration, 500, 750).first, 32800);
+    EXPECT_EQ(Map(calibration, 2000, 750).first, 65535);
+    CalibrationData bothNegative = {-500000, -100000, -20000, 0, 0, 1024, 768};
+    EXPECT_EQ(Map(bothNegative, 4000, 1000), std::make_pair(65535, 65535));
+    CalibrationData swapped = {100000, -100, 0, -6553500, 1, 1024, 768};
+    EXPECT_EQ(Map(swapped, 500, 30000), std::make_pair(0, 32800));
 }
 
 class PointerEngineTest : public ::testing::Test {

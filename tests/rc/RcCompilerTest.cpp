@@ -229,6 +229,9 @@ TEST(RcCompiler, DuplicateStringsAndIdsOutOfRangeAreFaults)
     EXPECT_EQ(ErrorOf("STRINGTABLE BEGIN\n1 \"a\"\n1 \"b\"\nEND"), file + "3: string id 1 is defined twice");
     EXPECT_EQ(ErrorOf("0 DIALOG 0, 0, 1, 1 BEGIN END"), file + "1: resource id 0 is outside 1..65535");
     EXPECT_EQ(ErrorOf("#define F(x) x"), file + "1: function-like macros are not supported");
+    // A directory is no file to read (found by fuzzing: it escaped as a stream error).
+    EXPECT_EQ(ErrorOf("#include \".\""), file + "1: cannot find include file \".\"");
+    EXPECT_EQ(ErrorOf("1 ICON \".\""), file + "1: cannot open resource file '.'");
 }
 
 TEST(RcCompiler, ExecutableReportsFaultsWithNonZeroExit)

@@ -91,8 +91,10 @@ NTSTATUS OpenDeviceFile(const char *routine, std::u16string_view name, ACCESS_MA
     }
     DeviceRecord *deviceRecord = state.LiveDevice(routine, device);
     auto *driver = static_cast<DriverRecord *>(state.FindObject(device->DriverObject));
-    if (deviceRecord->deleted || (device->Flags & DO_DEVICE_INITIALIZING) != 0 || driver == nullptr ||
-        driver->unloaded) {
+    // Flags is read only once the record says the device is past its AddDevice (or for devices
+    // made elsewhere), when the driver's stores to it are behind the kernel's lock.
+    bool initializing = deviceRecord->initializing || (device->Flags & DO_DEVICE_INITIALIZING) != 0;
+    if (deviceRecord->deleted || initializing || driver == nullptr || driver->unloaded) {
         return STATUS_NO_SUCH_DEVICE;
     }
     if ((device->Flags & DO_EXCLUSIVE) != 0 && __atomic_load_n(&device->ReferenceCount, __ATOMIC_SEQ_CST) != 0) {
@@ -202,6 +204,9 @@ extern "C" NTSTATUS NTAPI IoCreateDevice(PDRIVER_OBJECT driverObject, ULONG exte
                                          PDEVICE_OBJECT *deviceObject)
 {
     RequireIrql("IoCreateDevice", PASSIVE_LEVEL, PASSIVE_LEVEL);
+    if (NTSTATUS injected; ConsumeRoutineFailure(KernelRoutine::IoCreateDevice, &injected)) {
+        return injected;
+    }
     KernelState &state = State();
     std::lock_guard<std::mutex> held(state.lock);
     DriverRecord *driver = LiveDriver(state, "IoCreateDevice", driverObject);
@@ -255,6 +260,7 @@ extern "C" NTSTATUS NTAPI IoCreateDevice(PDRIVER_OBJECT driverObject, ULONG exte
     record->extensionSize = extensionSize;
     record->module = driver->module;
     record->driverWide = driver->module != nullptr && driver->module->inDriverEntry;
+    record->initializing = driver->module != nullptr && (driver->module->inDriverEntry || driver->module->inAddDevice);
     record->name = name;
     state.objects.emplace(device, std::move(record));
     if (!key.empty()) {
@@ -301,6 +307,9 @@ extern "C" VOID NTAPI IoDeleteDevice(PDEVICE_OBJECT device)
 extern "C" NTSTATUS NTAPI IoCreateSymbolicLink(PUNICODE_STRING linkName, PUNICODE_STRING deviceName)
 {
     RequireIrql("IoCreateSymbolicLink", PASSIVE_LEVEL, PASSIVE_LEVEL);
+    if (NTSTATUS injected; ConsumeRoutineFailure(KernelRoutine::IoCreateSymbolicLink, &injected)) {
+        return injected;
+    }
     std::u16string link = FromUnicodeString(linkName);
     std::u16string target = FromUnicodeString(deviceName);
     if (link.empty() || link[0] != u'\\' || target.empty()) {
@@ -342,6 +351,9 @@ extern "C" NTSTATUS NTAPI IoDeleteSymbolicLink(PUNICODE_STRING linkName)
 extern "C" PDEVICE_OBJECT NTAPI IoAttachDeviceToDeviceStack(PDEVICE_OBJECT source, PDEVICE_OBJECT target)
 {
     RequireIrql("IoAttachDeviceToDeviceStack", PASSIVE_LEVEL, PASSIVE_LEVEL);
+    if (NTSTATUS injected; ConsumeRoutineFailure(KernelRoutine::IoAttachDeviceToDeviceStack, &injected)) {
+        return nullptr;
+    }
     KernelState &state = State();
     std::lock_guard<std::mutex> held(state.lock);
     DeviceRecord *sourceRecord = state.LiveDevice("IoAttachDeviceToDeviceStack", source);
@@ -399,6 +411,9 @@ extern "C" PDEVICE_OBJECT NTAPI IoGetAttachedDeviceReference(PDEVICE_OBJECT devi
 extern "C" NTSTATUS NTAPI IoGetDeviceObjectPointer(PUNICODE_STRING objectName, ACCESS_MASK access,
                                                    PFILE_OBJECT *fileObject, PDEVICE_OBJECT *deviceObject)
 {
+    if (NTSTATUS injected; ConsumeRoutineFailure(KernelRoutine::IoGetDeviceObjectPointer, &injected)) {
+        return injected;
+    }
     PFILE_OBJECT file = nullptr;
     NTSTATUS status = OpenDeviceFile("IoGetDeviceObjectPointer", FromUnicodeString(objectName), access, &file);
     if (!NT_SUCCESS(status)) {

@@ -51,6 +51,7 @@ DriverModule *Kernel::CreateModule(const std::string &name, ModuleOptions option
     auto module = std::make_unique<DriverModule>();
     module->name = name;
     module->options = options;
+    ArmNewModule(module.get());
     state_->modules.push_back(std::move(module));
     return state_->modules.back().get();
 }
@@ -121,6 +122,7 @@ NTSTATUS Kernel::LoadDriver(DriverModule *module, std::u16string_view driverName
         std::lock_guard<std::mutex> held(state.lock);
         for (PDEVICE_OBJECT device = record->object.DeviceObject; device != nullptr; device = device->NextDevice) {
             device->Flags &= ~static_cast<ULONG>(DO_DEVICE_INITIALIZING);
+            static_cast<DeviceRecord *>(state.FindObject(device))->initializing = false;
         }
         *driverObject = &record->object;
         return status;
@@ -155,7 +157,9 @@ NTSTATUS Kernel::AddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT pdo)
     NTSTATUS status;
     {
         DriverCall call("AddDevice", module);
+        module->inAddDevice = true;
         status = addDevice(driver, pdo);
+        module->inAddDevice = false;
         call.CheckIrql();
     }
     if (NT_SUCCESS(status)) {
@@ -165,6 +169,8 @@ NTSTATUS Kernel::AddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT pdo)
                 BugCheck("AddDevice", "device object %p of %s still has DO_DEVICE_INITIALIZING after AddDevice",
                          static_cast<void *>(device), module->name.c_str());
             }
+            // Read by the thread that ran AddDevice: from now on the device may be opened.
+            static_cast<DeviceRecord *>(state.FindObject(device))->initializing = false;
         }
     }
     return status;

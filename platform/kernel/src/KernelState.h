@@ -52,6 +52,7 @@ public:
     std::string name;
     ModuleOptions options;
     std::atomic<bool> inDriverEntry{false}; // what is acquired meanwhile is driver-wide
+    std::atomic<bool> inAddDevice{false};
     unsigned poolFailSkip = 0;
     unsigned poolFailCount = 0;
     unsigned irpFailSkip = 0;
@@ -93,6 +94,11 @@ struct DeviceRecord : ObjectRecord {
     std::u16string name; // empty: unnamed
     bool deleted = false;
     bool deletedUnderUpper = false;      // deleted while a device was attached on top of it
+    // Created by DriverEntry or AddDevice, which is still running: not to be opened. The I/O
+    // manager learns from this record, not from the driver's own stores into Flags, when the
+    // device is ready, so that an open on another thread does not read Flags while AddDevice
+    // writes them.
+    bool initializing = false;
     PDEVICE_OBJECT attachedTo = nullptr; // the device it is attached on top of
 };
 
@@ -407,6 +413,10 @@ struct RequestParameters {
 PIRP BuildRequest(const char *routine, PDEVICE_OBJECT device, const RequestParameters &request, PKEVENT event,
                   PIO_STATUS_BLOCK ioStatus, Owner owner);
 bool ConsumePoolFailure(DriverModule *module); // lock held: fault injection
+// Fault injection of Kernel::FailRoutine for the current module; no kernel lock held.
+bool ConsumeRoutineFailure(KernelRoutine routine, NTSTATUS *status);
+// Gives a module just created the allocation switches armed for its name (FailAllocationsAtLoad).
+void ArmNewModule(DriverModule *module);
 bool ConsumeIrpFailure(DriverModule *module);  // lock held
 NTSTATUS SendFileRequest(PFILE_OBJECT file, UCHAR major, ULONG code, const void *input, ULONG inputLength,
                          void *output, ULONG outputLength, ULONG_PTR *information);

@@ -70,6 +70,9 @@ extern "C" NTSTATUS NTAPI PsCreateSystemThread(PHANDLE threadHandle, ULONG acces
                                                PCLIENT_ID clientId, PKSTART_ROUTINE startRoutine, PVOID startContext)
 {
     RequireIrql("PsCreateSystemThread", PASSIVE_LEVEL, PASSIVE_LEVEL);
+    if (NTSTATUS injected; ConsumeRoutineFailure(KernelRoutine::PsCreateSystemThread, &injected)) {
+        return injected;
+    }
     if (startRoutine == nullptr) {
         BugCheck("PsCreateSystemThread", "StartRoutine is NULL");
     }

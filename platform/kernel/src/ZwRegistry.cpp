@@ -183,7 +183,9 @@ extern "C" NTSTATUS NTAPI ZwQueryValueKey(HANDLE keyHandle, PUNICODE_STRING valu
         if (length < required) {
             return STATUS_BUFFER_OVERFLOW;
         }
-        std::memcpy(out + dataOffset, value->data.data(), dataBytes);
+        if (dataBytes != 0) { // an empty value has no data to copy (and data() may be null)
+            std::memcpy(out + dataOffset, value->data.data(), dataBytes);
+        }
         return STATUS_SUCCESS;
     }
     case KeyValuePartialInformation: {
@@ -199,7 +201,9 @@ extern "C" NTSTATUS NTAPI ZwQueryValueKey(HANDLE keyHandle, PUNICODE_STRING valu
         if (length < required) {
             return STATUS_BUFFER_OVERFLOW;
         }
-        std::memcpy(out + kPartialHeader, value->data.data(), dataBytes);
+        if (dataBytes != 0) {
+            std::memcpy(out + kPartialHeader, value->data.data(), dataBytes);
+        }
         return STATUS_SUCCESS;
     }
     default:

@@ -1,6 +1,7 @@
 // Statements of a resource script: LANGUAGE, DIALOG/DIALOGEX with their optional statements and
 // controls, DLGINIT, STRINGTABLE, ICON and BITMAP; VERSIONINFO is read and left out. The defaults of each control statement are those of the
 // Windows resource compiler, so that the tables describe the same windows as the .res would.
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -325,7 +326,8 @@ private:
             candidates.push_back(dir + "/" + name);
         }
         for (const std::string& candidate : candidates) {
-            if (std::ifstream(candidate)) {
+            std::error_code error;
+            if (std::filesystem::is_regular_file(candidate, error)) { // a directory cannot be read
                 return candidate;
             }
         }

@@ -1,6 +1,7 @@
 #include "Preprocessor.h"
 
 #include <cctype>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -234,9 +235,11 @@ std::string ReadFile(const std::string& path)
     return text.str();
 }
 
+// Only a regular file counts: a directory opens as a stream but cannot be read.
 bool FileExists(const std::string& path)
 {
-    return static_cast<bool>(std::ifstream(path));
+    std::error_code error;
+    return std::filesystem::is_regular_file(path, error);
 }
 
 std::string DirectoryOf(const std::string& path)

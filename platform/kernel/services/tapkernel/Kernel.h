@@ -125,6 +125,15 @@ public:
 
 using InterfaceId = uint64_t;
 
+// Kernel routines whose failure a test can switch on (Kernel::FailRoutine).
+enum class KernelRoutine {
+    IoCreateDevice,
+    IoCreateSymbolicLink,
+    IoAttachDeviceToDeviceStack,
+    IoGetDeviceObjectPointer,
+    PsCreateSystemThread,
+};
+
 struct KernelOptions {
     // The registry; empty: the kernel makes an empty one.
     std::shared_ptr<RegistryStore> registry;
@@ -193,6 +202,18 @@ public:
     // allocations) of the module fail.
     void FailPoolAllocations(DriverModule *module, unsigned skip, unsigned count);
     void FailIrpAllocations(DriverModule *module, unsigned skip, unsigned count);
+    // By module name, from now on and across loads: after `skip` calls that go through, the next
+    // `count` calls of routine by the module fail with status (IoAttachDeviceToDeviceStack
+    // returns NULL instead; PsCreateSystemThread starts nothing). A count of 0 ends the switch.
+    void FailRoutine(const std::string &moduleName, KernelRoutine routine, unsigned skip, unsigned count,
+                     NTSTATUS status);
+    // The allocation switches above for the next module created under this name, set before its
+    // DriverEntry runs.
+    void FailAllocationsAtLoad(const std::string &moduleName, unsigned poolSkip, unsigned poolCount,
+                               unsigned irpSkip, unsigned irpCount);
+    // Failures armed for the module name (routines, and the allocation switches of its modules
+    // and of its next load) that have not happened yet: 0 once every armed failure has been met.
+    unsigned InjectedFailuresLeft(const std::string &moduleName);
 
     // ---- Object namespace -----------------------------------------------------------------------
     // The device a name leads to after symbolic links (no reference taken), or nullptr.

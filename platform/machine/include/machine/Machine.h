@@ -161,6 +161,10 @@ public:
     // The serial port driver answers the internal basic-settings and restore-settings requests
     // with STATUS_INVALID_DEVICE_REQUEST, as a serial driver without them does.
     void SetRefuseInternalSettings(bool refuse);
+    // After `skip` requests of this kind (DeviceControl or InternalDeviceControl: the two share
+    // codes) and control code that go through, the port driver answers the next `count` with
+    // status instead; a count of 0 ends the switch.
+    void FailRequest(SerialRequest::Kind kind, uint32_t code, int32_t status, unsigned skip = 0, unsigned count = 1);
 
 private:
     friend class MachineState;

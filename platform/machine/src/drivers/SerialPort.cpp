@@ -546,10 +546,14 @@ NTSTATUS NTAPI DispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp)
         return CompleteRequest(irp, note.Answer(STATUS_DELETE_PENDING));
     }
     ComPortModel &port = *extension->Port;
+    ULONG code = IoGetCurrentIrpStackLocation(irp)->Parameters.DeviceIoControl.IoControlCode;
+    if (std::optional<int32_t> injected = port.TakeRequestFailure(tapmachine::SerialRequest::Kind::DeviceControl, code)) {
+        return CompleteRequest(irp, note.Answer(*injected));
+    }
     tapmachine::SerialSettings settings = port.settings();
     ULONG_PTR information = 0;
     NTSTATUS status;
-    switch (IoGetCurrentIrpStackLocation(irp)->Parameters.DeviceIoControl.IoControlCode) {
+    switch (code) {
     case IOCTL_SERIAL_SET_BAUD_RATE: {
         SERIAL_BAUD_RATE rate;
         status = TakeInput(irp, &rate);
@@ -628,6 +632,9 @@ NTSTATUS NTAPI DispatchInternalDeviceControl(PDEVICE_OBJECT device, PIRP irp)
     }
     ComPortModel &port = *extension->Port;
     ULONG code = IoGetCurrentIrpStackLocation(irp)->Parameters.DeviceIoControl.IoControlCode;
+    if (std::optional<int32_t> injected = port.TakeRequestFailure(tapmachine::SerialRequest::Kind::InternalDeviceControl, code)) {
+        return CompleteRequest(irp, note.Answer(*injected));
+    }
     bool known = code == IOCTL_SERIAL_INTERNAL_BASIC_SETTINGS || code == IOCTL_SERIAL_INTERNAL_RESTORE_SETTINGS;
     if (!known || port.refusesInternalSettings()) {
         return CompleteRequest(irp, note.Answer(known ? STATUS_INVALID_DEVICE_REQUEST : STATUS_INVALID_PARAMETER));

@@ -415,6 +415,10 @@ std::vector<RegistryKeyRecord> ParseRegistryText(std::string_view text)
             } catch (const std::invalid_argument &) {
                 reader.Fail("invalid UTF-8 in a key path");
             }
+            // A carriage return inside the brackets would make a key no text can write back.
+            if (path.find(u'\r') != std::u16string::npos) {
+                reader.Fail("a key path cannot hold a line break");
+            }
             keys.push_back({CanonicalKeyPath(path, reader), {}});
             continue;
         }

@@ -277,6 +277,37 @@ void ComPortModel::SetRefuseInternalSettings(bool refuse)
     refuseInternalSettings_ = refuse;
 }
 
+void ComPortModel::FailRequest(SerialRequest::Kind kind, uint32_t code, int32_t status, unsigned skip, unsigned count)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    requestFailures_.erase(std::remove_if(requestFailures_.begin(), requestFailures_.end(),
+                                          [&](const RequestFailure &f) { return f.kind == kind && f.code == code; }),
+                           requestFailures_.end());
+    if (count > 0) {
+        requestFailures_.push_back({kind, code, status, skip, count});
+    }
+}
+
+std::optional<int32_t> ComPortModel::TakeRequestFailure(SerialRequest::Kind kind, uint32_t code)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto it = requestFailures_.begin(); it != requestFailures_.end(); ++it) {
+        if (it->kind != kind || it->code != code) {
+            continue;
+        }
+        if (it->skip > 0) {
+            --it->skip;
+            return std::nullopt;
+        }
+        int32_t status = it->status;
+        if (--it->count == 0) {
+            requestFailures_.erase(it);
+        }
+        return status;
+    }
+    return std::nullopt;
+}
+
 bool ComPortModel::open() const
 {
     std::lock_guard<std::mutex> lock(mutex_);

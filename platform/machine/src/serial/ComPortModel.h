@@ -70,6 +70,10 @@ public:
     // ---- Switches ----
     bool refusesInternalSettings() const;
     void SetRefuseInternalSettings(bool refuse);
+    // Injected failures of control requests (ComPort::FailRequest): the status to answer the
+    // request with code instead of carrying it out, if one is due.
+    void FailRequest(SerialRequest::Kind kind, uint32_t code, int32_t status, unsigned skip, unsigned count);
+    std::optional<int32_t> TakeRequestFailure(SerialRequest::Kind kind, uint32_t code);
 
     bool open() const;
     void SetOpen(bool open);
@@ -88,6 +92,14 @@ private:
     bool receiving_ = false;
     bool open_ = false;
     bool refuseInternalSettings_ = false;
+    struct RequestFailure {
+        SerialRequest::Kind kind;
+        uint32_t code;
+        int32_t status;
+        unsigned skip;
+        unsigned count;
+    };
+    std::vector<RequestFailure> requestFailures_;
     SerialSettings settings_;
     std::deque<SerialRequest> requests_;
     std::function<void()> interrupt_;

@@ -163,4 +163,9 @@ void ComPort::SetRefuseInternalSettings(bool refuse)
     machine_.Slot(number_).model->SetRefuseInternalSettings(refuse);
 }
 
+void ComPort::FailRequest(SerialRequest::Kind kind, uint32_t code, int32_t status, unsigned skip, unsigned count)
+{
+    machine_.Slot(number_).model->FailRequest(kind, code, status, skip, count);
+}
+
 }  // namespace tapmachine
