@@ -73,6 +73,7 @@ public:
     }
 
     bool Reading() const override { return machine_.comPort(1).open(); }
+    tapmachine::LineFormat PortLine() const override { return machine_.comPort(1).settings().line; }
 
     void FeedByte(uint8_t byte) override
     {

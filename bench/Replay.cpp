@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "ByteStream.h"
+#include "DeviceReplay.h"
 #include "MachineTouchPath.h"
 #include "ReplayOptions.h"
 
@@ -45,6 +46,13 @@ int RunReplay(const std::vector<std::string> &args, std::istream &standardInput,
     if (!options) {
         err << "tapbench replay: " << error << '\n' << ReplayUsage();
         return kUsageError;
+    }
+    if (!options->device.empty()) {
+        if (options->input != "-" || options->binary) {
+            err << "tapbench replay: --device reads the port, not a FILE\n" << ReplayUsage();
+            return kUsageError;
+        }
+        return RunDeviceReplay(*options, out, err, nullptr);
     }
     auto bytes = ReadStream(*options, standardInput, error);
     if (!bytes) {

@@ -94,7 +94,13 @@ bool ParseCalibration(const std::string &list, ReplayOptions &options, std::stri
 const char *ReplayUsage()
 {
     return "usage: tapbench replay [--driver monotap|polytap] [--set NAME=VALUE]... [--calibration A,B,C,D,O,W,H]\n"
-           "                       [--right-click] [--data-mode] [--no-attributes] [--binary] [FILE|-]\n";
+           "                       [--right-click] [--data-mode] [--no-attributes] [--binary] [FILE|-]\n"
+           "       tapbench replay [options] --device /dev/ttyS0|/dev/ttyUSB0\n";
+}
+
+const char *RecordUsage()
+{
+    return "usage: tapbench record [replay options] --device /dev/ttyS0|/dev/ttyUSB0 FILE\n";
 }
 
 std::optional<ReplayOptions> ParseReplayOptions(const std::vector<std::string> &args, std::string &error)
@@ -133,6 +139,12 @@ std::optional<ReplayOptions> ParseReplayOptions(const std::vector<std::string> &
             if (!value || !ParseCalibration(*value, options, error)) {
                 return std::nullopt;
             }
+        } else if (arg == "--device") {
+            const std::string *value = needValue("--device");
+            if (!value) {
+                return std::nullopt;
+            }
+            options.device = *value;
         } else if (arg == "--right-click") {
             options.rightClick = true;
         } else if (arg == "--data-mode") {

@@ -23,12 +23,14 @@ struct ReplayOptions {
     bool queryAttributes = true;
     bool binary = false;
     std::string input = "-"; // a file, or "-" for standard input
+    std::string device;      // a serial port to read instead (/dev/ttyS0, /dev/ttyUSB0)
 };
 
 // Parses the arguments after "replay". On a usage error returns nothing and sets `error`.
 std::optional<ReplayOptions> ParseReplayOptions(const std::vector<std::string> &args, std::string &error);
 
-// The usage text of the replay command.
+// The usage texts of the replay and record commands.
 const char *ReplayUsage();
+const char *RecordUsage();
 
 } // namespace tapbench

@@ -6,6 +6,8 @@
 #include <functional>
 #include <string>
 
+#include <machine/SerialLine.h>
+
 #include "ReplayOptions.h"
 
 namespace tapbench {
@@ -19,6 +21,8 @@ public:
 
     // True when the driver holds COM1 and reads the stream.
     virtual bool Reading() const = 0;
+    // The line settings the driver gave COM1 when it opened it: what a real port must be set to.
+    virtual tapmachine::LineFormat PortLine() const = 0;
     // Delivers one byte on COM1 and waits until the driver is idle: reports and beeps caused by
     // the byte have reached the sink, then, in data mode, the frames taken.
     virtual void FeedByte(uint8_t byte) = 0;

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "DeviceReplay.h"
 #include "Replay.h"
 #include "ScenarioRun.h"
 
@@ -11,6 +12,8 @@ namespace {
 void PrintUsage(std::ostream &out)
 {
     out << "usage: tapbench replay [options] [FILE|-]   replay a controller byte stream through a driver\n"
+           "       tapbench replay [options] --device PORT   the same on the bytes of a real serial port\n"
+           "       tapbench record [options] --device PORT FILE   and keep them in FILE for later replays\n"
            "       tapbench run SCENARIO|-               run a scripted session on a fresh simulated PC\n"
            "       tapbench help                         this text\n";
 }
@@ -28,6 +31,9 @@ int main(int argc, char **argv)
     args.erase(args.begin());
     if (command == "replay") {
         return tapbench::RunReplay(args, std::cin, std::cout, std::cerr);
+    }
+    if (command == "record") {
+        return tapbench::RunRecord(args, std::cout, std::cerr);
     }
     if (command == "run") {
         return tapbench::RunScenarioCommand(args, std::cout, std::cerr);

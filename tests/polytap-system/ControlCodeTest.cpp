@@ -3,6 +3,8 @@
 // probe, the raw sample and the port opened on demand.
 #include "PolytapSystem.h"
 
+#include "ControlCodeTable.h"
+
 #include <ntddser.h>
 
 namespace polytaptest {
@@ -56,6 +58,36 @@ protected:
         return rate;
     }
 };
+
+// The control-code table that DriverProbe.exe also runs on the real driver under Wine.
+TEST_F(ControlCodeTest, EveryLengthMustMatchExactly)
+{
+    for (const tapcontrol::ControlCodeCase &row : tapcontrol::kPolytapCodes) {
+        SCOPED_TRACE(row.name);
+        uint8_t input[tapcontrol::kValidInputSize];
+        tapcontrol::ValidInput(row, input);
+        if (row.lengths == tapcontrol::kIgnoredLengths) {
+            EXPECT_EQ(Control(row.code, "xyz", 3, 5).status, row.status);
+        }
+        Reply right = Control(row.code, row.input ? input : nullptr, row.input, row.output);
+        EXPECT_EQ(right.status, row.status);
+        EXPECT_EQ(right.information, row.information);
+        if (row.lengths == tapcontrol::kIgnoredLengths) {
+            continue;
+        }
+        tapcontrol::LengthPair wrong[tapcontrol::kWrongLengthCount];
+        tapcontrol::WrongLengths(row, wrong);
+        for (const tapcontrol::LengthPair &lengths : wrong) {
+            Reply reply = Control(row.code, lengths.input ? input : nullptr, lengths.input, lengths.output);
+            EXPECT_EQ(reply.status, STATUS_INVALID_PARAMETER) << "input " << lengths.input << ", output " << lengths.output;
+            EXPECT_EQ(reply.information, 0u);
+        }
+    }
+    EXPECT_EQ(OpenPort(), 0u) << "CLOSE_PORT closed it";
+    for (uint32_t code : tapcontrol::kUnknownCodes) {
+        EXPECT_EQ(Control(code, nullptr, 0, 4).status, STATUS_INVALID_DEVICE_REQUEST) << std::hex << code;
+    }
+}
 
 TEST_F(ControlCodeTest, ContactFrameRepliesWithDataModeOffOnAndEmpty)
 {

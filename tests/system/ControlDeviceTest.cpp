@@ -1,6 +1,8 @@
 // The control codes the tools send to \\.\MonotapSymLnk1.
 #include "MonotapSystem.h"
 
+#include "ControlCodeTable.h"
+
 #include <cstring>
 
 using namespace monotaptest;
@@ -42,81 +44,43 @@ protected:
     }
 };
 
+// The control-code table that DriverProbe.exe also runs on the real driver under Wine.
 TEST_F(ControlDevice, EveryLengthMustMatchExactly)
 {
     SetParameter(u"Enable", 1);
     Start();
-    struct Case {
-        const char *name;
-        ULONG code;
-        ULONG input;   // the right input length
-        ULONG output;  // the right output length
-        NTSTATUS status;
-        ULONG_PTR information;
-    };
-    // With the right lengths: open COM1 (already open), calibration, raw sample, settings, beep,
-    // right click, data mode.
-    const Case cases[] = {
-        {"OPEN_PORT", IOCTL_TOUCH_OPEN_PORT, 4, 0, STATUS_SUCCESS, 0},
-        {"SET_CALIBRATION", IOCTL_TOUCH_SET_CALIBRATION, 28, 0, STATUS_SUCCESS, 0},
-        {"GET_RAW_SAMPLE", IOCTL_TOUCH_GET_RAW_SAMPLE, 0, 12, STATUS_SUCCESS, 12},
-        {"SET_SETTINGS", IOCTL_TOUCH_SET_SETTINGS, 32, 0, STATUS_SUCCESS, 0},
-        {"BEEP", IOCTL_TOUCH_BEEP, 8, 0, STATUS_SUCCESS, 0},
-        {"GET_RIGHT_CLICK", IOCTL_TOUCH_GET_RIGHT_CLICK, 0, 4, STATUS_SUCCESS, 4},
-        {"START_DATA_MODE", IOCTL_TOUCH_START_DATA_MODE, 0, 4, STATUS_SUCCESS, 4},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
-        // A record that is valid for every code that takes one: port 1, a calibration, settings
-        // with the default mode, a 440 Hz beep.
-        std::vector<uint8_t> input(64, 0);
-        ULONG words[8] = {1, 30, 0, 0, 440, 10, 1, 1};
-        if (c.code == IOCTL_TOUCH_SET_SETTINGS) {
-            words[0] = MODE_CLICK_AND_DRAG;
+    for (const tapcontrol::ControlCodeCase &row : tapcontrol::kMonotapCodes) {
+        SCOPED_TRACE(row.name);
+        uint8_t input[tapcontrol::kValidInputSize];
+        tapcontrol::ValidInput(row, input);
+        if (row.lengths == tapcontrol::kIgnoredLengths) {
+            // Whatever comes with a code that takes no buffer is ignored.
+            EXPECT_EQ(Control(row.code, "xyz", 3, 5).status, row.status);
         }
-        if (c.code == IOCTL_TOUCH_BEEP) {
-            words[0] = 440;
-            words[1] = 10;
+        Reply right = Control(row.code, row.input ? input : nullptr, row.input, row.output);
+        EXPECT_EQ(right.status, row.status);
+        EXPECT_EQ(right.information, row.information);
+        if (row.lengths == tapcontrol::kIgnoredLengths) {
+            continue;
         }
-        if (c.code == IOCTL_TOUCH_SET_CALIBRATION) {
-            CalibrationData calibration{75000, 325000, 75000, 325000, 0, 1024, 768};
-            std::memcpy(words, &calibration, sizeof calibration);
-        }
-        std::memcpy(input.data(), words, sizeof words);
-
-        Reply right = Control(c.code, c.input ? input.data() : nullptr, c.input, c.output);
-        EXPECT_EQ(right.status, c.status);
-        EXPECT_EQ(right.information, c.information);
-
-        auto wrong = [&](ULONG inputLength, ULONG outputLength) {
-            Reply reply = Control(c.code, inputLength ? input.data() : nullptr, inputLength, outputLength);
-            EXPECT_EQ(reply.status, STATUS_INVALID_PARAMETER) << "input " << inputLength << ", output " << outputLength;
+        tapcontrol::LengthPair wrong[tapcontrol::kWrongLengthCount];
+        tapcontrol::WrongLengths(row, wrong);
+        for (const tapcontrol::LengthPair &lengths : wrong) {
+            Reply reply = Control(row.code, lengths.input ? input : nullptr, lengths.input, lengths.output);
+            EXPECT_EQ(reply.status, STATUS_INVALID_PARAMETER) << "input " << lengths.input << ", output " << lengths.output;
             EXPECT_EQ(reply.information, 0u);
-        };
-        if (c.input != 0) {
-            wrong(c.input - 1, c.output);
-            wrong(c.input + 1, c.output);
-            wrong(0, c.output);
-        } else {
-            wrong(c.input, c.output - 1);
-            wrong(c.input, c.output + 1);
-            wrong(c.input, 0);
         }
         // The right lengths without the system buffer they need.
-        Reply bufferless = Send(MonotapMachine::ControlDevice(), IRP_MJ_DEVICE_CONTROL, c.code, input.data(), c.input,
-                                c.output, 0, true);
+        Reply bufferless = Send(MonotapMachine::ControlDevice(), IRP_MJ_DEVICE_CONTROL, row.code, input, row.input,
+                                row.output, 0, true);
         EXPECT_EQ(bufferless.status, STATUS_INVALID_PARAMETER) << "no system buffer";
     }
+    EXPECT_FALSE(machine.comPort(1).open()) << "CLOSE_PORT closed it";
 
-    // The codes that take no buffer ignore whatever comes with them.
-    EXPECT_EQ(Control(IOCTL_TOUCH_SET_RIGHT_CLICK, "xyz", 3, 5).status, STATUS_SUCCESS);
-    EXPECT_EQ(Control(IOCTL_TOUCH_CLOSE_PORT, "xyz", 3, 5).status, STATUS_SUCCESS);
-
-    // The multi-touch record, the multi-touch codes and unknown ones.
+    // The multi-touch record and unknown codes.
     PolyPointerSettings polySettings{};
     EXPECT_EQ(ControlRecord(IOCTL_TOUCH_SET_SETTINGS, polySettings).status, STATUS_INVALID_PARAMETER);
-    for (ULONG code : {IOCTL_TOUCH_GET_CONTACT_FRAME, IOCTL_TOUCH_STOP_DATA_MODE, IOCTL_TOUCH_SET_BAUD_RATE,
-                       IOCTL_TOUCH_PROBE, 0x222000ul, 0x222034ul, 0x00010000ul}) {
+    for (uint32_t code : tapcontrol::kUnknownCodes) {
         EXPECT_EQ(Control(code, nullptr, 0, 4).status, STATUS_INVALID_DEVICE_REQUEST) << std::hex << code;
     }
 }
