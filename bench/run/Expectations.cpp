@@ -21,7 +21,7 @@ Outcome MessageBoxOpen(ScenarioSession &session, const ScenarioLine &line)
         if (box.text == line.words[2]) {
             return std::nullopt;
         }
-        open += (open.empty() ? "" : ", ") + Quoted(box.text);
+        open += (open.empty() ? "" : ", ") + QuotedText(box.text);
     }
     return open.empty() ? std::string("no message box is open") : "open: " + open;
 }
@@ -62,7 +62,7 @@ std::vector<WindowFacts> ShownWindows(ScenarioSession &session)
 
 std::string Describe(const WindowFacts &window)
 {
-    return "window " + Quoted(window.caption) + (window.program.empty() ? "" : " program " + window.program) +
+    return "window " + QuotedText(window.caption) + (window.program.empty() ? "" : " program " + window.program) +
            " rect " + RectText(window.rect) + " client " + RectText(window.client) + (window.topmost ? " topmost" : "");
 }
 

@@ -100,18 +100,18 @@ void WindowLines(ScenarioSession &session, std::vector<TranscriptEvent> &events)
         const std::string owner = event.program.empty() ? "" : " (" + event.program + ")";
         switch (event.kind) {
         case WindowEvent::Kind::WindowCreated:
-            events.push_back({time, kWindowCreated, "window created " + Quoted(event.caption) + owner});
+            events.push_back({time, kWindowCreated, "window created " + QuotedText(event.caption) + owner});
             break;
         case WindowEvent::Kind::WindowDestroyed:
-            events.push_back({time, kWindowDestroyed, "window destroyed " + Quoted(event.caption) + owner});
+            events.push_back({time, kWindowDestroyed, "window destroyed " + QuotedText(event.caption) + owner});
             break;
         case WindowEvent::Kind::MessageBoxShown:
             events.push_back({time, kMessageBoxShown,
-                              "messagebox " + Quoted(event.text) + " caption " + Quoted(event.caption) + owner});
+                              "messagebox " + QuotedText(event.text) + " caption " + QuotedText(event.caption) + owner});
             break;
         case WindowEvent::Kind::MessageBoxClosed:
             events.push_back({time, kMessageBoxClosed,
-                              "messagebox closed " + Quoted(event.text) + " answer " + AnswerName(event.answer)});
+                              "messagebox closed " + QuotedText(event.text) + " answer " + AnswerName(event.answer)});
             break;
         }
     }
@@ -125,7 +125,7 @@ void ProcessLines(ScenarioSession &session, std::vector<TranscriptEvent> &events
         if (printed == 0) {
             std::string text = "process started " + process.name + " " + tapkernel::ToUtf8(process.imagePath);
             if (!process.commandLine.empty()) {
-                text += " " + Quoted(process.commandLine);
+                text += " " + QuotedText(process.commandLine);
             }
             events.push_back({Moment(process.started), kProcessStarted, text});
             printed = 1;

@@ -1,6 +1,7 @@
 #include "Storyboard.h"
 
 #include <algorithm>
+#include <sstream>
 
 #include <tapkernel/Text.h>
 
@@ -37,6 +38,33 @@ Framebuffer ShrinkImage(const Framebuffer &image, int scale)
     return small;
 }
 
+std::string WrapLabel(const std::string &label, size_t width)
+{
+    std::vector<std::string> lines{""};
+    std::istringstream words(label);
+    std::string word;
+    while (words >> word) {
+        std::string &line = lines.back();
+        if (!line.empty() && line.size() + 1 + word.size() > width) {
+            lines.push_back(word);
+        } else {
+            line += (line.empty() ? "" : " ") + word;
+        }
+    }
+    if (lines.size() > static_cast<size_t>(Storyboard::kLabelLines)) {
+        lines.resize(Storyboard::kLabelLines);
+        lines.back() += "~";
+    }
+    std::string wrapped;
+    for (std::string &line : lines) {
+        if (line.size() > width) {
+            line = line.substr(0, width - 1) + "~";
+        }
+        wrapped += (wrapped.empty() ? "" : "\n") + line;
+    }
+    return wrapped;
+}
+
 void Storyboard::Add(const Framebuffer &screen, const std::string &label)
 {
     frames_.push_back({ShrinkImage(screen, kScale), label});
@@ -66,13 +94,9 @@ Framebuffer Storyboard::Sheet() const
                 sheet.SetPixel(left + x, top + y, frame.picture.Pixel(x, y));
             }
         }
-        // The label, cut to the cell's width: one character cell is kCellWidth pixels.
         const size_t fits = static_cast<size_t>(std::max(1, cellWidth / tap::desktop::kCellWidth));
-        std::u16string text = tapkernel::ToUtf16(std::to_string(i + 1) + ". " + frame.label);
-        if (text.size() > fits) {
-            text = text.substr(0, fits - 1) + u"~";
-        }
-        canvas.DrawString({left, top + frame.picture.Height() + 4}, text, 0, 16);
+        const std::u16string text = tapkernel::ToUtf16(WrapLabel(std::to_string(i + 1) + ". " + frame.label, fits));
+        canvas.DrawString({left, top + frame.picture.Height() + 2}, text, 0, kLabelLineHeight);
     }
     return sheet;
 }

@@ -22,7 +22,9 @@ public:
 
     static constexpr int kScale = 4;
     static constexpr int kMargin = 8;
-    static constexpr int kLabelHeight = 24;
+    static constexpr int kLabelLines = 3;
+    static constexpr int kLabelLineHeight = 11;
+    static constexpr int kLabelHeight = kLabelLines * kLabelLineHeight + 4;
 
 private:
     struct Frame {
@@ -37,5 +39,9 @@ private:
 // The picture at 1/SCALE of its size on each axis, each pixel the mean of the SCALE x SCALE block
 // it stands for.
 tap::desktop::Framebuffer ShrinkImage(const tap::desktop::Framebuffer &image, int scale);
+
+// LABEL in lines of at most WIDTH characters, broken between words, at most kLabelLines of them;
+// "~" marks where something was cut.
+std::string WrapLabel(const std::string &label, size_t width);
 
 } // namespace tapbench

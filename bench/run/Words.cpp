@@ -34,18 +34,6 @@ int64_t Number(const std::string &word, const char *what)
     throw ScenarioError(std::string("'") + word + "' is not a number (" + what + ")");
 }
 
-std::string Quoted(const std::string &text)
-{
-    std::string quoted = "\"";
-    for (char c : text) {
-        if (c == '"' || c == '\\') {
-            quoted += '\\';
-        }
-        quoted += c;
-    }
-    return quoted + "\"";
-}
-
 std::string Hex6(tap::desktop::Rgb rgb)
 {
     char text[8];

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include <machine/PanelGeometry.h>
+#include <tapkernel/Text.h>
 
 #include "tap/desktop/Framebuffer.h"
 #include "tap/desktop/Geometry.h"
@@ -26,8 +27,8 @@ std::string Lower(std::string text);
 bool SameWord(const std::string &a, const std::string &b);
 // A decimal or 0x-hex integer; ScenarioError naming WHAT otherwise.
 int64_t Number(const std::string &word, const char *what);
-// The word in double quotes, with \" and \\ inside, as the script writes it.
-std::string Quoted(const std::string &text);
+// A word in double quotes, with \" and \\ inside, as the script writes it.
+using tapkernel::QuotedText;
 std::string Hex6(tap::desktop::Rgb rgb);
 std::string RectText(const tap::desktop::Rect &r);
 // "01,02,ff" or "0102ff": the replay's hex text, with commas allowed between bytes.

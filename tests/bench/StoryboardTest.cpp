@@ -30,6 +30,13 @@ TEST(Storyboard, ShrinkingAveragesEachBlock)
     EXPECT_EQ(small.Pixel(1, 0), 0u);
 }
 
+TEST(Storyboard, LabelsBreakBetweenWordsAndAreCutAfterThreeLines)
+{
+    EXPECT_EQ(WrapLabel("1. Calibrated to the panel", 13), "1. Calibrated\nto the panel");
+    EXPECT_EQ(WrapLabel("a b c d e f g", 3), "a b\nc d\ne ~");
+    EXPECT_EQ(WrapLabel("unbreakable", 5), "unbr~");
+}
+
 TEST(Storyboard, PicturesGoInRowsWithTheirLabelsBeneath)
 {
     Storyboard board(2);

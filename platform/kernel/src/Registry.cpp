@@ -107,23 +107,11 @@ std::string Hex(const std::vector<uint8_t> &data)
     return text;
 }
 
-std::string Quote(const std::string &text)
-{
-    std::string quoted = "\"";
-    for (char c : text) {
-        if (c == '"' || c == '\\') {
-            quoted += '\\';
-        }
-        quoted += c;
-    }
-    return quoted + "\"";
-}
-
 void Save(const RegistryKey &key, std::ostringstream &out)
 {
     out << '[' << ToUtf8(PathOf(key)) << "]\n";
     for (const RegistryValue &value : key.values) {
-        out << Quote(ToUtf8(value.name)) << '=' << value.type << ':' << Hex(value.data) << '\n';
+        out << QuotedText(ToUtf8(value.name)) << '=' << value.type << ':' << Hex(value.data) << '\n';
     }
     for (const RegistryKeyRef &child : key.children) {
         Save(*child, out);

@@ -109,4 +109,16 @@ bool EqualsNoCase(std::u16string_view a, std::u16string_view b)
     return true;
 }
 
+std::string QuotedText(std::string_view text)
+{
+    std::string quoted = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\') {
+            quoted += '\\';
+        }
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
 }  // namespace tapkernel

@@ -18,4 +18,8 @@ char16_t UpcaseChar(char16_t c);
 std::u16string UpperCase(std::u16string_view text);  // keys of maps without regard to case
 bool EqualsNoCase(std::u16string_view a, std::u16string_view b);
 
+// TEXT in double quotes with \" and \\ inside: how the registry's text files and the bench's
+// transcripts write a name or a string.
+std::string QuotedText(std::string_view text);
+
 }  // namespace tapkernel
