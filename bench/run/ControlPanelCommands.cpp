@@ -71,8 +71,8 @@ void Open(ScenarioSession &session, const ScenarioLine &line)
         throw ScenarioError("the Control Panel could not load " + file);
     }
     for (size_t i = known; i < records.size(); ++i) {
-        session.out() << "applet " << records[i].file << " " << Quoted(records[i].name) << " "
-                      << Quoted(records[i].description) << " icon " << records[i].icon << '\n';
+        session.out() << "applet " << records[i].file << " " << QuotedText(records[i].name) << " "
+                      << QuotedText(records[i].description) << " icon " << records[i].icon << '\n';
     }
 }
 
@@ -95,7 +95,7 @@ void Close(ScenarioSession &session, const ScenarioLine &line)
             continue;
         }
         if (facts->text != kControlPanelCaption) {
-            throw ScenarioError(Quoted(facts->text) + " is still open");
+            throw ScenarioError(QuotedText(facts->text) + " is still open");
         }
         panel = window;
     }

@@ -123,10 +123,10 @@ ControlFacts ControlByText(ScenarioSession &session, const std::string &text)
     std::string known;
     for (const ControlFacts &control : controls) {
         if (control.shown && !control.text.empty() && control.kind != "static" && control.kind != "groupbox") {
-            known += (known.empty() ? "" : ", ") + Quoted(Shown(control.text));
+            known += (known.empty() ? "" : ", ") + QuotedText(Shown(control.text));
         }
     }
-    throw ScenarioError("the active window shows no control " + Quoted(text) + " (it has " + known + ")");
+    throw ScenarioError("the active window shows no control " + QuotedText(text) + " (it has " + known + ")");
 }
 
 ControlFacts RequireShown(const ControlFacts &control)
@@ -163,12 +163,12 @@ void Tab(ScenarioSession &session, const ScenarioLine &line)
             session.machine().Click(Centre(rect));
             return;
         }
-        known += (known.empty() ? "" : ", ") + Quoted(Shown(title));
+        known += (known.empty() ? "" : ", ") + QuotedText(Shown(title));
     }
     if (known.empty()) {
         throw ScenarioError("the active window has no tabs");
     }
-    throw ScenarioError("no tab " + Quoted(line.words[1]) + " (the tabs are " + known + ")");
+    throw ScenarioError("no tab " + QuotedText(line.words[1]) + " (the tabs are " + known + ")");
 }
 
 // click #ID | click "TEXT": a click in the middle of the control.
@@ -192,9 +192,9 @@ void Select(ScenarioSession &session, const ScenarioLine &line)
     if (found == control.items.end()) {
         std::string known;
         for (const std::string &item : control.items) {
-            known += (known.empty() ? "" : ", ") + Quoted(item);
+            known += (known.empty() ? "" : ", ") + QuotedText(item);
         }
-        throw ScenarioError(line.words[1] + " has no entry " + Quoted(entry) + " (it has " + known + ")");
+        throw ScenarioError(line.words[1] + " has no entry " + QuotedText(entry) + " (it has " + known + ")");
     }
     const int index = static_cast<int>(found - control.items.begin());
     tapmachine::Machine &machine = session.machine();
@@ -265,7 +265,7 @@ std::string ShownText(const ControlFacts &c)
 // How a control looks, in the words of `expect control`.
 std::string Describe(const ControlFacts &c)
 {
-    std::string text = "#" + std::to_string(c.id) + " " + c.kind + " text " + Quoted(ShownText(c)) +
+    std::string text = "#" + std::to_string(c.id) + " " + c.kind + " text " + QuotedText(ShownText(c)) +
                        (c.enabled ? " enabled" : " disabled") + (c.shown ? " visible" : " hidden");
     if (c.kind == "checkbox" || c.kind == "radiobutton") {
         text += c.check ? " checked" : " unchecked";
@@ -275,10 +275,10 @@ std::string Describe(const ControlFacts &c)
     }
     if (c.kind == "combobox" || c.kind == "listbox") {
         const bool selected = c.selection >= 0 && c.selection < static_cast<int>(c.items.size());
-        text += selected ? " selected " + Quoted(c.items[c.selection]) : std::string(" selected none");
+        text += selected ? " selected " + QuotedText(c.items[c.selection]) : std::string(" selected none");
         text += " entries";
         for (const std::string &item : c.items) {
-            text += " " + Quoted(item);
+            text += " " + QuotedText(item);
         }
     }
     return text;

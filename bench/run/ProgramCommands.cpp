@@ -68,7 +68,7 @@ void SystemMenu(ScenarioSession &session, const ScenarioLine &line)
             return;
         }
     }
-    throw ScenarioError("no window has the system-menu item " + Quoted(line.words[1]));
+    throw ScenarioError("no window has the system-menu item " + QuotedText(line.words[1]));
 }
 
 // answer Yes|No|OK|Cancel

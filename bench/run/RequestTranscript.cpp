@@ -80,7 +80,7 @@ std::string HexText(const std::vector<uint8_t> &bytes)
 // A word as a script writes it: quoted when it has blanks or quotes, or is empty.
 std::string ScriptWord(const std::string &word)
 {
-    return word.empty() || word.find_first_of(" \t\"") != std::string::npos ? Quoted(word) : word;
+    return word.empty() || word.find_first_of(" \t\"") != std::string::npos ? QuotedText(word) : word;
 }
 
 // The characters of REG_SZ data, without one terminating NUL.
@@ -108,7 +108,7 @@ std::string ValueText(uint32_t type, const std::vector<uint8_t> &data)
         return "binary " + HexText(data);
     }
     if (type == REG_SZ) {
-        return "sz " + Quoted(StringData(data));
+        return "sz " + QuotedText(StringData(data));
     }
     return "type=" + std::to_string(type) + " " + HexText(data);
 }

@@ -19,7 +19,7 @@ const std::vector<ExtraProgram> kSystemPrograms = {
 #include "BenchSystemPrograms.inc"
 };
 
-// The drivers of the package, by the file names the package gives them.
+// The drivers of the package, by the file names the package gives them, and the USB drivers'.
 struct MediaDriver {
     const char *file;
     const char *module;
@@ -28,6 +28,9 @@ struct MediaDriver {
 const MediaDriver kMediaDrivers[] = {
     {"Monotap.sys", TAPBENCH_MONOTAP_MODULE, "sys/Monotap/Monotap.inf"},
     {"Polytap.sys", TAPBENCH_POLYTAP_MODULE, "sys/Polytap/Polytap.inf"},
+    // The USB drivers' stand-ins, which the installers' USB path installs from the same media.
+    {"Monousb.sys", TAPBENCH_MONOUSB_MODULE, "platform/usb/inf/Monousb.inf"},
+    {"Polyusb.sys", TAPBENCH_POLYUSB_MODULE, "platform/usb/inf/Polyusb.inf"},
 };
 
 tapmachine::MachineOptions BootOptions()
@@ -90,7 +93,11 @@ void ScenarioSession::MountMedia()
         }
     }
     for (const ExtraProgram &program : programs_) {
-        files.LinkIn(program.module, u"D:\\" + tapkernel::ToUtf16(program.name) + u".exe");
+        // A program built for two drivers ships as built: the first of its builds.
+        const std::u16string path = u"D:\\" + tapkernel::ToUtf16(program.name) + u".exe";
+        if (!files.Exists(path)) {
+            files.LinkIn(program.module, path);
+        }
     }
 }
 

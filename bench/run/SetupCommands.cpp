@@ -130,7 +130,7 @@ Outcome ProcessStarted(ScenarioSession &session, const ScenarioLine &line)
         if (SameWord(command, line.words[2])) {
             return std::nullopt;
         }
-        seen += (seen.empty() ? "" : ", ") + Quoted(command);
+        seen += (seen.empty() ? "" : ", ") + QuotedText(command);
     }
     return seen.empty() ? std::string("no process was started") : "started: " + seen;
 }

@@ -6,11 +6,10 @@
 // the numbers the stand-ins read, platform/usb) with the touch controller model at its far end.
 // Unplugging the device takes the pipe away: the driver keeps its control device and answers as
 // a driver without a port does (contact count 0xFF); plugging it in again gives the pipe back.
-#include <cstring>
-
 #include <tapkernel/Kernel.h>
 #include <tapkernel/Text.h>
 
+#include "BenchInstaller.h"
 #include "Session.h"
 #include "TapShared.h"
 
@@ -18,7 +17,6 @@ namespace tapbench {
 namespace {
 
 const std::u16string kServices = u"HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\";
-const std::u16string kEnum = u"HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\";
 
 struct UsbDevice {
     ProductFacts product;
@@ -68,67 +66,14 @@ void Plug(ScenarioSession &session, const UsbDevice &usb)
     if (!machine.Device(usb.instanceId)) {
         machine.CreateDevice(usb.instanceId, usb.product.hardwareId, u"", usb.classGuid);
     }
+    machine.SetHardwarePresent(usb.instanceId, true);
     AttachController(session, Facts(usb));
 }
 
-std::vector<uint8_t> Dword(uint32_t value)
-{
-    std::vector<uint8_t> bytes(4);
-    std::memcpy(bytes.data(), &value, 4);
-    return bytes;
-}
-
-// The stand-in's INF (service, the mouse class above the device, the Parameters it adds) and the
-// line's installer (its USB defaults and the user's double-click size).
-void WriteInstalledState(tapmachine::Machine &machine, const UsbDevice &usb)
-{
-    const std::u16string parameters = kServices + usb.product.service + u"\\Parameters";
-    const std::u16string node = kEnum + usb.instanceId;
-    const bool multiTouch = usb.product.protocol == tapmachine::Protocol::MultiTouch;
-    const std::string service = tapkernel::ToUtf8(usb.product.service);
-    machine.files().CopyIn(std::string(TAPBENCH_SOURCE_DIR) + "/platform/usb/inf/" + service + ".inf",
-                           u"C:\\WINDOWS\\inf\\oem1.inf");
-    machine.InstallDriverModule(usb.product.module, usb.product.service, true);
-    machine.RequirePoolTag(usb.product.service, 'vdtP');
-    machine.SetString(node, u"Service", usb.product.service);
-    machine.SetValue(node, u"UpperFilters", REG_MULTI_SZ,
-                     {'m', 0, 'o', 0, 'u', 0, 'c', 0, 'l', 0, 'a', 0, 's', 0, 's', 0, 0, 0, 0, 0});
-    // The INF's Parameters.
-    machine.SetDword(parameters, u"Port", 1);
-    machine.SetDword(parameters, u"Enable", 1);
-    machine.SetDword(parameters, u"CalibrateMargin", 2);
-    if (multiTouch) {
-        machine.SetDword(parameters, u"BaudRate", 9600);
-        machine.SetDword(parameters, u"FirColor", 3);
-        machine.SetDword(parameters, u"SecColor", 3);
-    }
-    // The installer's defaults for a USB device.
-    machine.SetDword(parameters, u"MouseMode", MODE_CLICK_AND_DRAG);
-    machine.SetDword(parameters, u"InterActTime", 0);
-    machine.SetDword(parameters, u"BeepMode", BEEP_OFF);
-    machine.SetDword(parameters, u"BeepFreq", 0);
-    machine.SetDword(parameters, u"BeepTime", 0);
-    machine.SetDword(parameters, u"DblClickRegion", 30);
-    std::vector<uint8_t> calibration(sizeof(CalibrationData), 0);
-    if (multiTouch) {
-        const int32_t fields[] = {19571, 410528, 1295, 396454, 0, 1024, 768};
-        std::memcpy(calibration.data(), fields, sizeof fields);
-    } else {
-        machine.SetDword(parameters, u"Port", 1);
-    }
-    machine.SetValue(parameters, u"Calibration", REG_BINARY, calibration);
-    if (!multiTouch) {
-        machine.SetValue(parameters, u"CalibrateMargin", REG_BINARY, Dword(2));
-    }
-    machine.SetString(parameters, u"OemInfPath", u"C:\\WINDOWS\\inf\\oem1.inf");
-    const std::u16string mouse = u"HKEY_CURRENT_USER\\Control Panel\\Mouse";
-    const std::vector<uint8_t> thirty = {'3', 0, '0', 0};
-    machine.SetValue(mouse, u"DoubleClickHeight", REG_SZ, thirty);
-    machine.SetValue(mouse, u"DoubleClickWidth", REG_SZ, thirty);
-}
-
-// install monousb|polyusb: the device plugged in (if it is not) and its stand-in driver installed
-// on it and started; the finger goes to it.
+// install monousb|polyusb: the device plugged in (if it is not) and the line's USB driver
+// installed on it as the line's installer installs it with "USB Controller" chosen, from the
+// media at D:\ (the stand-in's INF and file, the installer's defaults, newdev.dll's update of the
+// device); started; the finger goes to it.
 void InstallUsb(ScenarioSession &session, const UsbDevice &usb)
 {
     RequireNotInstalled(session, usb.product);
@@ -136,7 +81,11 @@ void InstallUsb(ScenarioSession &session, const UsbDevice &usb)
         throw ScenarioError(std::string("this build has no ") + usb.product.word + " module");
     }
     Plug(session, usb);
-    WriteInstalledState(session.machine(), usb);
+    tapmachine::Machine &machine = session.machine();
+    machine.RequirePoolTag(usb.product.service, 'vdtP');
+    if (uint32_t error = InstallUsbLine(usb.product.protocol == tapmachine::Protocol::MultiTouch)) {
+        throw ScenarioError("the installation failed with error " + std::to_string(error));
+    }
     AddInstalledDevice(session, Facts(usb));
     StartTouchDevice(session);
 }
@@ -153,11 +102,15 @@ void Usb(ScenarioSession &session, const ScenarioLine &line)
             throw ScenarioError(std::string("the ") + usb.product.word + " device is plugged in already");
         }
         Plug(session, usb);
+        // The finger goes to the device plugged in last, so that it reaches the device once an
+        // installer has put its driver on it.
+        session.device() = Facts(usb);
         session.out() << "usb " << usb.product.word << " plugged in\n";
     } else if (SameWord(w[1], "unplug")) {
         if (!PipePresent(session, usb)) {
             throw ScenarioError(std::string("the ") + usb.product.word + " device is not plugged in");
         }
+        session.machine().SetHardwarePresent(usb.instanceId, false);
         session.machine().UnplugComPort(usb.pipePort);
         session.out() << "usb " << usb.product.word << " unplugged\n";
     } else {

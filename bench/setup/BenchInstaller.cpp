@@ -16,18 +16,25 @@ public:
     void StepIt() override {}
 };
 
-} // namespace
-
-uint32_t InstallSerialLine(bool multiTouch, unsigned port)
+// The installer's state as page 1 leaves it, for the line and the type chosen.
+setup::InstallerState &ChooseLine(bool multiTouch, bool usb, unsigned port)
 {
     setup::InstallerState &state = setup::Installer();
     state = setup::InstallerState{};
     state.line = &setup::LineOf(multiTouch ? tap::setup::ProductLine::MultiTouch : tap::setup::ProductLine::SingleTouch);
-    state.usbSelected = FALSE;
+    state.usbSelected = usb ? TRUE : FALSE;
     state.portNumber = port;
-    state.portUsable = 1;
+    state.portUsable = usb ? 0 : 1;
     state.installerDirectory = "D:\\";
-    state.infPath = state.installerDirectory + state.line->rs232Inf;
+    state.infPath = state.installerDirectory + (usb ? state.line->usbInf : state.line->rs232Inf);
+    return state;
+}
+
+} // namespace
+
+uint32_t InstallSerialLine(bool multiTouch, unsigned port)
+{
+    setup::InstallerState &state = ChooseLine(multiTouch, false, port);
     NoProgress progress;
     DWORD installed = setup::InstallFromInf(nullptr, progress);
     DWORD created = setup::CreateRootDevice(progress);
@@ -35,6 +42,18 @@ uint32_t InstallSerialLine(bool multiTouch, unsigned port)
         setup::ScheduleGroupConversion();
     }
     return installed != ERROR_SUCCESS ? installed : created;
+}
+
+uint32_t InstallUsbLine(bool multiTouch)
+{
+    setup::InstallerState &state = ChooseLine(multiTouch, true, 0);
+    NoProgress progress;
+    DWORD installed = setup::InstallFromInf(nullptr, progress);
+    DWORD updated = setup::UpdateUsbDevice(progress);
+    if (state.driverInstalled) {
+        setup::ScheduleGroupConversion();
+    }
+    return installed != ERROR_SUCCESS ? installed : updated;
 }
 
 } // namespace tapbench

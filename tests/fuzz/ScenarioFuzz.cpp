@@ -38,11 +38,11 @@ void CheckWords(const std::vector<std::string> &words)
 {
     std::string joined;
     for (const std::string &word : words) {
-        std::optional<std::vector<std::string>> again = tapbench::SplitWords(tapbench::Quoted(word));
+        std::optional<std::vector<std::string>> again = tapbench::SplitWords(tapbench::QuotedText(word));
         if (!again || again->size() != 1 || (*again)[0] != word) {
             Broken("a quoted word does not read back as itself", word);
         }
-        joined += tapbench::Quoted(word) + " ";
+        joined += tapbench::QuotedText(word) + " ";
         Refused(word, [&] { tapbench::Number(word, "fuzz"); });
         Refused(word, [&] { tapbench::HexBytes(word); });
         Refused(word, [&] {

@@ -536,6 +536,11 @@ void Machine::CreateDevice(std::u16string_view instanceId, std::u16string_view h
     state_->CreateDeviceKey(instanceId, hardwareId, service, classGuid);
 }
 
+void Machine::SetHardwarePresent(std::u16string_view instanceId, bool present)
+{
+    state_->SetHardwarePresent(instanceId, present);
+}
+
 std::u16string Machine::CreateRootDevice(std::u16string_view hardwareId, std::u16string_view service,
                                          std::u16string_view classGuid)
 {

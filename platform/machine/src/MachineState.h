@@ -92,6 +92,7 @@ public:
     // ---- PnP manager (PnpManager.cpp) ----
     std::u16string CreateRootDevice(std::u16string_view hardwareId, std::u16string_view service,
                                     std::u16string_view classGuid);
+    void SetHardwarePresent(std::u16string_view instanceId, bool present) { Node(instanceId).hardwarePresent = present; }
     void CreateDeviceKey(std::u16string_view instanceId, std::u16string_view hardwareId,
                          std::u16string_view service, std::u16string_view classGuid);
     NTSTATUS StartDevice(std::u16string_view instanceId);

@@ -243,6 +243,9 @@ public:
     // (empty: no driver installed yet). Nothing is loaded yet.
     void CreateDevice(std::u16string_view instanceId, std::u16string_view hardwareId, std::u16string_view service,
                       std::u16string_view classGuid);
+    // Whether the node's hardware is there (its bus reports it): a present node is what the Setup
+    // API lists with DIGCF_PRESENT and what an installer can update.
+    void SetHardwarePresent(std::u16string_view instanceId, bool present);
     // Builds the node's stack (lower filters, the function driver, upper filters of the node and
     // of its class; each driver loaded on first use and DriverEntry called) and starts it.
     int32_t StartDevice(std::u16string_view instanceId);
