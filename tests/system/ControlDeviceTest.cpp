@@ -1,4 +1,6 @@
-// The control codes the tools send to \\.\MonotapSymLnk1.
+// The control codes the tools send to \\.\MonotapSymLnk1: one table of every code with its right
+// and wrong lengths (the user-mode path of the same requests is tests/win32/MonotapControlTest),
+// then what the codes change in the driver.
 #include "MonotapSystem.h"
 
 #include <cstring>
@@ -84,9 +86,16 @@ TEST_F(ControlDevice, EveryLengthMustMatchExactly)
         }
         std::memcpy(input.data(), words, sizeof words);
 
+        machine.TakeBeeps();
         Reply right = Control(c.code, c.input ? input.data() : nullptr, c.input, c.output);
         EXPECT_EQ(right.status, c.status);
         EXPECT_EQ(right.information, c.information);
+        if (c.code == IOCTL_TOUCH_START_DATA_MODE) {
+            EXPECT_EQ(right.output, (std::vector<uint8_t>{0, 0, 0, 0})) << "no data mode: 0";
+        }
+        if (c.code == IOCTL_TOUCH_BEEP) {
+            EXPECT_EQ(machine.TakeBeeps().size(), 1u) << "sent in the caller's thread before the reply";
+        }
 
         auto wrong = [&](ULONG inputLength, ULONG outputLength) {
             Reply reply = Control(c.code, inputLength ? input.data() : nullptr, inputLength, outputLength);
@@ -102,11 +111,15 @@ TEST_F(ControlDevice, EveryLengthMustMatchExactly)
             wrong(c.input, c.output + 1);
             wrong(c.input, 0);
         }
+        EXPECT_TRUE(machine.TakeBeeps().empty()) << "a refused request changes nothing";
         // The right lengths without the system buffer they need.
         Reply bufferless = Send(MonotapMachine::ControlDevice(), IRP_MJ_DEVICE_CONTROL, c.code, input.data(), c.input,
                                 c.output, 0, true);
         EXPECT_EQ(bufferless.status, STATUS_INVALID_PARAMETER) << "no system buffer";
     }
+
+    // The drawing program sends the data-mode code without a buffer.
+    EXPECT_EQ(Control(IOCTL_TOUCH_START_DATA_MODE).status, STATUS_INVALID_PARAMETER);
 
     // The codes that take no buffer ignore whatever comes with them.
     EXPECT_EQ(Control(IOCTL_TOUCH_SET_RIGHT_CLICK, "xyz", 3, 5).status, STATUS_SUCCESS);
@@ -115,19 +128,18 @@ TEST_F(ControlDevice, EveryLengthMustMatchExactly)
     // The multi-touch record, the multi-touch codes and unknown ones.
     PolyPointerSettings polySettings{};
     EXPECT_EQ(ControlRecord(IOCTL_TOUCH_SET_SETTINGS, polySettings).status, STATUS_INVALID_PARAMETER);
-    for (ULONG code : {IOCTL_TOUCH_GET_CONTACT_FRAME, IOCTL_TOUCH_STOP_DATA_MODE, IOCTL_TOUCH_SET_BAUD_RATE,
-                       IOCTL_TOUCH_PROBE, 0x222000ul, 0x222034ul, 0x00010000ul}) {
+    const ULONG others[] = {IOCTL_TOUCH_GET_CONTACT_FRAME,
+                            IOCTL_TOUCH_STOP_DATA_MODE,
+                            IOCTL_TOUCH_SET_BAUD_RATE,
+                            IOCTL_TOUCH_PROBE,
+                            0x222000,
+                            0x222034,
+                            0x00010000,
+                            CTL_CODE(FILE_DEVICE_MOUSE, 0x801, METHOD_BUFFERED, FILE_ANY_ACCESS),
+                            CTL_CODE(FILE_DEVICE_UNKNOWN, 0x804, METHOD_NEITHER, FILE_ANY_ACCESS)};
+    for (ULONG code : others) {
         EXPECT_EQ(Control(code, nullptr, 0, 4).status, STATUS_INVALID_DEVICE_REQUEST) << std::hex << code;
     }
-}
-
-TEST_F(ControlDevice, DataModeAnswersZero)
-{
-    Start();
-    Reply reply = Control(IOCTL_TOUCH_START_DATA_MODE, nullptr, 0, 4);
-    ASSERT_EQ(reply.status, STATUS_SUCCESS);
-    EXPECT_EQ(reply.output, (std::vector<uint8_t>{0, 0, 0, 0}));
-    EXPECT_EQ(Control(IOCTL_TOUCH_START_DATA_MODE).status, STATUS_INVALID_PARAMETER) << "as the drawing tool sends it";
 }
 
 class ThreePorts : public ControlDevice {
@@ -145,6 +157,7 @@ TEST_F(ThreePorts, OpenPortTakesOneToTenAndLeavesAnOpenPortAlone)
 
     EXPECT_EQ(ControlValue(IOCTL_TOUCH_OPEN_PORT, 0).status, STATUS_INVALID_PARAMETER);
     EXPECT_EQ(ControlValue(IOCTL_TOUCH_OPEN_PORT, 11).status, STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(ControlValue(IOCTL_TOUCH_OPEN_PORT, 0xFFFFFFFF).status, STATUS_INVALID_PARAMETER);
     EXPECT_EQ(ControlValue(IOCTL_TOUCH_OPEN_PORT, 3).status, STATUS_SUCCESS);
     EXPECT_EQ(ControlValue(IOCTL_TOUCH_OPEN_PORT, 4).status, STATUS_SUCCESS);
     EXPECT_EQ(OpenPort(), 3u) << "the open port stays, whatever its number";
