@@ -1,5 +1,6 @@
 #include "ByteStream.h"
 
+#include <algorithm>
 #include <cctype>
 #include <iterator>
 
@@ -53,7 +54,21 @@ std::optional<std::vector<uint8_t>> ParseHexStream(std::istream &in, std::string
 
 std::vector<uint8_t> ReadBinaryStream(std::istream &in)
 {
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::vector<uint8_t> bytes;
+    std::vector<uint8_t> chunk;
+    chunk.reserve(1 << 16);
+    while (ReadBinaryChunk(in, chunk)) {
+        bytes.insert(bytes.end(), chunk.begin(), chunk.end());
+    }
+    return bytes;
+}
+
+bool ReadBinaryChunk(std::istream &in, std::vector<uint8_t> &chunk)
+{
+    chunk.resize(std::max<size_t>(chunk.capacity(), 1));
+    in.read(reinterpret_cast<char *>(chunk.data()), static_cast<std::streamsize>(chunk.size()));
+    chunk.resize(static_cast<size_t>(in.gcount()));
+    return !chunk.empty();
 }
 
 } // namespace tapbench

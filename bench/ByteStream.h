@@ -16,4 +16,8 @@ std::optional<std::vector<uint8_t>> ParseHexStream(std::istream &in, std::string
 // Every byte of the stream as it is.
 std::vector<uint8_t> ReadBinaryStream(std::istream &in);
 
+// The next bytes of the stream as they are, up to chunk's capacity (at least one byte's room
+// is made); false, with chunk empty, at the end. For streams too long to hold at once.
+bool ReadBinaryChunk(std::istream &in, std::vector<uint8_t> &chunk);
+
 } // namespace tapbench

@@ -12,28 +12,38 @@ namespace tapbench {
 namespace {
 
 constexpr int kUsageError = 2;
+// Raw bytes are fed as they are read, so that a replay of any length holds one chunk at a time.
+constexpr size_t kChunkBytes = 1 << 16;
 
-std::optional<std::vector<uint8_t>> ReadStream(const ReplayOptions &options, std::istream &standardInput,
-                                               std::string &error)
+int Replay(const ReplayOptions &options, std::istream &in, std::ostream &out, std::ostream &err)
 {
-    std::ifstream file;
-    std::istream *in = &standardInput;
-    if (options.input != "-") {
-        file.open(options.input, std::ios::binary);
-        if (!file) {
-            error = "cannot open '" + options.input + "'";
-            return std::nullopt;
+    std::optional<std::vector<uint8_t>> hex;
+    if (!options.binary) {
+        std::string error;
+        hex = ParseHexStream(in, error);
+        if (!hex) {
+            err << "tapbench replay: " << options.input << ": " << error << '\n';
+            return kUsageError;
         }
-        in = &file;
     }
-    if (options.binary) {
-        return ReadBinaryStream(*in);
+    auto print = [&out](const std::string &line) { out << line << '\n'; };
+    auto path = MakeMachineTouchPath(options, print);
+    if (hex) {
+        for (uint8_t byte : *hex) {
+            path->FeedByte(byte);
+        }
+    } else {
+        std::vector<uint8_t> chunk;
+        chunk.reserve(kChunkBytes);
+        while (ReadBinaryChunk(in, chunk)) {
+            for (uint8_t byte : chunk) {
+                path->FeedByte(byte);
+            }
+        }
     }
-    auto bytes = ParseHexStream(*in, error);
-    if (!bytes) {
-        error = options.input + ": " + error;
-    }
-    return bytes;
+    path->Finish();
+    out.flush();
+    return 0;
 }
 
 } // namespace
@@ -54,19 +64,15 @@ int RunReplay(const std::vector<std::string> &args, std::istream &standardInput,
         }
         return RunDeviceReplay(*options, out, err, nullptr);
     }
-    auto bytes = ReadStream(*options, standardInput, error);
-    if (!bytes) {
-        err << "tapbench replay: " << error << '\n';
+    if (options->input == "-") {
+        return Replay(*options, standardInput, out, err);
+    }
+    std::ifstream file(options->input, std::ios::binary);
+    if (!file) {
+        err << "tapbench replay: cannot open '" << options->input << "'\n";
         return kUsageError;
     }
-    auto print = [&out](const std::string &line) { out << line << '\n'; };
-    auto path = MakeMachineTouchPath(*options, print);
-    for (uint8_t byte : *bytes) {
-        path->FeedByte(byte);
-    }
-    path->Finish();
-    out.flush();
-    return 0;
+    return Replay(*options, file, out, err);
 }
 
 } // namespace tapbench

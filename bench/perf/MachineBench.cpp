@@ -15,6 +15,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <stdexcept>
@@ -166,10 +167,17 @@ struct ProcessCase {
     bool dataMode;
 };
 
-// The streams written for the process runs, one file per line and size, made once per run.
-std::string StreamFile(Line line, size_t megabytes)
+struct StreamFileInfo {
+    std::string path;
+    size_t bytes = 0;
+};
+
+// The streams written for the process runs, one file per line and size, made once per run: a
+// megabyte of taps and drags (whole packets) written MEGABYTES times, so that this process never
+// holds more than that megabyte.
+StreamFileInfo StreamFile(Line line, size_t megabytes)
 {
-    static std::map<std::pair<Line, size_t>, std::string> files;
+    static std::map<std::pair<Line, size_t>, StreamFileInfo> files;
     auto found = files.find({line, megabytes});
     if (found != files.end()) {
         return found->second;
@@ -183,11 +191,15 @@ std::string StreamFile(Line line, size_t megabytes)
         return std::string(made);
     }();
     std::string path = folder + (line == Line::MultiTouch ? "/multi-" : "/single-") + std::to_string(megabytes) + "MB.bin";
-    std::vector<uint8_t> stream = tapperf::MakeStream(line, StreamKind::Typical, megabytes << 20);
-    stream.resize(megabytes << 20);
-    tapperf::WriteStream(path, stream);
-    files[{line, megabytes}] = path;
-    return path;
+    const std::vector<uint8_t> megabyte = tapperf::MakeStream(line, StreamKind::Typical, 1 << 20);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    for (size_t i = 0; i < megabytes; ++i) {
+        out.write(reinterpret_cast<const char *>(megabyte.data()), static_cast<std::streamsize>(megabyte.size()));
+    }
+    if (!out) {
+        throw std::runtime_error("cannot write " + path);
+    }
+    return files[{line, megabytes}] = {path, megabyte.size() * megabytes};
 }
 
 struct ProcessRun {
@@ -258,17 +270,17 @@ ProcessRun RunReplay(const ProcessCase &replay, const std::string &file)
 void ReplayProcess(benchmark::State &state, ProcessCase replay)
 {
     const size_t megabytes = static_cast<size_t>(state.range(0));
-    const std::string file = StreamFile(LineOf(replay.driver), megabytes);
+    const StreamFileInfo file = StreamFile(LineOf(replay.driver), megabytes);
     ProcessRun run;
     for (auto _ : state) {
-        run = RunReplay(replay, file);
+        run = RunReplay(replay, file.path);
         if (run.status != 0) {
             state.SkipWithError("tapbench replay failed");
             return;
         }
     }
-    const double bytes = static_cast<double>(megabytes << 20);
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * (megabytes << 20)));
+    const double bytes = static_cast<double>(file.bytes);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * file.bytes));
     state.counters["time/byte"] =
         benchmark::Counter(bytes, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
     state.counters["cpu/byte"] = run.cpuSeconds / bytes;

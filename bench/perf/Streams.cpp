@@ -2,8 +2,6 @@
 
 #include <machine/ControllerPackets.h>
 
-#include <fstream>
-#include <stdexcept>
 
 namespace tapperf {
 namespace {
@@ -110,15 +108,6 @@ const char *StreamName(StreamKind kind)
     case StreamKind::MaxReports: return "max-reports";
     }
     return "?";
-}
-
-void WriteStream(const std::string &path, const std::vector<uint8_t> &bytes)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    if (!out) {
-        throw std::runtime_error("cannot write " + path);
-    }
 }
 
 }  // namespace tapperf

@@ -23,7 +23,4 @@ std::vector<uint8_t> MakeStream(Line line, StreamKind kind, size_t bytes);
 
 const char *StreamName(StreamKind kind);
 
-// Writes the stream to a file; throws std::runtime_error when it cannot.
-void WriteStream(const std::string &path, const std::vector<uint8_t> &bytes);
-
 }  // namespace tapperf
