@@ -88,6 +88,17 @@ static VOID SetButtonTransition(PMOUSE_INPUT_DATA InputData, TAP_TOUCH_STATE *To
     }
 }
 
+/* The count byte of a packet: 2 contacts make a 15-byte packet, 1 a 10-byte one; other counts keep
+ * the length in force. */
+static VOID DecidePacketLength(TAP_TOUCH_STATE *Touch, UCHAR Count)
+{
+    if (Count == 2) {
+        Touch->PacketLength = MULTI_TOUCH_LONG_PACKET;
+    } else if (Count == 1) {
+        Touch->PacketLength = MULTI_TOUCH_SHORT_PACKET;
+    }
+}
+
 BOOLEAN TapProductDecodeByte(PMouseDeviceExtension Extension, UCHAR Byte)
 {
     TAP_TOUCH_STATE *Touch = &Extension->Touch;
@@ -96,11 +107,7 @@ BOOLEAN TapProductDecodeByte(PMouseDeviceExtension Extension, UCHAR Byte)
 
     Touch->PacketBuffer[Touch->ByteCount++] = Byte;
     if (Touch->ByteCount == MULTI_TOUCH_COUNT + 1) {
-        if (Byte == 2) {
-            Touch->PacketLength = MULTI_TOUCH_LONG_PACKET;
-        } else if (Byte == 1) {
-            Touch->PacketLength = MULTI_TOUCH_SHORT_PACKET;
-        }
+        DecidePacketLength(Touch, Byte);
     }
     if (Touch->ByteCount < Touch->PacketLength) {
         return FALSE;
@@ -110,10 +117,18 @@ BOOLEAN TapProductDecodeByte(PMouseDeviceExtension Extension, UCHAR Byte)
         /* The sync byte marks where to resume. The length in force stays; it is decided again only
          * when the fourth byte next arrives. */
         ResynchronisePacket(Touch->PacketBuffer, Touch->PacketLength, MULTI_TOUCH_SYNC, &Touch->ByteCount);
+        /* Carried bytes that fail again under the length in force are a stream of the other
+         * length (one-contact packets measured as two-contact ones would fail for ever): the
+         * count byte they hold decides the length of the packet they start. */
+        if (Touch->CarriedLength && Touch->ByteCount > MULTI_TOUCH_COUNT) {
+            DecidePacketLength(Touch, Touch->PacketBuffer[MULTI_TOUCH_COUNT]);
+        }
+        Touch->CarriedLength = Touch->ByteCount > MULTI_TOUCH_COUNT;
         return FALSE;
     }
 
     Touch->ByteCount = 0;
+    Touch->CarriedLength = FALSE;
     /* One copy of the calibration in force serves the whole packet. */
     LoadCalibration(&calibration);
     ExtractContacts(Touch, &calibration);
@@ -135,6 +150,7 @@ VOID TapProductInitialize(PMouseDeviceExtension Extension)
     Extension->Touch.PacketLength = MULTI_TOUCH_SHORT_PACKET;
     Extension->Touch.DataMode = FALSE;
     Extension->Touch.TouchLatch = FALSE;
+    Extension->Touch.CarriedLength = FALSE;
 }
 
 VOID TapProductAfterByte(PMouseDeviceExtension Extension)

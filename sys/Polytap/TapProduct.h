@@ -68,6 +68,7 @@ typedef struct _TAP_TOUCH_STATE {
     CONTACT_FRAME_QUEUE FrameQueue;              /* FrameLock */
     BOOLEAN DataMode;                            /* FrameLock */
     BOOLEAN TouchLatch;                          /* set by a touch-down, cleared by a lift */
+    BOOLEAN CarriedLength;                       /* the bytes held were carried by a resync */
 } TAP_TOUCH_STATE;
 
 #endif /* TAP_PRODUCT_H */

@@ -69,7 +69,8 @@ TEST_F(Panel, AnswersEveryMessageOfTheProtocol)
     EXPECT_EQ(info.idIcon, ThisPanel().MultiTouch ? 1022 : 1007);
     EXPECT_EQ(info.idName, PANEL_TEST_USB ? 1 : 4);
     EXPECT_EQ(info.idInfo, PANEL_TEST_USB ? 2 : 5);
-    EXPECT_EQ(info.lData, 0);
+    const LONG_PTR data = info.lData; // the record is packed: no reference to its field
+    EXPECT_EQ(data, 0);
     // CPL_NEWINQUIRE leaves the caller's record alone.
     unsigned char record[64];
     memset(record, 0xAB, sizeof record);

@@ -95,6 +95,21 @@ TEST_F(MultiTouchDecoderTest, CarriedBytesKeepTheLengthInForce)
     EXPECT_EQ(harness.Touch().PacketLength, 15);
 }
 
+TEST_F(MultiTouchDecoderTest, OneContactPacketsAfterACutTwoContactPacketAreDecodedAgain)
+{
+    // The line cut a two-contact packet short; one-contact packets follow. Measured with the
+    // 15-byte length each carries the next one's first five bytes and fails: the second failure
+    // in a row lets the carried count byte decide, and the stream is decoded again.
+    harness.Feed(kTwoContacts);
+    std::vector<UCHAR> stream(kTwoContacts.begin(), kTwoContacts.begin() + 5);
+    for (int i = 0; i < 6; ++i) {
+        stream.insert(stream.end(), kOneContact.begin(), kOneContact.end());
+    }
+    EXPECT_GE(harness.Feed(stream), 3);
+    EXPECT_EQ(harness.Touch().PacketLength, 10);
+    EXPECT_EQ(harness.Touch().RawX1, 4660u);
+}
+
 TEST_F(MultiTouchDecoderTest, LiftWithoutTouchOnlyMovesTheCursor)
 {
     Globals.Settings.BeepMode = BEEP_ON_RELEASE;

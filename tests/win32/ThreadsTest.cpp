@@ -116,8 +116,10 @@ TEST_F(ThreadsTest, AThreadPollingWithNothingNewWaitsAsIdleUntilTheAnswerMayChan
     HANDLE thread = CreateThread(NULL, 0, Poll, &work, 0, NULL);
     machine.WaitIdle();
     const int asked = work.steps.load();
-    // Once, then once more with the same answer: then it waits inside the second request.
-    EXPECT_LE(asked, 2);
+    // Once, then once more with the same answer: then it waits inside the second request. A third
+    // time when this thread's WaitIdle, which counts as the machine's user acting, falls between
+    // the first two (a loaded machine schedules it so).
+    EXPECT_LE(asked, 3);
     EXPECT_EQ(ControlRequests(), static_cast<size_t>(asked) + 1);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(work.steps.load(), asked);
