@@ -133,23 +133,13 @@ bool CalibrationWindow::OnInitDialog()
 void CalibrationWindow::OnPaint()
 {
     if (IsMinimized()) {
-        PaintMinimized();
+        PaintMinimizedIcon(icon_);
         return;
     }
     Dialog::OnPaint();
     if (!g_resultShown) {
         PaintTarget();
     }
-}
-
-void CalibrationWindow::PaintMinimized()
-{
-    PaintDC dc(*this);
-    EraseIconBackground(dc);
-    const Rect client = ClientRect();
-    const int32_t x = (client.Width() - GetSystemMetric(metric::CxIcon) + 1) / 2;
-    const int32_t y = (client.Height() - GetSystemMetric(metric::CyIcon) + 1) / 2;
-    dc.DrawIcon({x, y}, icon_);
 }
 
 void CalibrationWindow::PaintTarget()

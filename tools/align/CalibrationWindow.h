@@ -19,7 +19,6 @@ protected:
     void OnDestroy() override;
 
 private:
-    void PaintMinimized();
     void PaintTarget();
     void RepaintNow();
     // After the fourth release: the record computed, sent and, on Yes, stored. True when the

@@ -93,7 +93,7 @@ void PaintWindow::AppendAboutItem()
 void PaintWindow::OnPaint()
 {
     if (IsMinimized()) {
-        PaintMinimized();
+        PaintMinimizedIcon(icon_);
         return;
     }
     // The dialog background covers whatever was drawn before.
@@ -102,16 +102,6 @@ void PaintWindow::OnPaint()
         start_ = false;
         StartPaintThread();
     }
-}
-
-void PaintWindow::PaintMinimized()
-{
-    PaintDC dc(*this);
-    EraseIconBackground(dc);
-    const Rect client = ClientRect();
-    const int32_t x = (client.Width() - GetSystemMetric(metric::CxIcon) + 1) / 2;
-    const int32_t y = (client.Height() - GetSystemMetric(metric::CyIcon) + 1) / 2;
-    dc.DrawIcon({x, y}, icon_);
 }
 
 void PaintWindow::StartPaintThread()

@@ -37,7 +37,6 @@ protected:
 private:
     static DWORD WINAPI PaintThread(LPVOID window);
     void AppendAboutItem();
-    void PaintMinimized();
     void StartPaintThread();
     // PaintThread's loop: polls and draws until the stop flag is set or the driver has no port.
     void DrawContacts();

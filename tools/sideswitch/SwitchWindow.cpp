@@ -72,21 +72,11 @@ bool SwitchWindow::OnInitDialog()
 void SwitchWindow::OnPaint()
 {
     if (IsMinimized()) {
-        PaintMinimized();
+        PaintMinimizedIcon(icon_);
         return;
     }
     Dialog::OnPaint();
     PaintButtons();
-}
-
-void SwitchWindow::PaintMinimized()
-{
-    PaintDC dc(*this);
-    EraseIconBackground(dc);
-    const Rect client = ClientRect();
-    const int32_t x = (client.Width() - GetSystemMetric(metric::CxIcon) + 1) / 2;
-    const int32_t y = (client.Height() - GetSystemMetric(metric::CyIcon) + 1) / 2;
-    dc.DrawIcon({x, y}, icon_);
 }
 
 void SwitchWindow::PaintButtons()

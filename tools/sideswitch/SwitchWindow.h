@@ -24,7 +24,6 @@ protected:
     void OnClose() override;
 
 private:
-    void PaintMinimized();
     void PaintButtons();
     void RepaintNow();
 

@@ -132,6 +132,16 @@ void WindowRef::EraseIconBackground(DeviceContext& dc)
     Send(msg::IconEraseBackground, reinterpret_cast<uintptr_t>(dc.Handle()));
 }
 
+void WindowRef::PaintMinimizedIcon(IconHandle icon)
+{
+    PaintDC dc(*this);
+    EraseIconBackground(dc);
+    const Rect client = ClientRect();
+    const int32_t x = (client.Width() - GetSystemMetric(metric::CxIcon) + 1) / 2;
+    const int32_t y = (client.Height() - GetSystemMetric(metric::CyIcon) + 1) / 2;
+    dc.DrawIcon({x, y}, icon);
+}
+
 TimerId WindowRef::SetTimer(TimerId id, uint32_t elapse)
 {
     return sys::StartTimer(handle_, id, elapse);

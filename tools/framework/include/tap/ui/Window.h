@@ -49,6 +49,9 @@ public:
     bool RedrawWindow(uint32_t redrawFlags, const Rect* area = nullptr);
     // Sends WM_ICONERASEBKGND with DC, as a minimised window's painting does before its icon.
     void EraseIconBackground(DeviceContext& dc);
+    // The painting of a minimised window: the icon background erased, then ICON in the middle of
+    // the client area (BeginPaint/EndPaint around both).
+    void PaintMinimizedIcon(IconHandle icon);
 
     // ---- System menu --------------------------------------------------------------------------
     // Appends to the window's system menu (GetSystemMenu, AppendMenu): a separator, or an item
