@@ -43,14 +43,13 @@ bool HoldsRequestOfClosedFile(KernelState &state, const FileRecord *file, Driver
     return false;
 }
 
-// A deleted device of module whose remaining references all come from live file objects that
-// the module neither opened nor holds a reference to: open handles of programs (or of other
-// drivers). Requests on them still reach the driver; the device goes at their last close. A file
-// object whose handles are closed and that a request held by the module keeps alive is the
-// module's.
-bool HeldOnlyByOthersFiles(KernelState &state, const DeviceRecord *device, DriverModule *module)
+// A deleted device of module whose remaining references are not the module's: it holds no
+// reference on the device, opened no file on it and references none, and keeps no request of a
+// file whose handles are all closed. Open handles of programs (or of other drivers) and others'
+// opens in flight keep it; requests on them still reach the driver; the device goes at the last
+// of them.
+bool HeldOnlyByOthers(KernelState &state, const DeviceRecord *device, DriverModule *module)
 {
-    LONG files = 0;
     for (auto &entry : state.objects) {
         ObjectRecord *object = entry.second.get();
         if (object->kind != ObjectKind::File || object->freed) {
@@ -64,9 +63,11 @@ bool HeldOnlyByOthersFiles(KernelState &state, const DeviceRecord *device, Drive
             HoldsRequestOfClosedFile(state, file, module)) {
             return false; // the driver's own open, or a request it keeps: its leak
         }
-        ++files;
     }
-    return files != 0 && files == device->references;
+    // What references are left are others': their open files, and the opens and requests other
+    // threads have in flight at this moment (an open takes its reference on the device before its
+    // file object exists). The device goes when the last of them does, as IoDeleteDevice promises.
+    return state.references.count({module, device->device}) == 0;
 }
 
 } // namespace
@@ -135,7 +136,7 @@ std::vector<std::string> ModuleHoldings(KernelState &state, DriverModule *module
             auto *device = static_cast<DeviceRecord *>(object);
             if (device->module == module && (!laterOnly || !device->driverWide) &&
                 !(check == LeakCheck::Removal && device->deleted && device->device->AttachedDevice == nullptr &&
-                  HeldOnlyByOthersFiles(state, device, module))) {
+                  HeldOnlyByOthers(state, device, module))) {
                 const char *condition = !device->deleted ? "not deleted" :
                                         device->device->AttachedDevice != nullptr ? "deleted, a device still attached above it" :
                                         "deleted but still referenced";
