@@ -65,9 +65,9 @@ void QueueToRegistrations(KernelState &state, const GUID &event, const Interface
     }
 }
 
-// A registration that fails late: the existing interfaces are reported in the caller's thread, as
+// A registration that fails late reports the existing interfaces first, in the caller's thread, as
 // the real routine may do before it returns, and nothing stays registered.
-void ReportExistingThenFail(KernelState &state, ULONG flags, const GUID &interfaceClass, PDRIVER_OBJECT driver,
+void ReportExistingInCaller(KernelState &state, ULONG flags, const GUID &interfaceClass, PDRIVER_OBJECT driver,
                             PDRIVER_NOTIFICATION_CALLBACK_ROUTINE callback, PVOID context)
 {
     if ((flags & PNPNOTIFY_DEVICE_INTERFACE_INCLUDE_EXISTING_INTERFACES) == 0) {
@@ -185,7 +185,7 @@ extern "C" NTSTATUS NTAPI IoRegisterPlugPlayNotification(IO_NOTIFICATION_EVENT_C
         }
     }
     if (reportBeforeFailing) {
-        ReportExistingThenFail(state, flags, *static_cast<const GUID *>(categoryData), driver, callback, context);
+        ReportExistingInCaller(state, flags, *static_cast<const GUID *>(categoryData), driver, callback, context);
         return STATUS_INSUFFICIENT_RESOURCES;
     }
     ReferenceObject("IoRegisterPlugPlayNotification", driver, false);
