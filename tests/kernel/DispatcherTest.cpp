@@ -271,6 +271,27 @@ TEST_F(DispatcherTest, InterfaceNotificationsIncludeExistingOnesAndRunOnTheWorke
     EXPECT_EQ(3u, arrivals.links.size());
 }
 
+TEST_F(DispatcherTest, ARegistrationFailingLateReportsTheExistingInterfacesAndKeepsNothing)
+{
+    kernel->RegisterDeviceInterface(GUID_DEVINTERFACE_COMPORT, u"\\??\\ACPI#PNP0501#1#{com}");
+    tapkernel::ModuleScope scope(module);
+    kernel->FailNotificationRegistrations("TestDriver", 1, true);
+    Arrivals arrivals;
+    PVOID entry = nullptr;
+    EXPECT_EQ(STATUS_INSUFFICIENT_RESOURCES,
+              IoRegisterPlugPlayNotification(EventCategoryDeviceInterfaceChange,
+                                             PNPNOTIFY_DEVICE_INTERFACE_INCLUDE_EXISTING_INTERFACES,
+                                             const_cast<GUID *>(&GUID_DEVINTERFACE_COMPORT), driver,
+                                             OnInterfaceChange, &arrivals, &entry));
+    ASSERT_EQ(1u, arrivals.links.size()) << "reported before the call returned";
+    EXPECT_EQ(std::this_thread::get_id(), arrivals.thread);
+    EXPECT_EQ(0u, kernel->Usage(module).notifications);
+
+    kernel->RegisterDeviceInterface(GUID_DEVINTERFACE_COMPORT, u"\\??\\COM2if");
+    kernel->WaitUntilIdle();
+    EXPECT_EQ(1u, arrivals.links.size()) << "no later arrival reaches a failed registration";
+}
+
 } // namespace
 
 TEST_F(DispatcherTest, RegisteredInterfaceNotifiesWhenEnabledAndDisabled)

@@ -158,6 +158,23 @@ TEST_F(SideSwitchWithMonotap, AMouseClickWhileTheRightButtonShowsKeepsItShown)
     EXPECT_EQ(DriverArmed(), 1u);
 }
 
+TEST_F(SideSwitchWithMonotap, TheClickThatTurnsRightModeOffDoesNotArmTheDriverAgain)
+{
+    ClickClient(70, 10);  // on the right button: arms
+    ASSERT_EQ(DriverArmed(), 1u);
+    Tap(200, 150);  // uses the flag up; the window has not repainted since
+    ASSERT_EQ(DriverArmed(), 0u);
+    ClickClient(70, 10);  // right mode off: nothing may be sent
+    EXPECT_EQ(DriverArmed(), 0u);
+    EXPECT_TRUE(LeftButtonShown());
+
+    machine->mouse().TakeRecords();
+    Tap(200, 150);
+    std::vector<tapmachine::MouseRecord> records = machine->mouse().TakeRecords();
+    ASSERT_FALSE(records.empty());
+    EXPECT_EQ(records[0].buttonFlags, 0x0001) << "the next touch is a left click";
+}
+
 TEST_F(SideSwitchWithMonotap, TheProcessClosesItsControlDeviceHandleWhenItEnds)
 {
     machine->KeyPress(0x1B);

@@ -64,6 +64,24 @@ TEST_F(DeviceLife, AFailedRegistrationUndoesEverythingAddDeviceMade)
     EXPECT_EQ(TakeRecords().size(), 1u);
 }
 
+TEST_F(DeviceLife, ARegistrationFailingAfterThePortArrivedUndoesTheReaderToo)
+{
+    // The registration reports COM1 before it fails: the arrival opens the port and leaves a read
+    // pending, so the failure path has a reader, its read IRP and the beep thread to undo. The
+    // unload that follows reports any of them left.
+    Kernel().FailNotificationRegistrations("Monotap", 1, true);
+    EXPECT_EQ(machine.StartDevice(node), STATUS_INSUFFICIENT_RESOURCES);
+    machine.WaitIdle();
+    EXPECT_EQ(ReadsIssued(1), 1u);
+    EXPECT_TRUE(LastReadPended(1));
+    EXPECT_FALSE(machine.comPort(1).open()) << "the port is given back";
+    EXPECT_FALSE(machine.DriverLoaded(u"Monotap"));
+
+    Start();
+    Feed(1, Packet(0x81, 100, 100));
+    EXPECT_EQ(TakeRecords().size(), 1u);
+}
+
 // The bus holds the next device control request at the touchscreen's physical device pending
 // until the test completes it.
 class BusHold {

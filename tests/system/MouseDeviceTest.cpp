@@ -1,6 +1,7 @@
 // The device pair: the mouse class's requests, what reaches each device, PnP and removal.
 #include "MonotapSystem.h"
 
+#include <atomic>
 #include <cstring>
 
 using namespace monotaptest;
@@ -69,6 +70,57 @@ TEST_F(DevicePair, AnswersTheMouseClassAndKeepsItsFirstConnection)
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].buttonFlags, MOUSE_LEFT_BUTTON_DOWN);
     EXPECT_EQ(records[0].flags, MOUSE_MOVE_ABSOLUTE);
+}
+
+// A class service of the test's own: it counts the records it is handed and the class device
+// they were meant for. Called at DISPATCH_LEVEL from the read path.
+std::atomic<int> serviceRecords{0};
+std::atomic<PVOID> serviceClassDevice{nullptr};
+
+VOID STDAPICALLTYPE CountingService(PVOID classDevice, PVOID first, PVOID last, PVOID consumed)
+{
+    ULONG count = static_cast<ULONG>(static_cast<PMOUSE_INPUT_DATA>(last) - static_cast<PMOUSE_INPUT_DATA>(first));
+    serviceRecords += static_cast<int>(count);
+    serviceClassDevice = classDevice;
+    *static_cast<PULONG>(consumed) = count;
+}
+
+TEST_F(DevicePair, AConnectShorterThanConnectDataIsRefusedAndConnectsNothing)
+{
+    // Without the mouse class on top the test sends the class's requests itself.
+    machine.DeleteValue(u"HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Class\\" +
+                            std::u16string(tapmachine::kMouseClassGuid),
+                        u"UpperFilters");
+    Start();
+    ASSERT_TRUE(machine.mouseClassDevices().empty());
+    ASSERT_EQ(Send(MouseDevice(), IRP_MJ_INTERNAL_DEVICE_CONTROL, IOCTL_MOUSE_QUERY_ATTRIBUTES, nullptr, 0, 12).status,
+              STATUS_SUCCESS);
+    serviceRecords = 0;
+
+    // The whole record is there to be read; only the length says it is short.
+    int classDevice = 0;
+    CONNECT_DATA connection{reinterpret_cast<PDEVICE_OBJECT>(&classDevice),
+                            reinterpret_cast<PVOID>(static_cast<PSERVICE_CALLBACK_ROUTINE>(CountingService))};
+    for (ULONG length : {0u, ULONG(sizeof(PVOID)), ULONG(sizeof connection - 1)}) {
+        EXPECT_EQ(Send(MouseDevice(), IRP_MJ_INTERNAL_DEVICE_CONTROL, IOCTL_INTERNAL_MOUSE_CONNECT, &connection,
+                       length, 0)
+                      .status,
+                  STATUS_INVALID_PARAMETER)
+            << length;
+    }
+    Feed(1, Packet(0x81, 100, 100));
+    Feed(1, Packet(0x84, 100, 100));
+    EXPECT_EQ(serviceRecords.load(), 0) << "a refused connect delivers nothing";
+    EXPECT_TRUE(TakeRecords().empty());
+
+    // The refusals left the device unconnected: a connect in full is taken, and reports reach it.
+    ASSERT_EQ(Send(MouseDevice(), IRP_MJ_INTERNAL_DEVICE_CONTROL, IOCTL_INTERNAL_MOUSE_CONNECT, &connection,
+                   sizeof connection, 0)
+                  .status,
+              STATUS_SUCCESS);
+    Feed(1, Packet(0x81, 100, 100));
+    EXPECT_EQ(serviceRecords.load(), 1);
+    EXPECT_EQ(serviceClassDevice.load(), static_cast<PVOID>(&classDevice));
 }
 
 TEST_F(DevicePair, ReportsNothingUntilTheAttributesAreQueriedInFull)

@@ -323,7 +323,11 @@ public:
     // Called before each pool allocation of a module, by module name (outside the lock).
     std::map<std::string, std::function<void()>> poolObservers;
     // Notification registrations still to fail, by module name (fault injection).
-    std::map<std::string, unsigned> registrationFailures;
+    struct RegistrationFailure {
+        unsigned count = 0;
+        bool afterReportingExisting = false;
+    };
+    std::map<std::string, RegistrationFailure> registrationFailures;
     uint64_t powerIrpsStarted = 0;
     uint64_t nextSequence = 1;
 

@@ -276,10 +276,11 @@ void Kernel::ObservePoolAllocations(const std::string &moduleName, std::function
     }
 }
 
-void Kernel::FailNotificationRegistrations(const std::string &moduleName, unsigned count)
+void Kernel::FailNotificationRegistrations(const std::string &moduleName, unsigned count,
+                                           bool afterReportingExisting)
 {
     std::lock_guard<std::mutex> held(state_->lock);
-    state_->registrationFailures[moduleName] = count;
+    state_->registrationFailures[moduleName] = {count, afterReportingExisting};
 }
 
 void Kernel::FailIrpAllocations(DriverModule *module, unsigned skip, unsigned count)

@@ -3,6 +3,8 @@
 // IoUnregisterPlugPlayNotification still runs after it returns, as the real routine allows.
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "KernelState.h"
 
@@ -60,6 +62,34 @@ void QueueToRegistrations(KernelState &state, const GUID &event, const Interface
         if (registration->active && SameGuid(registration->interfaceClass, interface.interfaceClass)) {
             QueueDelivery(state, registration, event, interface);
         }
+    }
+}
+
+// A registration that fails late reports the existing interfaces first, in the caller's thread, as
+// the real routine may do before it returns, and nothing stays registered.
+void ReportExistingInCaller(KernelState &state, ULONG flags, const GUID &interfaceClass, PDRIVER_OBJECT driver,
+                            PDRIVER_NOTIFICATION_CALLBACK_ROUTINE callback, PVOID context)
+{
+    if ((flags & PNPNOTIFY_DEVICE_INTERFACE_INCLUDE_EXISTING_INTERFACES) == 0) {
+        return;
+    }
+    auto registration = std::make_shared<NotificationRegistration>();
+    registration->interfaceClass = interfaceClass;
+    registration->callback = callback;
+    registration->context = context;
+    registration->driver = driver;
+    registration->owner = CurrentOwner();
+    std::vector<std::u16string> links;
+    {
+        std::lock_guard<std::mutex> held(state.lock);
+        for (const InterfaceRecord &interface : state.interfaces) {
+            if (SameGuid(interface.interfaceClass, interfaceClass)) {
+                links.push_back(interface.symbolicLink);
+            }
+        }
+    }
+    for (const std::u16string &link : links) {
+        Deliver(registration, kInterfaceArrival, interfaceClass, link);
     }
 }
 
@@ -141,14 +171,22 @@ extern "C" NTSTATUS NTAPI IoRegisterPlugPlayNotification(IO_NOTIFICATION_EVENT_C
         return STATUS_INVALID_PARAMETER;
     }
     KernelState &state = State();
+    bool reportBeforeFailing = false;
     {
         std::lock_guard<std::mutex> held(state.lock);
         DriverModule *module = CurrentOwner().module;
         auto failing = module != nullptr ? state.registrationFailures.find(module->name) : state.registrationFailures.end();
-        if (failing != state.registrationFailures.end() && failing->second > 0) {
-            --failing->second;
-            return STATUS_INSUFFICIENT_RESOURCES;
+        if (failing != state.registrationFailures.end() && failing->second.count > 0) {
+            --failing->second.count;
+            if (!failing->second.afterReportingExisting) {
+                return STATUS_INSUFFICIENT_RESOURCES;
+            }
+            reportBeforeFailing = true;
         }
+    }
+    if (reportBeforeFailing) {
+        ReportExistingInCaller(state, flags, *static_cast<const GUID *>(categoryData), driver, callback, context);
+        return STATUS_INSUFFICIENT_RESOURCES;
     }
     ReferenceObject("IoRegisterPlugPlayNotification", driver, false);
     std::lock_guard<std::mutex> held(state.lock);

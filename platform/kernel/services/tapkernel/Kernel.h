@@ -276,8 +276,12 @@ public:
     // the middle of a driver routine. An empty observer ends it.
     void ObservePoolAllocations(const std::string &moduleName, std::function<void()> observer);
     // Makes the next count IoRegisterPlugPlayNotification calls of the module named moduleName
-    // fail with STATUS_INSUFFICIENT_RESOURCES, as a kernel out of pool does.
-    void FailNotificationRegistrations(const std::string &moduleName, unsigned count);
+    // fail with STATUS_INSUFFICIENT_RESOURCES, as a kernel out of pool does. With
+    // afterReportingExisting, a failing call that includes existing interfaces first reports them
+    // to the callback in the caller's thread (the real routine may call it before it returns),
+    // then fails with nothing registered.
+    void FailNotificationRegistrations(const std::string &moduleName, unsigned count,
+                                       bool afterReportingExisting = false);
 
     // ---- Determinism ----------------------------------------------------------------------------
     // Blocks (the caller must not be at raised IRQL) until every counted thread is blocked in a
