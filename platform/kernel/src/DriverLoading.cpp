@@ -2,6 +2,9 @@
 // the checks the I/O manager makes around each call.
 #include <dlfcn.h>
 
+#include <chrono>
+#include <thread>
+
 #include "KernelState.h"
 
 namespace tapkernel {
@@ -191,6 +194,16 @@ void Kernel::UnloadDriver(PDRIVER_OBJECT driver)
     }
     if (unload == nullptr) {
         BugCheck("Kernel::UnloadDriver", "driver %s has no Unload routine and cannot be unloaded", module->name.c_str());
+    }
+    // A completion routine that released the last remove lock may still be on its way out on
+    // another thread: the image goes only once no thread runs any of the driver's code.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (module->callsRunning.load() != 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            BugCheck("Kernel::UnloadDriver", "a routine of %s has not returned for 10 s; it cannot be unloaded",
+                     module->name.c_str());
+        }
+        std::this_thread::yield();
     }
     {
         DriverCall call("DriverUnload", module);

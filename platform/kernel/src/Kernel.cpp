@@ -62,9 +62,12 @@ ModuleScope::~ModuleScope()
 }
 
 DriverCall::DriverCall(const char *routine, DriverModule *module)
-    : routine_(routine), previous_(currentModule), irql_(CurrentIrql())
+    : routine_(routine), previous_(currentModule), module_(module), irql_(CurrentIrql())
 {
     CountDriverCall();
+    if (module_ != nullptr) {
+        module_->callsRunning.fetch_add(1);
+    }
     currentModule = module;
 }
 
@@ -83,6 +86,9 @@ void Kernel::SetDriverActivityHook(DriverActivityHook hook, void *context)
 DriverCall::~DriverCall()
 {
     currentModule = previous_;
+    if (module_ != nullptr) {
+        module_->callsRunning.fetch_sub(1);
+    }
 }
 
 void DriverCall::CheckIrql()

@@ -53,6 +53,8 @@ public:
     ModuleOptions options;
     std::atomic<bool> inDriverEntry{false}; // what is acquired meanwhile is driver-wide
     std::atomic<bool> inAddDevice{false};
+    // Threads running one of its routines now (DriverCall): its image stays until they return.
+    std::atomic<int> callsRunning{0};
     unsigned poolFailSkip = 0;
     unsigned poolFailCount = 0;
     unsigned irpFailSkip = 0;
@@ -356,6 +358,7 @@ public:
 private:
     const char *routine_;
     DriverModule *previous_;
+    DriverModule *module_;
     KIRQL irql_;
 };
 
