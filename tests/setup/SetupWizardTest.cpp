@@ -63,6 +63,7 @@ protected:
             link(TAP_POLYSETUP_MODULE, "PolySetup.exe");
             link(TAP_MONOTAP_MODULE, "Monotap.sys");
             link(TAP_SIDESWITCH_MODULE, "SideSwitch.exe");
+            link(TAP_MONOALIGN_MODULE, "MonoAlign.exe");
         }
         if (!fs::exists(media + "/Monotap.inf")) {
             link(std::string(TAP_SOURCE_DIR) + "/sys/Monotap/Monotap.inf", "Monotap.inf");
@@ -177,6 +178,7 @@ TEST_F(SetupWizard, Com3NextNextFinishInstallsMonotapWithTheDefaultsAndSchedules
     }
     EXPECT_TRUE(runonce);
     EXPECT_TRUE(machine().files().Exists(u"C:\\WINDOWS\\MonotapDrv\\SideSwitch.exe"));
+    EXPECT_TRUE(machine().files().Exists(u"C:\\WINDOWS\\MonotapDrv\\MonoAlign.exe"));
     EXPECT_TRUE(machine().comPort(3).open()) << "the driver holds the port it was given";
 
     // A tap reaches the mouse class through the installed driver.

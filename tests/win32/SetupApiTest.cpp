@@ -97,6 +97,7 @@ protected:
         fs::copy_file(std::string(TAP_SOURCE_DIR) + "/sys/Polytap/Polytap.inf", media + "/Polytap.inf");
         fs::copy_file(TAP_MONOTAP_MODULE, media + "/Monotap.sys");
         std::ofstream(media + "/SideSwitch.exe") << "a program";
+        std::ofstream(media + "/MonoAlign.exe") << "the calibration program";
     }
     ~SetupApi() override
     {
@@ -229,12 +230,14 @@ TEST_F(SetupApi, CommitsAQueueWithTheNotificationsInOrderAndCopiesTheFiles)
     }
     EXPECT_EQ(codes, (std::vector<UINT>{SPFILENOTIFY_STARTQUEUE, SPFILENOTIFY_STARTSUBQUEUE, SPFILENOTIFY_STARTCOPY,
                                         SPFILENOTIFY_ENDCOPY, SPFILENOTIFY_STARTCOPY, SPFILENOTIFY_ENDCOPY,
-                                        SPFILENOTIFY_ENDSUBQUEUE, SPFILENOTIFY_ENDQUEUE}));
-    EXPECT_EQ(recorder.seen[1].second, 2u) << "the subqueue's count";
+                                        SPFILENOTIFY_STARTCOPY, SPFILENOTIFY_ENDCOPY, SPFILENOTIFY_ENDSUBQUEUE,
+                                        SPFILENOTIFY_ENDQUEUE}));
+    EXPECT_EQ(recorder.seen[1].second, 3u) << "the subqueue's count";
     EXPECT_EQ(recorder.seen[2].source, "D:\\Monotap.sys");
     EXPECT_EQ(recorder.seen[2].target, "C:\\WINDOWS\\system32\\drivers\\Monotap.sys");
     EXPECT_EQ(recorder.seen[4].target, "C:\\WINDOWS\\MonotapDrv\\SideSwitch.exe");
     EXPECT_EQ(machine.files().ReadText(u"C:\\WINDOWS\\MonotapDrv\\SideSwitch.exe"), "a program");
+    EXPECT_EQ(recorder.seen[6].target, "C:\\WINDOWS\\MonotapDrv\\MonoAlign.exe");
 
     // A source that is missing: COPYERROR with its error, which the default handling aborts on.
     fs::remove(media + "/SideSwitch.exe");
