@@ -184,6 +184,7 @@ private:
     std::map<unsigned, ComPortSlot> ports_;
 
     mutable std::mutex mutex_;  // guards what the system drivers report below
+    std::recursive_mutex pnpLock_;  // one PnP operation at a time, whichever thread asks
     std::vector<BeepRecord> beeps_;
     std::vector<SystemEvent> events_;
     std::map<unsigned, MouseClassDeviceInfo> mouseClassDevices_;

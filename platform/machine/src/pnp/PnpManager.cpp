@@ -415,6 +415,8 @@ void MachineState::FinishRemoval(DeviceNode &node)
 
 NTSTATUS MachineState::StartDevice(std::u16string_view instanceId)
 {
+    // Program threads reach the PnP manager too (newdev's update of a device): one operation at a time.
+    std::lock_guard<std::recursive_mutex> pnp(pnpLock_);
     DeviceNode &node = Node(instanceId);
     if (node.state == DeviceState::Started) {
         return STATUS_SUCCESS;
@@ -447,6 +449,7 @@ NTSTATUS MachineState::StartDevice(std::u16string_view instanceId)
 
 NTSTATUS MachineState::StopDevice(std::u16string_view instanceId)
 {
+    std::lock_guard<std::recursive_mutex> pnp(pnpLock_);
     DeviceNode &node = Node(instanceId);
     if (node.state != DeviceState::Started) {
         return STATUS_INVALID_DEVICE_REQUEST;
@@ -463,6 +466,7 @@ NTSTATUS MachineState::StopDevice(std::u16string_view instanceId)
 
 NTSTATUS MachineState::RemoveDevice(std::u16string_view instanceId)
 {
+    std::lock_guard<std::recursive_mutex> pnp(pnpLock_);
     DeviceNode &node = Node(instanceId);
     if (node.stack.empty()) {
         return STATUS_SUCCESS;
@@ -482,6 +486,7 @@ NTSTATUS MachineState::RemoveDevice(std::u16string_view instanceId)
 
 void MachineState::SurpriseRemoveDevice(std::u16string_view instanceId)
 {
+    std::lock_guard<std::recursive_mutex> pnp(pnpLock_);
     DeviceNode &node = Node(instanceId);
     if (node.stack.empty() || node.state == DeviceState::SurpriseRemoved) {
         return;
@@ -498,6 +503,11 @@ void MachineState::SurpriseRemoveDevice(std::u16string_view instanceId)
 
 bool MachineState::FinishReadyRemovals()
 {
+    // Retried at the next idle moment when a program's thread is in the middle of an operation.
+    std::unique_lock<std::recursive_mutex> pnp(pnpLock_, std::try_to_lock);
+    if (!pnp.owns_lock()) {
+        return false;
+    }
     for (auto &entry : nodes_) {
         DeviceNode &node = *entry.second;
         if (node.state == DeviceState::SurpriseRemoved && node.port != nullptr && !node.port->open()) {
