@@ -25,8 +25,9 @@ constexpr DWORD kAppend = 0x00000008;        // FLG_ADDREG_APPEND
 constexpr DWORD kKeyOnly = 0x00000010;       // FLG_ADDREG_KEYONLY
 constexpr DWORD kOverwriteOnly = 0x00000020; // FLG_ADDREG_OVERWRITEONLY
 constexpr DWORD kTypeMask = 0xFFFF0001;
-constexpr DWORD kTypeSz = 0x00000000, kTypeMultiSz = 0x00010000, kTypeExpandSz = 0x00020000,
-                kTypeDword = 0x00010001, kTypeNone = 0x00020001;
+// The value types of the flags' high word and low bit (0: FLG_ADDREG_TYPE_SZ, the default).
+constexpr DWORD kTypeMultiSz = 0x00010000, kTypeExpandSz = 0x00020000, kTypeDword = 0x00010001,
+                kTypeNone = 0x00020001;
 
 constexpr DWORD kAssociatedService = 0x00000002; // SPSVCINST_ASSOCSERVICE
 
