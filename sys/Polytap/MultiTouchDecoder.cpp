@@ -121,7 +121,12 @@ BOOLEAN TapProductDecodeByte(PMouseDeviceExtension Extension, UCHAR Byte)
          * length (one-contact packets measured as two-contact ones would fail for ever): the
          * count byte they hold decides the length of the packet they start. */
         if (Touch->CarriedLength && Touch->ByteCount > MULTI_TOUCH_COUNT) {
+            UCHAR inForce = Touch->PacketLength;
+
             DecidePacketLength(Touch, Touch->PacketBuffer[MULTI_TOUCH_COUNT]);
+            if (Touch->ByteCount >= Touch->PacketLength) {
+                Touch->PacketLength = inForce; /* more carried than that packet holds: not one */
+            }
         }
         Touch->CarriedLength = Touch->ByteCount > MULTI_TOUCH_COUNT;
         return FALSE;

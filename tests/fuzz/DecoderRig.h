@@ -90,7 +90,7 @@ public:
         RtlZeroMemory(&Globals, sizeof(Globals));
         RtlZeroMemory(extension_, sizeof(*extension_));
         KeInitializeMutex(&Globals.PortLock, 0);
-        TapLineDriverEntry();
+        TapProductDriverEntry();
         SetDefaultParameters();
         Globals.Settings.MouseMode = header.MouseMode();
         Globals.Settings.InterActTime = header.InterActTime();
@@ -104,17 +104,17 @@ public:
         extension_->AttributesQueried = header.AttributesQueried();
         KeInitializeEvent(&extension_->BeepEvent, NotificationEvent, FALSE);
         KeInitializeSpinLock(&extension_->ReadLock);
-        TapLineInitialize(extension_);
+        TapProductInitialize(extension_);
     }
 
     // One byte as ReadComplete hands it on; TRUE when the decoder completed a packet.
     bool Feed(UCHAR byte)
     {
-        bool packet = TapLineDecodeByte(extension_, byte) != FALSE;
+        bool packet = TapProductDecodeByte(extension_, byte) != FALSE;
         if (packet) {
             ReportPacket(extension_);
         }
-        TapLineAfterByte(extension_);
+        TapProductAfterByte(extension_);
         return packet;
     }
 

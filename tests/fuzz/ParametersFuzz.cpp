@@ -25,8 +25,8 @@ namespace {
 
 using tapkernel::RegistryStore;
 
-const PCWSTR kSettingNames[] = TAP_LINE_SETTING_VALUE_NAMES;
-const ULONG kDefaults[] = TAP_LINE_DEFAULT_SETTINGS;
+const PCWSTR kSettingNames[] = TAP_PRODUCT_SETTING_VALUE_NAMES;
+const ULONG kDefaults[] = TAP_PRODUCT_DEFAULT_SETTINGS;
 constexpr size_t kFields = TAP_SETTINGS_FIELD_COUNT;
 
 std::u16string Text(PCWSTR text)
@@ -49,7 +49,7 @@ std::u16string Lower(std::u16string text)
 }
 
 const std::u16string kServicesPath = u"SYSTEM\\CurrentControlSet\\Services";
-const std::u16string kService = Text(TAP_LINE_SERVICE_NAME_W);
+const std::u16string kService = Text(TAP_PRODUCT_SERVICE_NAME_W);
 
 struct Rig {
     Rig()
