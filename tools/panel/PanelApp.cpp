@@ -35,6 +35,7 @@ LONG CPanelApp::Applet(HWND window, UINT message, LPARAM, LPARAM parameter2)
     case CPL_INQUIRE: return Inquire(parameter2);
     case CPL_DBLCLK:
     case CPL_STARTWPARMSA:
+    case CPL_STARTWPARMSW: // the wide form some Control Panels send instead: answered the same way
         RunSheet(window);
         return 0;
     case CPL_EXIT:

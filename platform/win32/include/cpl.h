@@ -20,6 +20,7 @@ extern "C" {
 #define CPL_EXIT 7
 #define CPL_NEWINQUIRE 8
 #define CPL_STARTWPARMSA 9
+#define CPL_STARTWPARMSW 10
 
 typedef LONG(WINAPI *APPLET_PROC)(HWND hwndCpl, UINT msg, LPARAM lParam1, LPARAM lParam2);
 
