@@ -52,6 +52,7 @@ public:
         : extension_(static_cast<MouseDeviceExtension *>(std::calloc(1, sizeof(MouseDeviceExtension))))
     {
         RtlZeroMemory(&Globals, sizeof(Globals));
+        TapProductDriverEntry(); // the product's driver-wide locks, as DriverEntry sets them up
         SetDefaultParameters();
         Globals.ActiveCalibration = {75000, 325000, 75000, 325000, 0, 1024, 768};
         if (kind == StreamKind::MaxReports) {

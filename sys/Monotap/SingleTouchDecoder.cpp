@@ -13,9 +13,10 @@ static BOOLEAN IsTouching(UCHAR Status)
     return (UCHAR)(Status + 0x7F) <= 1;
 }
 
-/* Returns TRUE when Byte completed a valid packet, whose results are then in the decoder, the raw
- * sample and InputData (flags, button transition, calibrated position). */
-BOOLEAN TapProductDecodeByte(PMouseDeviceExtension Extension, UCHAR Byte)
+/* The packet buffer is full: check it, resynchronise after a bad check byte, or take a good
+ * packet's results. Kept out of line so that the bytes before the last one cost only their store
+ * and length test. */
+static DECLSPEC_NOINLINE BOOLEAN DecodeFullPacket(PMouseDeviceExtension Extension)
 {
     PSINGLE_TOUCH_DECODER Decoder = &Extension->Touch.Decoder;
     PMOUSE_INPUT_DATA InputData = &Extension->InputData;
@@ -23,10 +24,6 @@ BOOLEAN TapProductDecodeByte(PMouseDeviceExtension Extension, UCHAR Byte)
     CalibrationData calibration;
     USHORT buttonState;
 
-    Decoder->PacketBuffer[Decoder->ByteCount++] = Byte;
-    if (Decoder->ByteCount < SINGLE_TOUCH_PACKET_LENGTH) {
-        return FALSE;
-    }
     if (PacketCheckValue(packet, SINGLE_TOUCH_PACKET_LENGTH, SINGLE_TOUCH_CHECK_SEED) !=
         packet[SINGLE_TOUCH_PACKET_LENGTH - 1]) {
         /* The header 0x55 marks where the next packet may start. */
@@ -57,6 +54,19 @@ BOOLEAN TapProductDecodeByte(PMouseDeviceExtension Extension, UCHAR Byte)
     ClampToCalibration(&calibration, &Decoder->RawX, &Decoder->RawY);
     MapToAbsolute(&calibration, Decoder->RawX, Decoder->RawY, InputData);
     return TRUE;
+}
+
+/* Returns TRUE when Byte completed a valid packet, whose results are then in the decoder, the raw
+ * sample and InputData (flags, button transition, calibrated position). */
+BOOLEAN TapProductDecodeByte(PMouseDeviceExtension Extension, UCHAR Byte)
+{
+    PSINGLE_TOUCH_DECODER Decoder = &Extension->Touch.Decoder;
+
+    Decoder->PacketBuffer[Decoder->ByteCount++] = Byte;
+    if (Decoder->ByteCount < SINGLE_TOUCH_PACKET_LENGTH) {
+        return FALSE;
+    }
+    return DecodeFullPacket(Extension);
 }
 
 VOID TapProductDriverEntry(VOID)

@@ -99,19 +99,15 @@ static VOID DecidePacketLength(TAP_TOUCH_STATE *Touch, UCHAR Count)
     }
 }
 
-BOOLEAN TapProductDecodeByte(PMouseDeviceExtension Extension, UCHAR Byte)
+/* The packet buffer holds PacketLength bytes: check them, resynchronise after a bad check byte,
+ * or turn a good packet into pointer input (and frames in data mode). Kept out of line so that the
+ * bytes before the last one cost only their store and length test. */
+static DECLSPEC_NOINLINE BOOLEAN DecodeFullPacket(PMouseDeviceExtension Extension)
 {
     TAP_TOUCH_STATE *Touch = &Extension->Touch;
     PMOUSE_INPUT_DATA InputData = &Extension->InputData;
     CalibrationData calibration;
 
-    Touch->PacketBuffer[Touch->ByteCount++] = Byte;
-    if (Touch->ByteCount == MULTI_TOUCH_COUNT + 1) {
-        DecidePacketLength(Touch, Byte);
-    }
-    if (Touch->ByteCount < Touch->PacketLength) {
-        return FALSE;
-    }
     if (PacketCheckValue(Touch->PacketBuffer, Touch->PacketLength, MULTI_TOUCH_CHECK_SEED) !=
         Touch->PacketBuffer[Touch->PacketLength - 1]) {
         /* The sync byte marks where to resume. The length in force stays; it is decided again only
@@ -150,6 +146,20 @@ BOOLEAN TapProductDecodeByte(PMouseDeviceExtension Extension, UCHAR Byte)
     return TRUE;
 }
 
+BOOLEAN TapProductDecodeByte(PMouseDeviceExtension Extension, UCHAR Byte)
+{
+    TAP_TOUCH_STATE *Touch = &Extension->Touch;
+
+    Touch->PacketBuffer[Touch->ByteCount++] = Byte;
+    if (Touch->ByteCount == MULTI_TOUCH_COUNT + 1) {
+        DecidePacketLength(Touch, Byte);
+    }
+    if (Touch->ByteCount < Touch->PacketLength) {
+        return FALSE;
+    }
+    return DecodeFullPacket(Extension);
+}
+
 VOID TapProductInitialize(PMouseDeviceExtension Extension)
 {
     Extension->Touch.PacketLength = MULTI_TOUCH_SHORT_PACKET;
@@ -162,6 +172,11 @@ VOID TapProductAfterByte(PMouseDeviceExtension Extension)
 {
     TAP_TOUCH_STATE *touch = &Extension->Touch;
 
+    /* Positions and CurrentFrame change only with a byte that completes a packet, which leaves
+     * ByteCount at 0; after any other byte the copy would write what is already there. */
+    if (touch->ByteCount != 0) {
+        return;
+    }
     touch->PreviousRawX1 = touch->RawX1;
     touch->PreviousRawY1 = touch->RawY1;
     touch->PreviousRawX2 = touch->RawX2;

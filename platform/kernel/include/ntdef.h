@@ -24,6 +24,9 @@
 #ifndef FORCEINLINE
 #define FORCEINLINE static inline
 #endif
+#ifndef DECLSPEC_NOINLINE
+#define DECLSPEC_NOINLINE __attribute__((noinline))
+#endif
 
 #ifndef VOID
 #define VOID void

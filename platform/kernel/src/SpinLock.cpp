@@ -27,6 +27,31 @@ ULONG_PTR Load(PKSPIN_LOCK lock)
     return __atomic_load_n(lock, __ATOMIC_ACQUIRE);
 }
 
+// Locks this thread found initialised and outside freed memory. A lock's record can only go
+// bad when memory is freed (ForgetLocksIn counts every such change in lockRecordChanges), so an
+// acquisition of a lock found good since the last change needs no look at the kernel's records:
+// a driver's lock taken once a packet costs a few instructions, not the kernel's mutex.
+std::atomic<uint64_t> lockRecordChanges{0};
+struct CheckedLock {
+    PKSPIN_LOCK lock = nullptr;
+    uint64_t kernel = 0;  // KernelState::generation the lock was checked in
+    uint64_t changes = 0; // lockRecordChanges when it was checked
+};
+constexpr size_t kCheckedLocks = 8;
+thread_local CheckedLock checkedLocks[kCheckedLocks];
+
+CheckedLock &CheckedSlot(PKSPIN_LOCK lock)
+{
+    return checkedLocks[(reinterpret_cast<uintptr_t>(lock) >> 3) % kCheckedLocks];
+}
+
+bool FoundGoodBefore(const KernelState &state, PKSPIN_LOCK lock)
+{
+    const CheckedLock &slot = CheckedSlot(lock);
+    return slot.lock == lock && slot.kernel == state.generation &&
+           slot.changes == lockRecordChanges.load(std::memory_order_acquire);
+}
+
 // A lock that is acquired must have been initialised: zero-filled memory looks like a free lock,
 // so only the record of KeInitializeSpinLock can tell.
 void CheckAddress(const char *routine, PKSPIN_LOCK lock, bool mustBeInitialised)
@@ -34,20 +59,28 @@ void CheckAddress(const char *routine, PKSPIN_LOCK lock, bool mustBeInitialised)
     if (lock == nullptr) {
         BugCheck(routine, "spin lock pointer is NULL");
     }
-    if (KernelState *state = TryState()) {
-        std::lock_guard<std::mutex> held(state->lock);
-        state->CheckNotFreed(routine, lock, "spin lock");
-        if (mustBeInitialised && state->spinLocks.count(reinterpret_cast<uintptr_t>(lock)) == 0) {
-            BugCheck(routine, "spin lock %p is acquired but was never initialised (KeInitializeSpinLock)",
-                     static_cast<void *>(lock));
-        }
+    KernelState *state = TryState();
+    if (state == nullptr || (mustBeInitialised && FoundGoodBefore(*state, lock))) {
+        return;
     }
+    std::lock_guard<std::mutex> held(state->lock);
+    state->CheckNotFreed(routine, lock, "spin lock");
+    if (!mustBeInitialised) {
+        return;
+    }
+    if (state->spinLocks.count(reinterpret_cast<uintptr_t>(lock)) == 0) {
+        BugCheck(routine, "spin lock %p is acquired but was never initialised (KeInitializeSpinLock)",
+                 static_cast<void *>(lock));
+    }
+    // Read under the kernel's lock, which ForgetLocksIn holds: a change after this read makes the
+    // next acquisition check again.
+    CheckedSlot(lock) = {lock, state->generation, lockRecordChanges.load(std::memory_order_relaxed)};
 }
 
 void Take(const char *routine, PKSPIN_LOCK lock)
 {
     ULONG_PTR me = Token();
-    auto started = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point started; // read at the first wait: a free lock costs no clock
     for (unsigned spins = 0;; ++spins) {
         ULONG_PTR value = Load(lock);
         if (value == me) {
@@ -61,8 +94,11 @@ void Take(const char *routine, PKSPIN_LOCK lock)
         if (value == 0 && __atomic_compare_exchange_n(lock, &expected, me, false, __ATOMIC_ACQUIRE, __ATOMIC_RELAXED)) {
             return;
         }
+        if (spins == 0) {
+            started = std::chrono::steady_clock::now();
+        }
         std::this_thread::yield();
-        if ((spins & 0xFFF) == 0 && std::chrono::steady_clock::now() - started > std::chrono::seconds(10)) {
+        if ((spins & 0xFFF) == 0xFFF && std::chrono::steady_clock::now() - started > std::chrono::seconds(10)) {
             BugCheck(routine, "spin lock %p has been held by another thread for more than 10 s",
                      static_cast<void *>(lock));
         }
@@ -87,6 +123,7 @@ void ForgetLocksIn(KernelState &state, const void *start, size_t size)
 {
     auto first = reinterpret_cast<uintptr_t>(start);
     auto end = first + size;
+    lockRecordChanges.fetch_add(1, std::memory_order_release);
     state.spinLocks.erase(state.spinLocks.lower_bound(first), state.spinLocks.lower_bound(end));
     state.removeLocks.erase(state.removeLocks.lower_bound(first), state.removeLocks.lower_bound(end));
 }
