@@ -122,14 +122,12 @@ std::vector<std::string> Kernel::BusyThreads()
 
 LONGLONG Kernel::SystemTime()
 {
-    std::lock_guard<std::mutex> held(state_->lock);
-    return state_->now;
+    return state_->now.load();
 }
 
 LONGLONG Kernel::TimeSinceBoot()
 {
-    std::lock_guard<std::mutex> held(state_->lock);
-    return state_->now - state_->bootTime;
+    return state_->now.load() - state_->bootTime;
 }
 
 void Kernel::AdvanceClock(LONGLONG duration)
@@ -149,7 +147,7 @@ void Kernel::AdvanceClock(LONGLONG duration)
             std::lock_guard<std::mutex> held(state_->lock);
             std::optional<LONGLONG> next = EarliestDeadline(*state_);
             if (next && *next <= target) {
-                state_->now = std::max(state_->now, *next);
+                state_->now = std::max(state_->now.load(), *next);
                 ExpireWaits(*state_);
                 stepped = true;
             } else {

@@ -593,16 +593,13 @@ constexpr ULONG kTimeIncrement = 156250; // 15.625 ms per clock tick
 
 extern "C" VOID NTAPI KeQuerySystemTime(PLARGE_INTEGER currentTime)
 {
-    KernelState &kernel = State();
-    std::lock_guard<std::mutex> held(kernel.lock);
-    currentTime->QuadPart = kernel.now;
+    currentTime->QuadPart = State().now.load();
 }
 
 extern "C" VOID NTAPI KeQueryTickCount(PLARGE_INTEGER currentCount)
 {
     KernelState &kernel = State();
-    std::lock_guard<std::mutex> held(kernel.lock);
-    currentCount->QuadPart = (kernel.now - kernel.bootTime) / kTimeIncrement;
+    currentCount->QuadPart = (kernel.now.load() - kernel.bootTime) / kTimeIncrement;
 }
 
 extern "C" ULONG NTAPI KeQueryTimeIncrement(VOID)
@@ -613,6 +610,5 @@ extern "C" ULONG NTAPI KeQueryTimeIncrement(VOID)
 extern "C" ULONGLONG NTAPI KeQueryInterruptTime(VOID)
 {
     KernelState &kernel = State();
-    std::lock_guard<std::mutex> held(kernel.lock);
-    return static_cast<ULONGLONG>(kernel.now - kernel.bootTime);
+    return static_cast<ULONGLONG>(kernel.now.load() - kernel.bootTime);
 }

@@ -308,9 +308,10 @@ public:
     std::map<uint64_t, std::function<bool()>> idleProbes;
     uint64_t nextProbe = 1;
 
-    // Clock (100 ns units)
-    LONGLONG bootTime;
-    LONGLONG now;
+    // Clock (100 ns units). `now` changes only under the lock; readers of the clock alone load
+    // it without the lock (the machine reads it several times per step).
+    const LONGLONG bootTime;
+    std::atomic<LONGLONG> now;
 
     KSPIN_LOCK cancelLock = 0;
     // Spin locks initialised with KeInitializeSpinLock (and the cancel lock), by address; a block

@@ -18,6 +18,7 @@
 
 #include <tapkernel/Kernel.h>
 
+#include <atomic>
 #include <map>
 #include <mutex>
 
@@ -185,6 +186,11 @@ private:
 
     mutable std::mutex mutex_;  // guards what the system drivers report below
     std::recursive_mutex pnpLock_;  // one PnP operation at a time, whichever thread asks
+    // Whether a surprise-removed device may still wait for its port's last handle, and whether a
+    // driver's unload may still wait for a deleted device: set when one starts waiting, cleared by
+    // the scan that finds none, so that the idle test of every step skips both scans.
+    std::atomic<bool> removalsWaiting_{false}; // written under pnpLock_
+    std::atomic<bool> unloadsDeferred_{false};
     std::vector<BeepRecord> beeps_;
     std::vector<SystemEvent> events_;
     std::map<unsigned, MouseClassDeviceInfo> mouseClassDevices_;

@@ -11,7 +11,9 @@ namespace {
 
 Session::State* g_current = nullptr;
 Session* g_session = nullptr;
-thread_local bool t_simulated = false;
+// Asked several times per step of the machine's clock; in the static TLS block it is one load
+// (the framework is linked into the programs that use it, never loaded later).
+__attribute__((tls_model("initial-exec"))) thread_local bool t_simulated = false;
 std::mutex g_threadsMutex;
 std::map<std::thread::id, std::unique_ptr<UiThread>> g_threads;
 

@@ -29,12 +29,19 @@ void MachineScheduler::AddWaiter(tap::desktop::TimedWaiter *waiter)
 {
     std::lock_guard<std::mutex> lock(waitersMutex_);
     waiters_.push_back(waiter);
+    waiterCount_.store(waiters_.size());
 }
 
 void MachineScheduler::RemoveWaiter(tap::desktop::TimedWaiter *waiter)
 {
     std::lock_guard<std::mutex> lock(waitersMutex_);
     waiters_.erase(std::remove(waiters_.begin(), waiters_.end(), waiter), waiters_.end());
+    waiterCount_.store(waiters_.size());
+}
+
+void MachineScheduler::PublishCounts()
+{
+    counts_.store((wakeups_ << 32) | static_cast<uint32_t>(busy_), std::memory_order_release);
 }
 
 void MachineScheduler::Runnable()
@@ -42,13 +49,16 @@ void MachineScheduler::Runnable()
     std::lock_guard<std::mutex> lock(mutex_);
     ++busy_;
     ++wakeups_;
+    PublishCounts();
 }
 
 void MachineScheduler::Blocked()
 {
     std::lock_guard<std::mutex> lock(mutex_);
+    --busy_;
+    PublishCounts();
     // One busy thread left may be the one that waits for idle itself.
-    if (--busy_ <= 1) {
+    if (busy_ <= 1) {
         idle_.notify_all();
     }
 }
@@ -65,15 +75,13 @@ void MachineScheduler::Advance(uint64_t milliseconds)
 
 uint64_t MachineScheduler::Wakeups() const
 {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return wakeups_;
+    return WakeupsOf(counts_.load(std::memory_order_acquire));
 }
 
 MachineScheduler::UiActivity MachineScheduler::uiActivity() const
 {
-    const int allowance = Allowance();
-    std::lock_guard<std::mutex> lock(mutex_);
-    return {wakeups_, busy_ <= allowance};
+    const uint64_t counts = counts_.load(std::memory_order_acquire);
+    return {WakeupsOf(counts), BusyOf(counts) <= Allowance()};
 }
 
 int MachineScheduler::Allowance() const
@@ -98,14 +106,16 @@ void MachineScheduler::WaitForUiThreads()
 
 bool MachineScheduler::UiThreadsIdle() const
 {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return busy_ <= Allowance();
+    return BusyOf(counts_.load(std::memory_order_acquire)) <= Allowance();
 }
 
 std::optional<Ticks> MachineScheduler::NextDeadlineAfter(Ticks after)
 {
-    std::lock_guard<std::mutex> lock(waitersMutex_);
     std::optional<Ticks> earliest;
+    if (waiterCount_.load() == 0) {
+        return earliest;
+    }
+    std::lock_guard<std::mutex> lock(waitersMutex_);
     for (tap::desktop::TimedWaiter *waiter : waiters_) {
         std::optional<uint64_t> deadline = waiter->NextDeadline();
         if (!deadline) {
@@ -123,6 +133,9 @@ std::optional<Ticks> MachineScheduler::NextDeadlineAfter(Ticks after)
 void MachineScheduler::ClockMoved(Ticks now)
 {
     const uint64_t milliseconds = static_cast<uint64_t>(now / kTicksPerMillisecond);
+    if (waiterCount_.load() == 0) {
+        return;
+    }
     std::lock_guard<std::mutex> lock(waitersMutex_);
     for (tap::desktop::TimedWaiter *waiter : waiters_) {
         waiter->ClockAdvanced(milliseconds);

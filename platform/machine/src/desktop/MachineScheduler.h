@@ -36,7 +36,7 @@ public:
     void Advance(uint64_t milliseconds) override;  // Machine::Advance
 
     // ---- For the machine ----
-    // Counts every Runnable(): a change means some UI thread has been woken since.
+    // Counts every Runnable() (modulo 2^32): a change means some UI thread has been woken since.
     uint64_t Wakeups() const;
     // The wake-up count and whether the UI threads are idle, read together.
     struct UiActivity {
@@ -80,9 +80,18 @@ private:
     std::condition_variable idle_;
     int busy_ = 0;
     uint64_t wakeups_ = 0;
+    // busy_ and the low 32 bits of wakeups_ as one word, stored under mutex_ whenever either
+    // changes: the idle test reads the pair on every step without taking the lock.
+    std::atomic<uint64_t> counts_{0};
+    void PublishCounts();  // mutex_ held
+    static int BusyOf(uint64_t counts) { return static_cast<int32_t>(static_cast<uint32_t>(counts)); }
+    static uint64_t WakeupsOf(uint64_t counts) { return counts >> 32; }
 
     std::mutex waitersMutex_;  // taken before any waiter's own lock
     std::vector<tap::desktop::TimedWaiter *> waiters_;
+    // waiters_.size(), read without the lock: a machine without programs steps its clock
+    // without touching the waiters' lock.
+    std::atomic<size_t> waiterCount_{0};
 
     // Pollers waiting in AwaitActivity; `pollers_` is read without the lock by DriverActivity.
     struct Poller {

@@ -289,6 +289,7 @@ void MachineState::UnloadIfUnused(LoadedDriver *driver)
     }
     if (kernel_->Usage(driver->module).deletePendingDevices != 0) {
         driver->unloadDeferred = true;  // the image stays while a device object of it exists
+        unloadsDeferred_ = true;
     } else {
         UnloadDriver(driver);
     }
@@ -296,13 +297,22 @@ void MachineState::UnloadIfUnused(LoadedDriver *driver)
 
 bool MachineState::FinishReadyUnloads()
 {
+    if (!unloadsDeferred_) {
+        return false;
+    }
+    bool deferred = false;
     for (auto &entry : drivers_) {
         LoadedDriver *driver = entry.second.get();
-        if (driver->unloadDeferred && kernel_->Usage(driver->module).deletePendingDevices == 0) {
+        if (!driver->unloadDeferred) {
+            continue;
+        }
+        if (kernel_->Usage(driver->module).deletePendingDevices == 0) {
             UnloadDriver(driver);
             return true;
         }
+        deferred = true;
     }
+    unloadsDeferred_ = deferred;
     return false;
 }
 
@@ -493,6 +503,7 @@ void MachineState::SurpriseRemoveDevice(std::u16string_view instanceId)
     }
     SendPnp(node, IRP_MN_SURPRISE_REMOVAL);
     node.state = DeviceState::SurpriseRemoved;
+    removalsWaiting_ = true;
     // A port still open keeps its stack until the last handle is closed.
     if (node.port == nullptr || !node.port->open()) {
         SendPnp(node, IRP_MN_REMOVE_DEVICE);
@@ -503,20 +514,29 @@ void MachineState::SurpriseRemoveDevice(std::u16string_view instanceId)
 
 bool MachineState::FinishReadyRemovals()
 {
+    if (!removalsWaiting_) {
+        return false;
+    }
     // Retried at the next idle moment when a program's thread is in the middle of an operation.
     std::unique_lock<std::recursive_mutex> pnp(pnpLock_, std::try_to_lock);
     if (!pnp.owns_lock()) {
         return false;
     }
+    bool waiting = false;
     for (auto &entry : nodes_) {
         DeviceNode &node = *entry.second;
-        if (node.state == DeviceState::SurpriseRemoved && node.port != nullptr && !node.port->open()) {
+        if (node.state != DeviceState::SurpriseRemoved || node.port == nullptr) {
+            continue;
+        }
+        if (!node.port->open()) {
             SendPnp(node, IRP_MN_REMOVE_DEVICE);
             FinishRemoval(node);
             node.state = DeviceState::NotStarted;
             return true;
         }
+        waiting = true;
     }
+    removalsWaiting_ = waiting;
     return false;
 }
 
