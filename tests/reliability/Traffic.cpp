@@ -99,14 +99,6 @@ void Traffic::SendControlCodes(unsigned seed, PFILE_OBJECT held)
     }
     tapkernel::Kernel &kernel = rig_.machine.kernel();
     while (!stop_) {
-        // Handles of their own are opened and closed only outside the machine's PnP operations:
-        // an open or close that meets the removal's leak check can make the kernel's verifier
-        // count a user's file object as the driver's reference (see docs/reliability.md). A
-        // held handle goes on sending through them.
-        if (held == nullptr && paused_) {
-            std::this_thread::yield();
-            continue;
-        }
         const Request &request = requests[random() % requests.size()];
         NTSTATUS status;
         if (held != nullptr) {
