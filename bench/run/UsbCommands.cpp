@@ -5,7 +5,9 @@
 // simulated PC wires as a serial bridge port of its own (COM9 for Monousb, COM10 for Polyusb,
 // the numbers the stand-ins read, platform/usb) with the touch controller model at its far end.
 // Unplugging the device takes the pipe away: the driver keeps its control device and answers as
-// a driver without a port does (contact count 0xFF); plugging it in again gives the pipe back.
+// a driver without a port does (contact count 0xFF). The driver holds the old pipe until a tool
+// closes the port or the device is removed, as with any port that went away; only then can the
+// device be plugged in again (before, `usb plug` says the old pipe is still open).
 #include <tapkernel/Kernel.h>
 #include <tapkernel/Text.h>
 

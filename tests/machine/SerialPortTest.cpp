@@ -446,8 +446,19 @@ TEST_F(PortReader, UnpluggedWhileReadingTheReaderEndsAndTheStackWaitsForTheDrive
     std::string log = machinetest::TestDriverLog(machine);
     EXPECT_NE(log.find("read ended 0xC0000056 at IRQL 2"), std::string::npos) << log;
     EXPECT_EQ(machine.Device(u"ACPI\\PNP0501\\1")->state, DeviceState::SurpriseRemoved);
+    // While the driver holds the old port, the same port cannot come back; the refusal says why
+    // and leaves nothing changed.
+    try {
+        machine.AddComPort(1);
+        ADD_FAILURE() << "COM1 was plugged in again while its old port was open";
+    } catch (const std::runtime_error &error) {
+        EXPECT_NE(std::string(error.what()).find("still open"), std::string::npos) << error.what();
+    }
+    EXPECT_FALSE(machine.comPort(1).present());
     ASSERT_EQ(machine.RemoveDevice(node), 0);  // the driver lets the port go
     EXPECT_EQ(machine.Device(u"ACPI\\PNP0501\\1")->state, DeviceState::NotStarted);
+    machine.AddComPort(1);  // and now it arrives again
+    EXPECT_TRUE(machine.comPort(1).present());
 }
 
 }  // namespace

@@ -54,6 +54,12 @@ ComPort &MachineState::AddComPort(unsigned number)
         registry_->SetValue(parameters, u"PortName", kRegSz, portName.data(), portName.size());
     }
     DeviceNode &node = Node(slot.instanceId);
+    if (node.state == DeviceState::SurpriseRemoved) {
+        // The port unplugged before is still open: its removal waits for the last handle, and
+        // the same port cannot arrive again until it has gone.
+        throw std::runtime_error("COM" + std::to_string(number) +
+                                 " cannot be plugged in again yet: the port unplugged before is still open");
+    }
     node.port = slot.model.get();
     node.hardwarePresent = true;
     slot.present = true;
