@@ -119,6 +119,10 @@ TEST_F(LockChecks, ALockInFreedPoolMustBeInitialisedAgain)
 {
     auto *block = static_cast<PKSPIN_LOCK>(ExAllocatePoolWithTag(NonPagedPool, sizeof(KSPIN_LOCK), kTag));
     KeInitializeSpinLock(block);
+    // Taken once, so that this thread has found it good: the free must still count.
+    KIRQL taken;
+    KeAcquireSpinLock(block, &taken);
+    KeReleaseSpinLock(block, taken);
     ExFreePoolWithTag(block, kTag);
     auto *again = static_cast<PKSPIN_LOCK>(ExAllocatePoolWithTag(NonPagedPool, sizeof(KSPIN_LOCK), kTag));
     *again = 0;
