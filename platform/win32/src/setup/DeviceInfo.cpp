@@ -184,6 +184,30 @@ DeviceElement *ElementOf(DeviceSet &set, PSP_DEVINFO_DATA data)
     return nullptr;
 }
 
+namespace {
+
+// The element DATA names in the device information set HANDLE (and the set, through SET). Without
+// one, nullptr with the error set: ERROR_INVALID_HANDLE for a handle that is no device information
+// set, ERROR_INVALID_PARAMETER for an element the set does not hold.
+DeviceElement *ElementOrError(HDEVINFO handle, PSP_DEVINFO_DATA data, DeviceSet **set = nullptr)
+{
+    auto *found = Lookup<DeviceSet>(handle, Kind::DeviceSet);
+    if (!found) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    if (set) {
+        *set = found;
+    }
+    DeviceElement *element = ElementOf(*found, data);
+    if (!element) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+    }
+    return element;
+}
+
+} // namespace
+
 void FillDevInfoData(const DeviceElement &element, PSP_DEVINFO_DATA data)
 {
     data->ClassGuid = element.classGuid;
@@ -469,15 +493,13 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINF
                                               PDWORD PropertyRegDataType, PBYTE PropertyBuffer,
                                               DWORD PropertyBufferSize, PDWORD RequiredSize)
 {
-    auto *set = Lookup<DeviceSet>(DeviceInfoSet, Kind::DeviceSet);
-    if (!set) {
-        SetLastError(ERROR_INVALID_HANDLE);
+    DeviceElement *element = ElementOrError(DeviceInfoSet, DeviceInfoData);
+    if (!element) {
         return FALSE;
     }
-    DeviceElement *element = ElementOf(*set, DeviceInfoData);
     const PropertyName *name = FindProperty(Property);
-    if (!element || !name) {
-        SetLastError(element ? ERROR_INVALID_REG_PROPERTY : ERROR_INVALID_PARAMETER);
+    if (!name) {
+        SetLastError(ERROR_INVALID_REG_PROPERTY);
         return FALSE;
     }
     DWORD type = REG_MULTI_SZ;
@@ -512,15 +534,13 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINF
 BOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, DWORD Property,
                                               CONST BYTE *PropertyBuffer, DWORD PropertyBufferSize)
 {
-    auto *set = Lookup<DeviceSet>(DeviceInfoSet, Kind::DeviceSet);
-    if (!set) {
-        SetLastError(ERROR_INVALID_HANDLE);
+    DeviceElement *element = ElementOrError(DeviceInfoSet, DeviceInfoData);
+    if (!element) {
         return FALSE;
     }
-    DeviceElement *element = ElementOf(*set, DeviceInfoData);
     const PropertyName *name = FindProperty(Property);
-    if (!element || !name || !name->settable || (!PropertyBuffer && PropertyBufferSize)) {
-        SetLastError(element ? ERROR_INVALID_REG_PROPERTY : ERROR_INVALID_PARAMETER);
+    if (!name || !name->settable || (!PropertyBuffer && PropertyBufferSize)) {
+        SetLastError(ERROR_INVALID_REG_PROPERTY);
         return FALSE;
     }
     const DWORD type = Property == SPDRP_DEVICEDESC ? REG_SZ : REG_MULTI_SZ;
@@ -555,14 +575,9 @@ BOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINF
 
 BOOL WINAPI SetupDiSetSelectedDevice(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData)
 {
-    auto *set = Lookup<DeviceSet>(DeviceInfoSet, Kind::DeviceSet);
-    if (!set) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    DeviceElement *element = ElementOf(*set, DeviceInfoData);
+    DeviceSet *set = nullptr;
+    DeviceElement *element = ElementOrError(DeviceInfoSet, DeviceInfoData, &set);
     if (!element) {
-        SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     set->selected = element;
@@ -572,14 +587,12 @@ BOOL WINAPI SetupDiSetSelectedDevice(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA De
 BOOL WINAPI SetupDiGetDeviceInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
                                            PSP_DEVINSTALL_PARAMS_A DeviceInstallParams)
 {
-    auto *set = Lookup<DeviceSet>(DeviceInfoSet, Kind::DeviceSet);
-    if (!set) {
-        SetLastError(ERROR_INVALID_HANDLE);
+    DeviceElement *element = ElementOrError(DeviceInfoSet, DeviceInfoData);
+    if (!element) {
         return FALSE;
     }
-    DeviceElement *element = ElementOf(*set, DeviceInfoData);
-    if (!element || !DeviceInstallParams || DeviceInstallParams->cbSize != sizeof(SP_DEVINSTALL_PARAMS_A)) {
-        SetLastError(element ? ERROR_INVALID_USER_BUFFER : ERROR_INVALID_PARAMETER);
+    if (!DeviceInstallParams || DeviceInstallParams->cbSize != sizeof(SP_DEVINSTALL_PARAMS_A)) {
+        SetLastError(ERROR_INVALID_USER_BUFFER);
         return FALSE;
     }
     *DeviceInstallParams = element->params;
@@ -590,14 +603,12 @@ BOOL WINAPI SetupDiGetDeviceInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_D
 BOOL WINAPI SetupDiSetDeviceInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
                                            PSP_DEVINSTALL_PARAMS_A DeviceInstallParams)
 {
-    auto *set = Lookup<DeviceSet>(DeviceInfoSet, Kind::DeviceSet);
-    if (!set) {
-        SetLastError(ERROR_INVALID_HANDLE);
+    DeviceElement *element = ElementOrError(DeviceInfoSet, DeviceInfoData);
+    if (!element) {
         return FALSE;
     }
-    DeviceElement *element = ElementOf(*set, DeviceInfoData);
-    if (!element || !DeviceInstallParams || DeviceInstallParams->cbSize != sizeof(SP_DEVINSTALL_PARAMS_A)) {
-        SetLastError(element ? ERROR_INVALID_USER_BUFFER : ERROR_INVALID_PARAMETER);
+    if (!DeviceInstallParams || DeviceInstallParams->cbSize != sizeof(SP_DEVINSTALL_PARAMS_A)) {
+        SetLastError(ERROR_INVALID_USER_BUFFER);
         return FALSE;
     }
     std::string path(DeviceInstallParams->DriverPath, strnlen(DeviceInstallParams->DriverPath, MAX_PATH));
@@ -619,13 +630,11 @@ BOOL WINAPI SetupDiSetDeviceInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_D
 // offers, that list one of its hardware or compatible IDs. An empty list is no failure.
 BOOL WINAPI SetupDiBuildDriverInfoList(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, DWORD DriverType)
 {
-    auto *set = Lookup<DeviceSet>(DeviceInfoSet, Kind::DeviceSet);
-    if (!set) {
-        SetLastError(ERROR_INVALID_HANDLE);
+    DeviceElement *element = ElementOrError(DeviceInfoSet, DeviceInfoData);
+    if (!element) {
         return FALSE;
     }
-    DeviceElement *element = ElementOf(*set, DeviceInfoData);
-    if (!element || DriverType != SPDIT_COMPATDRIVER) {
+    if (DriverType != SPDIT_COMPATDRIVER) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
@@ -646,13 +655,11 @@ BOOL WINAPI SetupDiBuildDriverInfoList(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA 
 BOOL WINAPI SetupDiEnumDriverInfoA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, DWORD DriverType,
                                    DWORD MemberIndex, PSP_DRVINFO_DATA_A DriverInfoData)
 {
-    auto *set = Lookup<DeviceSet>(DeviceInfoSet, Kind::DeviceSet);
-    if (!set) {
-        SetLastError(ERROR_INVALID_HANDLE);
+    DeviceElement *element = ElementOrError(DeviceInfoSet, DeviceInfoData);
+    if (!element) {
         return FALSE;
     }
-    DeviceElement *element = ElementOf(*set, DeviceInfoData);
-    if (!element || DriverType != SPDIT_COMPATDRIVER || !DriverInfoData) {
+    if (DriverType != SPDIT_COMPATDRIVER || !DriverInfoData) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
@@ -682,14 +689,8 @@ BOOL WINAPI SetupDiEnumDriverInfoA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA Devi
 BOOL WINAPI SetupDiSetSelectedDriverA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
                                       PSP_DRVINFO_DATA_A DriverInfoData)
 {
-    auto *set = Lookup<DeviceSet>(DeviceInfoSet, Kind::DeviceSet);
-    if (!set) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    DeviceElement *element = ElementOf(*set, DeviceInfoData);
+    DeviceElement *element = ElementOrError(DeviceInfoSet, DeviceInfoData);
     if (!element) {
-        SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     if (!DriverInfoData) {
@@ -708,13 +709,11 @@ BOOL WINAPI SetupDiSetSelectedDriverA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA D
 
 BOOL WINAPI SetupDiDestroyDriverInfoList(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, DWORD DriverType)
 {
-    auto *set = Lookup<DeviceSet>(DeviceInfoSet, Kind::DeviceSet);
-    if (!set) {
-        SetLastError(ERROR_INVALID_HANDLE);
+    DeviceElement *element = ElementOrError(DeviceInfoSet, DeviceInfoData);
+    if (!element) {
         return FALSE;
     }
-    DeviceElement *element = ElementOf(*set, DeviceInfoData);
-    if (!element || DriverType != SPDIT_COMPATDRIVER) {
+    if (DriverType != SPDIT_COMPATDRIVER) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
@@ -731,14 +730,8 @@ BOOL WINAPI SetupDiDestroyDriverInfoList(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DAT
 BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoSet,
                                       PSP_DEVINFO_DATA DeviceInfoData)
 {
-    auto *set = Lookup<DeviceSet>(DeviceInfoSet, Kind::DeviceSet);
-    if (!set) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    DeviceElement *element = ElementOf(*set, DeviceInfoData);
+    DeviceElement *element = ElementOrError(DeviceInfoSet, DeviceInfoData);
     if (!element) {
-        SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     switch (InstallFunction) {
