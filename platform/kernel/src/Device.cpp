@@ -128,8 +128,8 @@ NTSTATUS OpenDeviceFile(const char *routine, std::u16string_view name, ACCESS_MA
     status = SendFileRequest(&object, IRP_MJ_CREATE, access, nullptr, 0, nullptr, 0, nullptr);
     if (!NT_SUCCESS(status)) {
         held.lock();
-        fileRecord->freed = true; // a failed create gets no cleanup and no close
         __atomic_sub_fetch(&device->ReferenceCount, 1, __ATOMIC_SEQ_CST);
+        RetireFileRecord(state, fileRecord); // a failed create gets no cleanup and no close
         held.unlock();
         DereferenceObject(routine, device, false);
         return status;

@@ -272,6 +272,7 @@ public:
     // Objects (live and quarantined), by body address.
     std::unordered_map<const void *, std::unique_ptr<ObjectRecord>> objects;
     std::deque<const void *> deviceQuarantine;       // freed devices, oldest first
+    std::deque<const void *> fileQuarantine;         // closed file objects, oldest first
     std::map<uintptr_t, DeviceRecord *> freedDevices; // start address -> record
     std::map<std::pair<DriverModule *, const void *>, ReferenceCount> references;
 
@@ -434,6 +435,9 @@ void FreeDeviceMemory(KernelState &state, DeviceRecord *record); // lock held
 // Forgets the spin locks and remove locks that lay in [start, start + size) (lock held): the memory
 // was freed, and whatever is made there next starts uninitialised.
 void ForgetLocksIn(KernelState &state, const void *start, size_t size);
+// Marks a file object closed (lock held). Its record stays for a while, so that a late use of the
+// object is still recognised, and then goes: a machine that opens files all day keeps a bounded set.
+void RetireFileRecord(KernelState &state, FileRecord *file);
 
 // Pool for the kernel itself
 void *KernelAllocate(size_t size);

@@ -140,13 +140,26 @@ void CloseFileObject(FileRecord *file)
     {
         KernelState &state = State();
         std::lock_guard<std::mutex> held(state.lock);
-        file->freed = true;
         __atomic_sub_fetch(&device->ReferenceCount, 1, __ATOMIC_SEQ_CST);
+        RetireFileRecord(state, file);
     }
     DereferenceObject("ObDereferenceObject", device, false);
 }
 
+// Closed file objects whose records are kept to recognise a late use of them.
+constexpr size_t kFileQuarantine = 4096;
+
 } // namespace
+
+void RetireFileRecord(KernelState &state, FileRecord *file)
+{
+    file->freed = true;
+    state.fileQuarantine.push_back(&file->object);
+    while (state.fileQuarantine.size() > kFileQuarantine) {
+        state.objects.erase(state.fileQuarantine.front());
+        state.fileQuarantine.pop_front();
+    }
+}
 
 LONG_PTR ReferenceObject(const char *routine, void *object, bool charge)
 {
