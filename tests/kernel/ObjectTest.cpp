@@ -107,6 +107,25 @@ TEST_F(ObjectTest, ExclusiveDeviceAdmitsOneOpenAtATime)
     kernel->CloseFile(second);
 }
 
+TEST_F(ObjectTest, ClosedFilesAreRecognisedForAWhileAndThenForgotten)
+{
+    std::vector<UCHAR> majors;
+    RecordingDevice(L"\\Device\\Beep", &majors, false);
+    PFILE_OBJECT first = nullptr;
+    ASSERT_EQ(STATUS_SUCCESS, kernel->OpenFile(u"\\Device\\Beep", FILE_ALL_ACCESS, &first));
+    kernel->CloseFile(first);
+    // Just closed: a late use is named as one.
+    EXPECT_DEATH(ObReferenceObject(first), "has already been deleted");
+    const size_t before = kernel->ObjectRecords();
+    for (int i = 0; i < 20000; ++i) {
+        PFILE_OBJECT file = nullptr;
+        ASSERT_EQ(STATUS_SUCCESS, kernel->OpenFile(u"\\Device\\Beep", FILE_ALL_ACCESS, &file));
+        kernel->CloseFile(file);
+    }
+    // A program that opens and closes all day leaves a bounded table behind.
+    EXPECT_LE(kernel->ObjectRecords(), before + 4096);
+}
+
 TEST_F(ObjectTest, OpeningFailsForMissingInitialisingAndDeletedDevices)
 {
     PFILE_OBJECT file = nullptr;

@@ -151,6 +151,12 @@ constexpr size_t kFileQuarantine = 4096;
 
 } // namespace
 
+size_t Kernel::ObjectRecords()
+{
+    std::lock_guard<std::mutex> held(state_->lock);
+    return state_->objects.size();
+}
+
 void RetireFileRecord(KernelState &state, FileRecord *file)
 {
     file->freed = true;

@@ -197,6 +197,9 @@ public:
     // Pool allocations the module has made since it was created, freed or not: a path that
     // allocates nothing leaves the count where it was.
     uint64_t PoolAllocations(DriverModule *module);
+    // The object records the kernel keeps: live objects and the recently deleted ones it still
+    // recognises. Bounded however many objects come and go.
+    size_t ObjectRecords();
 
     // Fault injection: after `skip` successful ones, the next `count` pool allocations (or IRP
     // allocations) of the module fail.
