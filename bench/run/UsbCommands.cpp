@@ -68,8 +68,10 @@ void Plug(ScenarioSession &session, const UsbDevice &usb)
     if (!machine.Device(usb.instanceId)) {
         machine.CreateDevice(usb.instanceId, usb.product.hardwareId, u"", usb.classGuid);
     }
-    machine.SetHardwarePresent(usb.instanceId, true);
+    // The pipe first: a pipe that cannot come back yet refuses the plug before the node counts
+    // as present.
     AttachController(session, Facts(usb));
+    machine.SetHardwarePresent(usb.instanceId, true);
 }
 
 // install monousb|polyusb: the device plugged in (if it is not) and the line's USB driver
